@@ -1,0 +1,103 @@
+// The terminal's file system, kept in a folder of the host (DIR/fs is "\"), with the semantics
+// of the terminal: case-insensitive paths, "*" and "?" patterns, read-only files enforced here,
+// sharing modes, and the terminal's error codes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace sim {
+
+// The process on whose behalf a file is opened: handles of a process close when it ends.
+using ProcessId = uint32_t;
+inline constexpr ProcessId kUpdaterProcess = 1;
+
+// A stream device ("GPS1:", "COM6:", ...). Operations that a device does not offer fail with
+// error 50 (not supported).
+class Device {
+ public:
+  virtual ~Device() = default;
+  // Called for every open of the device; false (with the last error set) refuses it.
+  virtual bool Open(uint32_t access, uint32_t share);
+  virtual void Close();
+  virtual bool Read(void* buffer, uint32_t count, uint32_t* read);
+  virtual bool Write(const void* buffer, uint32_t count, uint32_t* written);
+  virtual bool IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* returned);
+};
+
+class SimFileSystem final : public platform::FileSystem {
+ public:
+  // root is the host folder that holds "\"; it must exist.
+  explicit SimFileSystem(std::filesystem::path root);
+  ~SimFileSystem() override;
+
+  bool FindAll(std::string_view pattern, std::vector<platform::FindEntry>* entries) override;
+  uint32_t GetAttributes(std::string_view path) override;
+  bool SetAttributes(std::string_view path, uint32_t attributes) override;
+  platform::Handle Open(std::string_view path, uint32_t access, uint32_t share,
+                        platform::Disposition disposition, uint32_t flagsAndAttributes) override;
+  bool Read(platform::Handle file, void* buffer, uint32_t count, uint32_t* read) override;
+  bool Write(platform::Handle file, const void* buffer, uint32_t count,
+             uint32_t* written) override;
+  uint32_t Seek(platform::Handle file, int32_t distance, platform::SeekOrigin origin) override;
+  uint32_t GetSize(platform::Handle file) override;
+  bool Close(platform::Handle file) override;
+  bool Delete(std::string_view path) override;
+  bool Move(std::string_view from, std::string_view to) override;
+  bool CreateFolder(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
+  platform::Handle OpenText(std::string_view path, platform::TextMode mode) override;
+  bool WriteText(platform::Handle stream, std::string_view text) override;
+  bool CloseText(platform::Handle stream) override;
+
+  // Opens a file for another simulated process (the shell, the desktop): the same rules as
+  // Open, but the handle belongs to that process.
+  platform::Handle OpenFor(ProcessId owner, std::string_view path, uint32_t access,
+                           uint32_t share, platform::Disposition disposition,
+                           uint32_t flagsAndAttributes);
+  // Closes every handle that a process still holds (it has ended).
+  void CloseAllOf(ProcessId owner);
+  // The number of handles open, for all processes or one.
+  std::size_t OpenHandleCount() const;
+  std::size_t OpenHandleCount(ProcessId owner) const;
+  // True while any handle is open on the file.
+  bool IsOpen(std::string_view path) const;
+
+  // Makes a device name ("GPS1:") open the given device. The file system does not own it.
+  void RegisterDevice(std::string_view name, Device* device);
+  // The device behind a handle, or null when the handle is not a device's.
+  Device* DeviceOf(platform::Handle handle) const;
+
+  // The host path of a terminal path: existing components are matched without regard to case
+  // and keep their stored case; missing ones keep the case given.
+  std::filesystem::path HostPath(std::string_view terminalPath) const;
+  const std::filesystem::path& Root() const { return m_root; }
+
+ private:
+  struct OpenFile;
+  struct Resolved;
+
+  // Resolves a terminal path: sets the last error and returns false for a bad name.
+  bool Resolve(std::string_view terminalPath, Resolved* resolved) const;
+  platform::Handle OpenLocked(ProcessId owner, std::string_view path, uint32_t access,
+                              uint32_t share, platform::Disposition disposition,
+                              uint32_t flagsAndAttributes);
+  OpenFile* Find(platform::Handle handle) const;
+
+  std::filesystem::path m_root;
+  mutable std::recursive_mutex m_mutex;
+  std::map<platform::Handle, std::unique_ptr<OpenFile>> m_open;
+  std::map<std::string, Device*> m_devices;  // upper-case name, with its colon
+  platform::Handle m_nextHandle = 0x100;
+};
+
+}  // namespace sim

@@ -1,0 +1,24 @@
+// The application object: starts the updater, runs the main dialog, ends the program.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CVostrelHHTApp {
+ public:
+  explicit CVostrelHHTApp(std::string commandLine) : m_commandLine(std::move(commandLine)) {}
+
+  // Runs the whole program; returns false so that the process ends when it returns.
+  bool InitInstance();
+
+ private:
+  std::string m_commandLine;
+};
+
+// Runs the updater as the terminal starts it, with its command line; returns the process's
+// exit code.
+int RunVostrelHHT(std::string_view commandLine);
+
+// Releases what a run left behind when it was cut off (a reboot or the end of a simulation)
+// and puts every process-wide variable back to its value at program start.
+void ResetProcessState();

@@ -1,0 +1,62 @@
+// The controls of the updater's dialogs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "ui/window.h"
+
+namespace ui {
+
+// A bitmap loaded from the program's resources. Each live bitmap is counted, so that a leak of
+// bitmaps can be seen.
+class Bitmap {
+ public:
+  explicit Bitmap(int resourceId);
+  ~Bitmap();
+  Bitmap(const Bitmap&) = delete;
+  Bitmap& operator=(const Bitmap&) = delete;
+  int ResourceId() const { return m_resourceId; }
+  static int LiveCount();
+
+ private:
+  int m_resourceId;
+};
+
+// A static control in bitmap style.
+class PictureCtrl : public Control {
+ public:
+  PictureCtrl(Dialog& parent, int id, int x, int y, int width, int height, int initialBitmap);
+  // Shows a bitmap; returns the one shown before (null for the template's own), which the
+  // caller deletes.
+  Bitmap* SetBitmap(Bitmap* bitmap);
+  int BitmapId() const { return State().bitmap; }
+
+ private:
+  Bitmap* m_bitmap = nullptr;
+};
+
+class ProgressCtrl : public Control {
+ public:
+  ProgressCtrl(Dialog& parent, int id, int x, int y, int width, int height, bool visible);
+  void SetRange(int lower, int upper);
+  void SetPos(int position);
+  int GetPos() const { return State().position; }
+  intptr_t OnMessage(const Message& message) override;
+};
+
+class StaticText : public Control {
+ public:
+  StaticText(Dialog& parent, int id, int x, int y, int width, int height, std::string text,
+             bool visible);
+  void SetWindowText(std::string_view text);
+  const std::string& GetWindowText() const { return State().text; }
+};
+
+class Button : public Control {
+ public:
+  Button(Dialog& parent, int id, int x, int y, int width, int height, std::string text,
+         bool visible);
+};
+
+}  // namespace ui

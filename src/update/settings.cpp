@@ -1,0 +1,3 @@
+#include "update/settings.h"
+
+CUpdateSettings* g_pSettings = nullptr;
