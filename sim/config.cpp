@@ -1,0 +1,240 @@
+#include "sim/config.h"
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+struct ConfigError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Reads the keys of one object, remembering which it knows so that a misspelt key is refused.
+class Section {
+ public:
+  Section(const json& object, std::string path) : m_object(object), m_path(std::move(path)) {
+    if (!m_object.is_object()) throw ConfigError(Name("") + ": expected an object");
+  }
+
+  template <typename T>
+  void Read(const char* key, T& out, const char* expected) {
+    m_known.insert(key);
+    const auto it = m_object.find(key);
+    if (it == m_object.end()) return;
+    try {
+      out = it->get<T>();
+    } catch (const json::exception&) {
+      throw ConfigError(Name(key) + ": expected " + expected);
+    }
+  }
+
+  const json* Child(const char* key) {
+    m_known.insert(key);
+    const auto it = m_object.find(key);
+    return it == m_object.end() ? nullptr : &*it;
+  }
+
+  [[noreturn]] void Fail(const char* key, const std::string& why) const {
+    throw ConfigError(Name(key) + ": " + why);
+  }
+
+  std::string Name(const char* key) const {
+    if (m_path.empty()) return std::string("\"") + key + "\"";
+    if (*key == '\0') return "\"" + m_path + "\"";
+    return "\"" + m_path + "." + key + "\"";
+  }
+
+  std::string Path(const char* key) const { return m_path.empty() ? key : m_path + "." + key; }
+
+  // Refuses keys that no reader asked for.
+  void CheckUnknown() const {
+    for (const auto& [key, value] : m_object.items()) {
+      if (!m_known.contains(key)) throw ConfigError(Name(key.c_str()) + ": unknown key");
+    }
+  }
+
+ private:
+  const json& m_object;
+  std::string m_path;
+  std::set<std::string> m_known;
+};
+
+constexpr struct {
+  AcLine line;
+  const char* name;
+} kAcLines[] = {{AcLine::kConnected, "connected"},
+                {AcLine::kDisconnected, "disconnected"},
+                {AcLine::kUnknown, "unknown"},
+                {AcLine::kUnreadable, "unreadable"}};
+
+bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
+}
+
+// Days since 1970-01-01 of a civil date, and back.
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+const char* AcLineName(AcLine line) {
+  for (const auto& entry : kAcLines) {
+    if (entry.line == line) return entry.name;
+  }
+  return "connected";
+}
+
+std::string FormatLocalTime(const platform::LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  return text;
+}
+
+std::optional<platform::LocalTime> ParseLocalTime(const std::string& text) {
+  platform::LocalTime t;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
+                  &t.minute, &t.second, &tail) != 6) {
+    return std::nullopt;
+  }
+  if (t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
+      t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59 || t.second > 59 ||
+      t.hour < 0 || t.minute < 0 || t.second < 0) {
+    return std::nullopt;
+  }
+  return t;
+}
+
+platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t milliseconds) {
+  const int64_t startMs =
+      ((static_cast<int64_t>(start.hour) * 60 + start.minute) * 60 + start.second) * 1000 +
+      start.milliseconds;
+  const int64_t total = startMs + static_cast<int64_t>(milliseconds);
+  const int64_t dayMs = 86400000;
+  const int64_t days = DaysFromCivil(start.year, start.month, start.day) + total / dayMs;
+  const int64_t rest = total % dayMs;
+  platform::LocalTime t;
+  CivilFromDays(days, t.year, t.month, t.day);
+  t.hour = static_cast<int>(rest / 3600000);
+  t.minute = static_cast<int>(rest / 60000 % 60);
+  t.second = static_cast<int>(rest / 1000 % 60);
+  t.milliseconds = static_cast<int>(rest % 1000);
+  return t;
+}
+
+Result<TerminalConfig> ParseConfig(const json& root) {
+  TerminalConfig config;
+  try {
+    Section top(root, "");
+    top.Read("program", config.programPath, "a terminal path (text)");
+    if (config.programPath.empty() || config.programPath.front() != '\\' ||
+        config.programPath.back() == '\\') {
+      top.Fail("program", "expected the full terminal path of the program, such as "
+                          "\"\\\\Storage Card\\\\VostrelHHT.exe\"");
+    }
+    top.Read("folders", config.folders, "a list of terminal paths");
+
+    if (const json* clock = top.Child("clock")) {
+      Section section(*clock, "clock");
+      std::string start = FormatLocalTime(config.clockStart);
+      section.Read("start", start, "a local time \"YYYY-MM-DD hh:mm:ss\"");
+      const auto parsed = ParseLocalTime(start);
+      if (!parsed) section.Fail("start", "expected a local time \"YYYY-MM-DD hh:mm:ss\"");
+      config.clockStart = *parsed;
+      section.Read("tick_start", config.tickStart, "a number of milliseconds");
+      section.CheckUnknown();
+    }
+
+    if (const json* power = top.Child("power")) {
+      Section section(*power, "power");
+      std::string line = AcLineName(config.acLine);
+      section.Read("ac_line", line, "one of connected, disconnected, unknown, unreadable");
+      bool found = false;
+      for (const auto& entry : kAcLines) {
+        if (line == entry.name) {
+          config.acLine = entry.line;
+          found = true;
+        }
+      }
+      if (!found) section.Fail("ac_line", "expected one of connected, disconnected, unknown, unreadable");
+      section.CheckUnknown();
+    }
+
+    if (const json* hal = top.Child("hal")) {
+      Section section(*hal, "hal");
+      section.Read("reboot_fails", config.rebootFails, "true or false");
+      section.CheckUnknown();
+    }
+    top.CheckUnknown();
+  } catch (const ConfigError& error) {
+    return Result<TerminalConfig>::Failure(error.what());
+  }
+  return config;
+}
+
+Result<TerminalConfig> LoadConfig(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Result<TerminalConfig>::Failure(file.string() + ": cannot be read");
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  json root;
+  try {
+    root = json::parse(buffer.str());
+  } catch (const json::parse_error& error) {
+    return Result<TerminalConfig>::Failure(file.string() + ": not valid JSON (" + error.what() +
+                                           ")");
+  }
+  auto config = ParseConfig(root);
+  if (!config) return Result<TerminalConfig>::Failure(file.string() + ": key " + config.error());
+  return config;
+}
+
+json ConfigToJson(const TerminalConfig& config) {
+  json root;
+  root["program"] = config.programPath;
+  root["folders"] = config.folders;
+  root["clock"] = {{"start", FormatLocalTime(config.clockStart)},
+                   {"tick_start", config.tickStart}};
+  root["power"] = {{"ac_line", AcLineName(config.acLine)}};
+  root["hal"] = {{"reboot_fails", config.rebootFails}};
+  return root;
+}
+
+Status SaveConfig(const std::filesystem::path& file, const TerminalConfig& config) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) return Status::Failure(file.string() + ": cannot be written");
+  out << ConfigToJson(config).dump(2) << "\n";
+  if (!out) return Status::Failure(file.string() + ": cannot be written");
+  return {};
+}
+
+}  // namespace sim

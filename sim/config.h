@@ -1,0 +1,50 @@
+// terminal.json: the simulated terminal's hardware and behaviour. Every key has a default; a
+// file that cannot be parsed, a key of the wrong type and an unknown key are refused with a
+// message that names the key.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/kernel.h"
+#include "sim/result.h"
+
+namespace sim {
+
+enum class AcLine { kConnected, kDisconnected, kUnknown, kUnreadable };
+
+struct TerminalConfig {
+  // The program's own path on the terminal; the package lies beside it.
+  std::string programPath = "\\Storage Card\\VostrelHHT.exe";
+  // Folders that exist on a fresh terminal.
+  std::vector<std::string> folders = {"\\Flash Disk", "\\Flash Disk2", "\\Storage Card"};
+  // Local time when the terminal starts (virtual time counts from here).
+  platform::LocalTime clockStart = {2005, 8, 22, 17, 1, 11, 0};
+  // The tick count when the terminal starts.
+  uint32_t tickStart = 0;
+
+  AcLine acLine = AcLine::kConnected;
+  // The reboot control fails instead of restarting the terminal.
+  bool rebootFails = false;
+};
+
+// Reads terminal.json; missing keys keep their defaults.
+Result<TerminalConfig> LoadConfig(const std::filesystem::path& file);
+Result<TerminalConfig> ParseConfig(const nlohmann::json& json);
+nlohmann::json ConfigToJson(const TerminalConfig& config);
+Status SaveConfig(const std::filesystem::path& file, const TerminalConfig& config);
+
+// "2005-08-22 17:01:11".
+std::string FormatLocalTime(const platform::LocalTime& time);
+std::optional<platform::LocalTime> ParseLocalTime(const std::string& text);
+// Local time `milliseconds` after `start`, by the calendar.
+platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t milliseconds);
+
+const char* AcLineName(AcLine line);
+
+}  // namespace sim

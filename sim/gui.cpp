@@ -1,0 +1,181 @@
+#include "sim/gui.h"
+
+#include <algorithm>
+
+#include "app/screens.h"
+#include "log/text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int kMainTemplate = 102;
+constexpr int kVersionTemplate = 132;
+constexpr int kPictureControl = 1001;
+constexpr int kProgressControl = 1007;
+constexpr int kErrorControl = 1008;
+
+int ScreenOfBitmap(int bitmap) {
+  for (const ScreenInfo* info = ScreensBegin(); info != ScreensEnd(); ++info) {
+    if (info->bitmap == bitmap) return info->screen;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void SimGui::SetKeys(const std::vector<KeyPress>& keys) {
+  m_plain.clear();
+  m_timed.clear();
+  m_pending.clear();
+  m_exhausted = false;
+  for (const KeyPress& key : keys) {
+    if (key.at) {
+      m_timed.push_back(key);
+    } else {
+      m_plain.push_back(key);
+    }
+  }
+  std::stable_sort(m_timed.begin(), m_timed.end(),
+                   [](const KeyPress& a, const KeyPress& b) { return *a.at < *b.at; });
+}
+
+void SimGui::Expand(const KeyPress& press) {
+  using Kind = platform::KeyEvent::Kind;
+  for (const uint32_t held : press.held) m_pending.push_back({Kind::kDown, held});
+  m_pending.push_back({Kind::kDown, press.key});
+  m_pending.push_back({Kind::kUp, press.key});
+  for (auto it = press.held.rbegin(); it != press.held.rend(); ++it) {
+    m_pending.push_back({Kind::kUp, *it});
+  }
+}
+
+bool SimGui::Deliver(platform::KeyEvent* event) {
+  if (m_pending.empty()) return false;
+  *event = m_pending.front();
+  m_pending.pop_front();
+  auto& [down, pressed] = m_keyState[event->virtualKey];
+  if (event->kind == platform::KeyEvent::Kind::kDown) {
+    down = true;
+    pressed = true;
+  } else {
+    down = false;
+  }
+  return true;
+}
+
+bool SimGui::PollKey(platform::KeyEvent* event) {
+  if (Deliver(event)) return true;
+  if (!m_timed.empty() && *m_timed.front().at <= m_terminal.Now()) {
+    Expand(m_timed.front());
+    m_timed.erase(m_timed.begin());
+    return Deliver(event);
+  }
+  return false;
+}
+
+bool SimGui::WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) {
+  if (PollKey(event)) return true;
+  const uint64_t now = m_terminal.Now();
+  const bool forever = timeoutMs == platform::kInfinite;
+  // The next plain key is pressed only when the updater waits with nothing else due.
+  if (forever && !m_plain.empty()) {
+    Expand(m_plain.front());
+    m_plain.pop_front();
+    return Deliver(event);
+  }
+  const uint64_t deadline = forever ? UINT64_MAX : now + timeoutMs;
+  if (!m_timed.empty() && *m_timed.front().at <= deadline) {
+    m_terminal.Clock().SleepUntil(*m_timed.front().at);
+    return PollKey(event);
+  }
+  if (forever) {
+    // No key is left: the run is over and the terminal stays on its screen.
+    m_exhausted = true;
+    m_terminal.Clock().MarkEnded(kUpdaterProcess);
+    throw ProcessEnded{};
+  }
+  m_terminal.Clock().SleepUntil(deadline);
+  return PollKey(event);
+}
+
+uint16_t SimGui::GetAsyncKeyState(uint32_t virtualKey) {
+  auto& [down, pressed] = m_keyState[virtualKey];
+  const uint16_t state = static_cast<uint16_t>((down ? 0x8000 : 0) | (pressed ? 1 : 0));
+  pressed = false;
+  return state;
+}
+
+platform::Handle SimGui::FindWindow(std::string_view className, std::string_view title) {
+  if (!title.empty()) return platform::kNullHandle;  // the terminal's windows have no titles
+  const ProcessId owner = m_terminal.Processes().FindWindow(std::string(className));
+  if (owner == 0) return platform::kNullHandle;
+  return m_terminal.Processes().WindowOf(owner);
+}
+
+intptr_t SimGui::SendMessage(platform::Handle window, uint32_t message, uintptr_t /*wParam*/,
+                             intptr_t /*lParam*/) {
+  const ProcessId owner = m_terminal.Processes().OwnerOfWindow(static_cast<uint32_t>(window));
+  SimProcess* process = m_terminal.Processes().Find(owner);
+  if (process == nullptr) {
+    platform::SetLastError(1400);  // invalid window handle
+    return 0;
+  }
+  return process->OnWindowMessage(m_terminal, message);
+}
+
+bool SimGui::RemoveFontResource(std::string_view path) {
+  const auto it = std::find_if(m_fonts.begin(), m_fonts.end(), [&](const Font& font) {
+    return text::EqualsNoCase(font.path, path);
+  });
+  if (it == m_fonts.end()) {
+    platform::SetLastError(platform::kErrorFileNotFound);
+    return false;
+  }
+  m_terminal.Files().Close(it->handle);
+  m_removedFonts.push_back(it->path);
+  m_fonts.erase(it);
+  return true;
+}
+
+void SimGui::LoadFont(ProcessId owner, const std::string& path, platform::Handle handle) {
+  m_fonts.push_back({owner, path, handle});
+}
+
+void SimGui::Present(const platform::ScreenFrame& frame) {
+  m_lastFrame = frame;
+  if (m_sink) m_sink(m_terminal.Now(), frame);
+  TraceEntry entry;
+  entry.time = m_terminal.Now();
+  bool mainShown = false;
+  for (const platform::DialogState& dialog : frame.dialogs) {
+    if (dialog.templateId == kVersionTemplate) entry.versionDialog = true;
+    if (dialog.templateId != kMainTemplate) continue;
+    mainShown = true;
+    for (const platform::ControlState& control : dialog.controls) {
+      if (control.id == kPictureControl) entry.screen = ScreenOfBitmap(control.bitmap);
+      if (control.id == kProgressControl) {
+        entry.progressVisible = control.visible;
+        entry.progress = control.position;
+      }
+      if (control.id == kErrorControl) {
+        entry.errorVisible = control.visible;
+        entry.errorText = control.text;
+      }
+    }
+  }
+  // The dialog closing leaves the last picture on the terminal's screen.
+  if (!mainShown) return;
+  if (!m_trace.empty() && m_trace.back() == entry) return;
+  m_trace.push_back(entry);
+}
+
+std::vector<int> SimGui::Screens() const {
+  std::vector<int> screens;
+  for (const TraceEntry& entry : m_trace) {
+    if (screens.empty() || screens.back() != entry.screen) screens.push_back(entry.screen);
+  }
+  return screens;
+}
+
+}  // namespace sim

@@ -1,0 +1,160 @@
+#include "sim/kernel.h"
+
+#include "log/text.h"
+#include "sim/terminal.h"
+
+namespace sim {
+
+namespace {
+
+// Programs of the terminal's own system, listed before the others as its kernel lists them.
+constexpr struct {
+  uint32_t id;
+  const char* name;
+} kSystemProcesses[] = {
+    {0x0042, "NK.EXE"}, {0x0046, "filesys.exe"}, {0x004A, "device.exe"},
+    {0x004E, "gwes.exe"}, {0x0052, "services.exe"}};
+
+std::string LeafOf(std::string_view path) {
+  const std::size_t slash = path.find_last_of('\\');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace
+
+platform::Handle SimKernel::Add(HandleRecord record) {
+  const platform::Handle handle = m_nextHandle;
+  m_nextHandle += 4;
+  m_handles.emplace(handle, std::move(record));
+  return handle;
+}
+
+platform::Handle SimKernel::CreateEvent(std::string_view name, bool manualReset,
+                                        bool initialState) {
+  const std::string key(name);
+  if (!m_events.contains(key)) m_events[key] = {manualReset, initialState};
+  return Add(HandleRecord(Kind::kEvent, key));
+}
+
+bool SimKernel::SetEvent(platform::Handle event) {
+  const auto it = m_handles.find(event);
+  if (it == m_handles.end() || it->second.kind != Kind::kEvent) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  const std::string name = it->second.eventName;
+  m_events[name].signalled = true;
+  m_terminal.OnEventSignalled(name);
+  return true;
+}
+
+bool SimKernel::CloseHandle(platform::Handle handle) {
+  if (m_handles.erase(handle) == 0) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+platform::Handle SimKernel::CreateThread(std::function<uint32_t()> body) {
+  Scheduler& scheduler = m_terminal.Clock();
+  ProcessId process = scheduler.CurrentProcess();
+  if (process == 0) process = kUpdaterProcess;
+  scheduler.Spawn(process, [body = std::move(body)] { body(); });
+  return Add(HandleRecord(Kind::kThread));
+}
+
+bool SimKernel::SetThreadPriority(platform::Handle thread, int /*priority*/) {
+  const auto it = m_handles.find(thread);
+  if (it == m_handles.end() || it->second.kind != Kind::kThread) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+platform::Handle SimKernel::CreateProcessSnapshot() {
+  if (m_failSnapshots) {
+    platform::SetLastError(platform::kErrorNotEnoughMemory);
+    return platform::kInvalidHandle;
+  }
+  HandleRecord record(Kind::kSnapshot);
+  for (const auto& system : kSystemProcesses) record.snapshot.push_back({system.id, system.name});
+  if (!m_terminal.Clock().HasEnded(kUpdaterProcess)) {
+    record.snapshot.push_back({kUpdaterProcess, LeafOf(m_terminal.Config().programPath)});
+  }
+  for (const SimProcess* process : m_terminal.Processes().All()) {
+    record.snapshot.push_back({process->Id(), process->ExeName()});
+  }
+  return Add(std::move(record));
+}
+
+bool SimKernel::ProcessAt(platform::Handle snapshot, uint32_t index,
+                          platform::ProcessEntry* entry) {
+  const auto it = m_handles.find(snapshot);
+  if (it == m_handles.end() || it->second.kind != Kind::kSnapshot) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  if (index >= it->second.snapshot.size()) {
+    platform::SetLastError(platform::kErrorNoMoreFiles);
+    return false;
+  }
+  *entry = it->second.snapshot[index];
+  return true;
+}
+
+bool SimKernel::CloseSnapshot(platform::Handle snapshot) { return CloseHandle(snapshot); }
+
+platform::Handle SimKernel::OpenProcess(uint32_t /*access*/, uint32_t processId) {
+  if (m_terminal.Processes().Find(processId) == nullptr) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return platform::kNullHandle;
+  }
+  HandleRecord record(Kind::kProcess);
+  record.processId = processId;
+  return Add(std::move(record));
+}
+
+bool SimKernel::TerminateProcess(platform::Handle process, uint32_t /*exitCode*/) {
+  const auto it = m_handles.find(process);
+  if (it == m_handles.end() || it->second.kind != Kind::kProcess) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  SimProcess* target = m_terminal.Processes().Find(it->second.processId);
+  if (target == nullptr) return true;  // already gone
+  if (!target->CanBeTerminated()) {
+    platform::SetLastError(platform::kErrorAccessDenied);
+    return false;
+  }
+  m_terminal.Processes().End(target->Id());
+  return true;
+}
+
+bool SimKernel::CreateProcess(std::string_view program, std::string_view /*commandLine*/) {
+  const uint32_t attributes = m_terminal.Files().GetAttributes(program);
+  if (attributes == platform::kInvalidValue ||
+      (attributes & platform::kAttributeDirectory) != 0) {
+    platform::SetLastError(platform::kErrorFileNotFound);
+    return false;
+  }
+  const std::string path(program);
+  m_terminal.Seen().startedPrograms.push_back(path);
+  m_terminal.Processes().Start(m_terminal.MakeProgram(path));
+  return true;
+}
+
+uint32_t SimKernel::GetTickCount() {
+  return static_cast<uint32_t>(m_terminal.Config().tickStart + m_terminal.Now());
+}
+
+platform::LocalTime SimKernel::GetLocalTime() { return m_terminal.LocalTimeNow(); }
+
+void SimKernel::Sleep(uint32_t milliseconds) { m_terminal.Clock().SleepFor(milliseconds); }
+
+std::string SimKernel::GetModuleFileName() { return m_terminal.Config().programPath; }
+
+void SimKernel::DebugOutput(std::string_view text) { m_terminal.DebugOutput(text); }
+
+}  // namespace sim

@@ -1,0 +1,127 @@
+#include "sim/runner.h"
+
+#include "app/vostrel_app.h"
+#include "sim/gui.h"
+
+namespace sim {
+
+namespace {
+
+constexpr const char* kMarkers[] = {"\\Flash disk2\\error.dbg", "\\Flash disk2\\progress.dbg",
+                                    "\\Flash disk2\\detailed.dbg"};
+
+}  // namespace
+
+int ExitCodeForScreen(int screen) {
+  switch (screen) {
+    case 5:
+    case 8:
+      return 0;
+    case 9:
+      return 1;
+    case 2:
+      return 2;
+    case 11:
+      return 3;
+    default:
+      return 4;
+  }
+}
+
+const char* RunEndName(RunEnd end) {
+  switch (end) {
+    case RunEnd::kLeft:
+      return "left";
+    case RunEnd::kRebooted:
+      return "rebooted";
+    case RunEnd::kKeysRanOut:
+      return "keys ran out";
+  }
+  return "left";
+}
+
+Status PlaceDebugMarker(Terminal& terminal, int level) {
+  if (level < 1 || level > 3) {
+    return Status::Failure("debug level " + std::to_string(level) + ": expected 1, 2 or 3");
+  }
+  SimFileSystem& files = terminal.Files();
+  for (const char* marker : kMarkers) {
+    if (files.GetAttributes(marker) != platform::kInvalidValue) {
+      files.SetAttributes(marker, platform::kAttributeNormal);
+      if (!files.Delete(marker)) {
+        return Status::Failure(std::string(marker) + ": cannot be removed (error " +
+                               std::to_string(platform::GetLastError()) + ")");
+      }
+    }
+  }
+  const char* marker = kMarkers[level - 1];
+  const platform::Handle file =
+      files.Open(marker, platform::kGenericWrite, platform::kShareNone,
+                 platform::Disposition::kCreateAlways, platform::kAttributeNormal);
+  if (file == platform::kInvalidHandle) {
+    return Status::Failure(std::string(marker) + ": cannot be created (error " +
+                           std::to_string(platform::GetLastError()) + ")");
+  }
+  files.Close(file);
+  files.SetAttributes(marker, platform::kAttributeReadOnly);
+  return {};
+}
+
+RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
+  RunOutcome outcome;
+  SimGui& gui = terminal.Gui();
+  gui.SetKeys(options.keys);
+  const std::size_t traceStart = gui.Trace().size();
+  const int activityBefore = terminal.Seen().userActivitySignals;
+  const int rerunnerBefore = terminal.Seen().rerunnerStarts;
+  const uint64_t startTime = terminal.Now();
+
+  terminal.Install();
+  ResetProcessState();
+  Scheduler& clock = terminal.Clock();
+  clock.AttachMainThread(kUpdaterProcess);
+  try {
+    RunVostrelHHT(options.commandLine);
+  } catch (const ProcessEnded&) {
+    // A reboot, or the keys ran out: the updater's process stops where it was.
+  }
+  clock.EndProcess(kUpdaterProcess);
+  terminal.Files().CloseAllOf(kUpdaterProcess);
+  ResetProcessState();
+  terminal.Uninstall();
+
+  if (terminal.Seen().rebooted) {
+    outcome.end = RunEnd::kRebooted;
+  } else if (gui.KeysExhausted()) {
+    outcome.end = RunEnd::kKeysRanOut;
+  }
+  outcome.trace.assign(gui.Trace().begin() + static_cast<std::ptrdiff_t>(traceStart),
+                       gui.Trace().end());
+  for (const TraceEntry& entry : outcome.trace) {
+    if (outcome.screens.empty() || outcome.screens.back() != entry.screen) {
+      outcome.screens.push_back(entry.screen);
+    }
+  }
+  outcome.finalScreen = outcome.screens.empty() ? 0 : outcome.screens.back();
+  outcome.rebooted = terminal.Seen().rebooted;
+  outcome.rerunnerStarted = terminal.Seen().rerunnerStarts > rerunnerBefore;
+  outcome.userActivitySignals = terminal.Seen().userActivitySignals - activityBefore;
+  outcome.exitCode = ExitCodeForScreen(outcome.finalScreen);
+  outcome.virtualMilliseconds = terminal.Now() - startTime;
+  return outcome;
+}
+
+nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
+  nlohmann::json report;
+  report["screens"] = outcome.screens;
+  report["final_screen"] = outcome.finalScreen;
+  report["end"] = RunEndName(outcome.end);
+  report["rebooted"] = outcome.rebooted;
+  report["rerunner_started"] = outcome.rerunnerStarted;
+  report["user_activity_signals"] = outcome.userActivitySignals;
+  report["virtual_milliseconds"] = outcome.virtualMilliseconds;
+  report["exit_code"] = outcome.exitCode;
+  return report;
+}
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// Runs the updater on a simulated terminal, as if the terminal had started it, and reports
+// what happened.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/keys.h"
+#include "sim/result.h"
+#include "sim/terminal.h"
+
+namespace sim {
+
+struct RunOptions {
+  std::string commandLine;
+  std::vector<KeyPress> keys;
+};
+
+enum class RunEnd {
+  kLeft,          // the updater closed its dialog and ended
+  kRebooted,      // the updater rebooted the terminal
+  kKeysRanOut,    // it waited for a key when none was left; the terminal stays on its screen
+};
+
+struct RunOutcome {
+  RunEnd end = RunEnd::kLeft;
+  std::vector<int> screens;
+  int finalScreen = 0;
+  bool rebooted = false;
+  bool rerunnerStarted = false;
+  int userActivitySignals = 0;
+  int exitCode = 4;
+  uint64_t virtualMilliseconds = 0;
+  std::vector<TraceEntry> trace;
+};
+
+// The exit code of a run that ended on a screen: 0 completed (8) or nothing to update (5),
+// 1 failed (9), 2 invalid package (2), 3 restart required (11), 4 any other.
+int ExitCodeForScreen(int screen);
+
+// Leaves a read-only marker for the level and removes the others.
+Status PlaceDebugMarker(Terminal& terminal, int level);
+
+// Runs the updater once. The terminal must not be installed elsewhere.
+RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options);
+
+nlohmann::json ReportJson(Terminal& terminal, const RunOutcome& outcome);
+const char* RunEndName(RunEnd end);
+
+}  // namespace sim

@@ -1,0 +1,241 @@
+#include "sim/scheduler.h"
+
+#include <exception>
+#include <vector>
+
+namespace sim {
+
+namespace {
+thread_local uint32_t t_threadId = 0;
+thread_local const void* t_scheduler = nullptr;
+}  // namespace
+
+Scheduler::Scheduler(ClockMode mode) : m_mode(mode), m_hostStart(std::chrono::steady_clock::now()) {}
+
+Scheduler::~Scheduler() {
+  std::unique_lock lock(m_mutex);
+  // Threads still alive belong to processes that nobody ended; end them now.
+  for (auto& [id, record] : m_threads) {
+    if (!record->finished) m_ended[record->process] = true;
+  }
+  for (;;) {
+    bool alive = false;
+    for (auto& [id, record] : m_threads) {
+      if (!record->finished && record->thread.joinable()) {
+        alive = true;
+        record->wakeAt = m_now;
+        m_running = id;
+        m_wake.notify_all();
+        m_wake.wait(lock, [&] { return record->finished; });
+        break;
+      }
+    }
+    if (!alive) break;
+  }
+  std::vector<std::thread> threads;
+  for (auto& [id, record] : m_threads) {
+    if (record->thread.joinable()) threads.push_back(std::move(record->thread));
+  }
+  lock.unlock();
+  for (auto& thread : threads) thread.join();
+}
+
+uint64_t Scheduler::Now() const {
+  if (m_mode == ClockMode::kRealtime) {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - m_hostStart)
+                                     .count());
+  }
+  std::lock_guard lock(m_mutex);
+  return m_now;
+}
+
+void Scheduler::AttachMainThread(ProcessId process) {
+  std::lock_guard lock(m_mutex);
+  m_ended[process] = false;
+  if (ThreadRecord* self = Self()) {
+    // The same host thread runs another process (a second run on one terminal).
+    self->process = process;
+    m_running = self->id;
+    return;
+  }
+  auto record = std::make_unique<ThreadRecord>();
+  record->id = m_nextId++;
+  record->process = process;
+  t_threadId = record->id;
+  t_scheduler = this;
+  m_running = record->id;
+  m_ended[process] = false;
+  m_threads[record->id] = std::move(record);
+}
+
+void Scheduler::Spawn(ProcessId process, std::function<void()> body) {
+  std::lock_guard lock(m_mutex);
+  auto record = std::make_unique<ThreadRecord>();
+  const uint32_t id = m_nextId++;
+  record->id = id;
+  record->process = process;
+  record->blocked = true;
+  record->wakeAt = m_now;
+  record->order = ++m_order;
+  ThreadRecord& ref = *record;
+  m_threads[id] = std::move(record);
+  ref.thread = std::thread([this, id, body = std::move(body)] { ThreadMain(id, body); });
+}
+
+void Scheduler::ThreadMain(uint32_t id, const std::function<void()>& body) {
+  t_threadId = id;
+  t_scheduler = this;
+  {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [&] { return m_running == id; });
+    m_threads[id]->blocked = false;
+    if (m_ended[m_threads[id]->process]) {
+      m_threads[id]->finished = true;
+      HandOff(lock);
+      m_wake.notify_all();
+      return;
+    }
+  }
+  try {
+    body();
+  } catch (const ProcessEnded&) {
+    // The process ended under the thread; it stops here.
+  }
+  std::unique_lock lock(m_mutex);
+  m_threads[id]->finished = true;
+  HandOff(lock);
+  // Whoever waits for this thread to finish (the end of a process) must hear of it.
+  m_wake.notify_all();
+}
+
+Scheduler::ThreadRecord* Scheduler::Self() {
+  if (t_scheduler != this) return nullptr;
+  const auto it = m_threads.find(t_threadId);
+  return it == m_threads.end() ? nullptr : it->second.get();
+}
+
+ProcessId Scheduler::CurrentProcess() const {
+  std::lock_guard lock(m_mutex);
+  if (t_scheduler != this) return 0;
+  const auto it = m_threads.find(t_threadId);
+  return it == m_threads.end() ? 0 : it->second->process;
+}
+
+void Scheduler::SleepUntil(uint64_t until) {
+  std::unique_lock lock(m_mutex);
+  ThreadRecord* self = Self();
+  if (self == nullptr) {
+    // A host thread outside the simulation (a test's own) just waits for the clock.
+    lock.unlock();
+    if (m_mode == ClockMode::kRealtime) {
+      std::this_thread::sleep_until(m_hostStart + std::chrono::milliseconds(until));
+    }
+    return;
+  }
+  Block(lock, *self, until);
+  if (m_ended[self->process] && std::uncaught_exceptions() == 0) throw ProcessEnded{};
+}
+
+void Scheduler::Block(std::unique_lock<std::mutex>& lock, ThreadRecord& self, uint64_t until) {
+  const uint64_t now = m_mode == ClockMode::kRealtime ? Now() : m_now;
+  self.wakeAt = until < now ? now : until;
+  self.order = ++m_order;
+  self.blocked = true;
+  HandOff(lock);
+  m_wake.wait(lock, [&] { return m_running == self.id; });
+  self.blocked = false;
+}
+
+void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    ThreadRecord* next = nullptr;
+    for (auto& [id, record] : m_threads) {
+      if (!record->blocked || record->finished) continue;
+      if (next == nullptr || std::pair(record->wakeAt, record->order) <
+                                 std::pair(next->wakeAt, next->order)) {
+        next = record.get();
+      }
+    }
+    if (!m_actions.empty() && (next == nullptr || m_actions.begin()->first.first <= next->wakeAt)) {
+      auto node = m_actions.extract(m_actions.begin());
+      AdvanceTo(lock, node.key().first);
+      lock.unlock();
+      node.mapped()();
+      lock.lock();
+      continue;
+    }
+    if (next == nullptr) {
+      m_running = 0;
+      return;
+    }
+    AdvanceTo(lock, next->wakeAt);
+    m_running = next->id;
+    m_wake.notify_all();
+    return;
+  }
+}
+
+void Scheduler::AdvanceTo(std::unique_lock<std::mutex>& lock, uint64_t instant) {
+  if (m_mode == ClockMode::kRealtime) {
+    lock.unlock();
+    std::this_thread::sleep_until(m_hostStart + std::chrono::milliseconds(instant));
+    lock.lock();
+  }
+  if (instant > m_now) m_now = instant;
+}
+
+void Scheduler::At(uint64_t when, std::function<void()> action) {
+  std::lock_guard lock(m_mutex);
+  m_actions.emplace(std::pair(when, ++m_order), std::move(action));
+}
+
+void Scheduler::MarkEnded(ProcessId process) {
+  std::lock_guard lock(m_mutex);
+  m_ended[process] = true;
+}
+
+bool Scheduler::HasEnded(ProcessId process) const {
+  std::lock_guard lock(m_mutex);
+  const auto it = m_ended.find(process);
+  return it != m_ended.end() && it->second;
+}
+
+void Scheduler::EndProcess(ProcessId process) {
+  std::unique_lock lock(m_mutex);
+  m_ended[process] = true;
+  ThreadRecord* self = Self();
+  for (;;) {
+    ThreadRecord* other = nullptr;
+    for (auto& [id, record] : m_threads) {
+      if (record.get() != self && record->process == process && !record->finished) {
+        other = record.get();
+        break;
+      }
+    }
+    if (other == nullptr) break;
+    if (self == nullptr) break;
+    // Wake the thread at once so that it unwinds, and wait for the baton to come back.
+    other->wakeAt = m_mode == ClockMode::kRealtime ? Now() : m_now;
+    other->order = 0;
+    Block(lock, *self, other->wakeAt);
+  }
+  std::vector<std::thread> threads;
+  for (auto it = m_threads.begin(); it != m_threads.end();) {
+    ThreadRecord& record = *it->second;
+    if (record.process == process && record.finished) {
+      if (record.thread.joinable()) threads.push_back(std::move(record.thread));
+      it = m_threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (self != nullptr && self->process == process) {
+    // The main thread stays the running thread of the simulation after its process ended.
+    self->finished = false;
+  }
+  lock.unlock();
+  for (auto& thread : threads) thread.join();
+}
+
+}  // namespace sim

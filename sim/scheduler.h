@@ -1,0 +1,92 @@
+// Time and threads of the simulated terminal.
+//
+// Exactly one simulated thread runs at a time: the one holding the baton. A thread gives the
+// baton away only when it blocks (sleeps or waits); the scheduler then hands it to the thread
+// whose wake-up is due first, running the peers' timed actions in between. In virtual time the
+// clock jumps to the next due instant, so waits cost no host time and every run with the same
+// inputs takes the same course. In real time the scheduler waits on the host clock instead.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "sim/file_system.h"
+
+namespace sim {
+
+// Thrown inside a simulated process's threads when the process ends abruptly (a reboot, or the
+// end of a run while the updater waits for a key). The simulator catches it where the thread
+// began; nothing after it runs, as on the terminal.
+struct ProcessEnded {};
+
+enum class ClockMode { kVirtual, kRealtime };
+
+class Scheduler {
+ public:
+  explicit Scheduler(ClockMode mode);
+  ~Scheduler();
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+
+  ClockMode Mode() const { return m_mode; }
+  // Milliseconds since the terminal started.
+  uint64_t Now() const;
+
+  // Makes the calling thread the running main thread of a process.
+  void AttachMainThread(ProcessId process);
+  // Starts a thread of a process; it first runs when the running thread blocks.
+  void Spawn(ProcessId process, std::function<void()> body);
+  // Blocks the calling thread until the instant `until`; other threads and due actions run
+  // meanwhile. Throws ProcessEnded when the thread's process has ended.
+  void SleepUntil(uint64_t until);
+  void SleepFor(uint64_t milliseconds) { SleepUntil(Now() + milliseconds); }
+  // Runs an action at an instant, on whichever thread brings the clock there.
+  void At(uint64_t when, std::function<void()> action);
+
+  // Marks a process as ended: its threads end at their next blocking call.
+  void MarkEnded(ProcessId process);
+  bool HasEnded(ProcessId process) const;
+  // Ends a process from its main thread (after it returned or was cut off): every other thread
+  // of it is run until it has unwound, then joined.
+  void EndProcess(ProcessId process);
+  // The process of the calling thread (0 for a thread the scheduler does not know).
+  ProcessId CurrentProcess() const;
+
+ private:
+  struct ThreadRecord {
+    uint32_t id = 0;
+    ProcessId process = 0;
+    uint64_t wakeAt = 0;
+    uint64_t order = 0;
+    bool blocked = false;
+    bool finished = false;
+    std::thread thread;
+  };
+
+  void Block(std::unique_lock<std::mutex>& lock, ThreadRecord& self, uint64_t until);
+  // Hands the baton on: runs due actions, then wakes the thread due first.
+  void HandOff(std::unique_lock<std::mutex>& lock);
+  void AdvanceTo(std::unique_lock<std::mutex>& lock, uint64_t instant);
+  ThreadRecord* Self();
+  void ThreadMain(uint32_t id, const std::function<void()>& body);
+
+  ClockMode m_mode;
+  std::chrono::steady_clock::time_point m_hostStart;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  uint64_t m_now = 0;
+  uint64_t m_order = 0;
+  uint32_t m_nextId = 1;
+  uint32_t m_running = 0;
+  std::map<uint32_t, std::unique_ptr<ThreadRecord>> m_threads;
+  std::multimap<std::pair<uint64_t, uint64_t>, std::function<void()>> m_actions;
+  std::map<ProcessId, bool> m_ended;
+};
+
+}  // namespace sim

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sim/config.h"
+#include "sim/keys.h"
+
+namespace {
+
+TEST(KeysTest, NamesNumbersCombinationsAndTimes) {
+  auto keys = sim::ParseKeys("PLAY stop BACK  TAB+F3 115 STOP@30000 tab+f1@5");
+  ASSERT_TRUE(keys.ok()) << keys.error();
+  ASSERT_EQ(keys->size(), 7U);
+  EXPECT_EQ((*keys)[0].key, 13U);
+  EXPECT_EQ((*keys)[1].key, 17U);
+  EXPECT_EQ((*keys)[2].key, 16U);
+  EXPECT_EQ((*keys)[3].key, 114U);
+  EXPECT_EQ((*keys)[3].held, std::vector<uint32_t>{9});
+  EXPECT_EQ((*keys)[4].key, 115U);
+  EXPECT_FALSE((*keys)[4].at.has_value());
+  EXPECT_EQ((*keys)[5].at, 30000U);
+  EXPECT_EQ((*keys)[6].held, std::vector<uint32_t>{9});
+  EXPECT_EQ((*keys)[6].at, 5U);
+  EXPECT_TRUE(sim::ParseKeys("")->empty());
+}
+
+TEST(KeysTest, RefusesWhatIsNotAKey) {
+  for (const char* bad : {"PLAI", "0", "255", "STOP@", "STOP@soon", "+", "TAB+", "F5"}) {
+    SCOPED_TRACE(bad);
+    auto keys = sim::ParseKeys(bad);
+    ASSERT_FALSE(keys.ok());
+    EXPECT_NE(keys.error().find(bad), std::string::npos) << keys.error();
+  }
+}
+
+TEST(ConfigTest, MissingKeysTakeTheirDefaults) {
+  auto config = sim::ParseConfig(nlohmann::json::parse(R"({"power": {}})"));
+  ASSERT_TRUE(config.ok()) << config.error();
+  EXPECT_EQ(config->programPath, "\\Storage Card\\VostrelHHT.exe");
+  EXPECT_EQ(config->acLine, sim::AcLine::kConnected);
+  EXPECT_EQ(sim::FormatLocalTime(config->clockStart), "2005-08-22 17:01:11");
+  EXPECT_EQ(config->folders.size(), 3U);
+}
+
+TEST(ConfigTest, WritesAndReadsBackEveryKey) {
+  sim::TerminalConfig config;
+  config.programPath = "\\Flash Disk2\\Update\\VostrelHHT.exe";
+  config.acLine = sim::AcLine::kUnknown;
+  config.clockStart = {2024, 2, 29, 23, 59, 30, 0};
+  config.rebootFails = true;
+  auto back = sim::ParseConfig(sim::ConfigToJson(config));
+  ASSERT_TRUE(back.ok()) << back.error();
+  EXPECT_EQ(sim::ConfigToJson(*back), sim::ConfigToJson(config));
+}
+
+TEST(ConfigTest, RefusesBadValuesNamingTheKey) {
+  const struct {
+    const char* json;
+    const char* key;
+  } cases[] = {
+      {R"({"power": {"ac_line": "maybe"}})", "\"power.ac_line\""},
+      {R"({"power": {"ac_line": 1}})", "\"power.ac_line\""},
+      {R"({"power": []})", "\"power\""},
+      {R"({"clock": {"start": "2005-02-30 10:00:00"}})", "\"clock.start\""},
+      {R"({"clock": {"tick_start": -5}})", "\"clock.tick_start\""},
+      {R"({"program": "VostrelHHT.exe"})", "\"program\""},
+      {R"({"folders": "\\Flash Disk"})", "\"folders\""},
+      {R"({"hal": {"reboot_fail": true}})", "\"hal.reboot_fail\""},
+      {R"({"chargr": {}})", "\"chargr\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    auto config = sim::ParseConfig(nlohmann::json::parse(c.json));
+    ASSERT_FALSE(config.ok());
+    EXPECT_NE(config.error().find(c.key), std::string::npos) << config.error();
+  }
+}
+
+TEST(ConfigTest, CalendarArithmeticCrossesDaysMonthsAndLeapYears) {
+  const platform::LocalTime start{2004, 2, 28, 23, 59, 59, 0};
+  EXPECT_EQ(sim::FormatLocalTime(sim::AddMilliseconds(start, 1000)), "2004-02-29 00:00:00");
+  EXPECT_EQ(sim::FormatLocalTime(sim::AddMilliseconds(start, 86401000)), "2004-03-01 00:00:00");
+  const platform::LocalTime newYear{2005, 12, 31, 23, 0, 0, 0};
+  EXPECT_EQ(sim::FormatLocalTime(sim::AddMilliseconds(newYear, 3600000)), "2006-01-01 00:00:00");
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+// The areas of the vostrel command. Each adds its subcommands to the application; a command
+// stores its exit code in *exitCode.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace tools {
+
+// Exit code of a bad command line or a terminal folder that cannot be used.
+inline constexpr int kExitUsage = 64;
+
+void AddSimCommands(CLI::App& app, int* exitCode);
+void AddDemoCommand(CLI::App& app, int* exitCode);
+
+}  // namespace tools

@@ -1,0 +1,151 @@
+// vostrel sim: create, run and inspect simulated terminals.
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "sim/config.h"
+#include "sim/gui.h"
+#include "sim/runner.h"
+#include "sim/terminal.h"
+#include "tools/commands.h"
+
+namespace tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunArgs {
+  std::string dir;
+  std::string cmdline;
+  bool activesync = false;
+  std::string keys;
+  int debugLevel = 0;
+  std::string report;
+  bool realtime = false;
+};
+
+int Fail(const std::string& message, int code = kExitUsage) {
+  std::fprintf(stderr, "vostrel: %s\n", message.c_str());
+  return code;
+}
+
+std::string ReadTail(const fs::path& file, std::size_t lines) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {};
+  std::vector<std::string> all;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    all.push_back(line);
+  }
+  std::string out;
+  const std::size_t from = all.size() > lines ? all.size() - lines : 0;
+  for (std::size_t i = from; i < all.size(); ++i) out += "  " + all[i] + "\n";
+  return out;
+}
+
+int RunInit(const std::string& dir) {
+  if (sim::Status status = sim::Terminal::Init(dir); !status) return Fail(status.error());
+  std::printf("Created a simulated terminal in %s\n", dir.c_str());
+  std::printf("  %s/terminal.json  hardware and behaviour (edit to change them)\n", dir.c_str());
+  std::printf("  %s/fs/            its file system, \"\\\"\n", dir.c_str());
+  return 0;
+}
+
+int RunRun(const RunArgs& args) {
+  if (args.activesync && !args.cmdline.empty()) {
+    return Fail("--activesync and --cmdline cannot be given together");
+  }
+  auto keys = sim::ParseKeys(args.keys);
+  if (!keys) return Fail("--keys: " + keys.error());
+  auto terminal = sim::Terminal::Open(
+      args.dir, args.realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
+  if (!terminal) return Fail(terminal.error());
+  if (args.debugLevel != 0) {
+    if (sim::Status placed = sim::PlaceDebugMarker(**terminal, args.debugLevel); !placed) {
+      return Fail("--debug-level: " + placed.error());
+    }
+  }
+  sim::RunOptions options;
+  options.commandLine = args.activesync ? "ACTIVESYNC" : args.cmdline;
+  options.keys = *keys;
+  const sim::RunOutcome outcome = sim::RunUpdater(**terminal, options);
+
+  std::printf("Screens:");
+  for (const int screen : outcome.screens) std::printf(" %d", screen);
+  std::printf("\nFinal screen: %d (%s)\n", outcome.finalScreen, sim::RunEndName(outcome.end));
+  if (outcome.rebooted) std::printf("The terminal rebooted.\n");
+  if (outcome.rerunnerStarted) std::printf("The rerunner was started.\n");
+  if (!args.report.empty()) {
+    std::ofstream out(args.report, std::ios::binary | std::ios::trunc);
+    out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
+    if (!out) return Fail(args.report + ": cannot be written");
+  }
+  return outcome.exitCode;
+}
+
+int RunShow(const std::string& dir) {
+  auto opened = sim::Terminal::Open(dir);
+  if (!opened) return Fail(opened.error());
+  sim::Terminal& terminal = **opened;
+  const sim::TerminalConfig& config = terminal.Config();
+  std::printf("Terminal %s\n", dir.c_str());
+  std::printf("  program:      %s\n", config.programPath.c_str());
+  std::printf("  clock starts: %s\n", sim::FormatLocalTime(config.clockStart).c_str());
+  std::printf("  charger:      %s\n", sim::AcLineName(config.acLine));
+  const fs::path log = terminal.Files().HostPath("\\Flash disk2\\Vostrel.log");
+  const std::string tail = ReadTail(log, 15);
+  if (tail.empty()) {
+    std::printf("  log:          none yet\n");
+  } else {
+    std::printf("  log (last lines of %s):\n%s", log.string().c_str(), tail.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+void AddSimCommands(CLI::App& app, int* exitCode) {
+  CLI::App* sim = app.add_subcommand("sim", "Create, run and inspect simulated terminals");
+  sim->require_subcommand(1);
+
+  auto* init = sim->add_subcommand("init", "Create a simulated terminal with default hardware");
+  auto initDir = std::make_shared<std::string>();
+  init->add_option("DIR", *initDir, "Folder of the new terminal")->required();
+  init->callback([exitCode, initDir] { *exitCode = RunInit(*initDir); });
+
+  auto* run = sim->add_subcommand(
+      "run",
+      "Run the updater on a terminal, as if the terminal had started it. The exit code is the "
+      "outcome, from the last screen shown: 0 completed or nothing to update, 1 failed, "
+      "2 invalid package, 3 restart required, 4 any other screen; 64 a bad command line or "
+      "terminal folder.");
+  auto runArgsPtr = std::make_shared<RunArgs>();
+  RunArgs& runArgs = *runArgsPtr;
+  run->add_option("DIR", runArgs.dir, "Folder of the terminal")->required();
+  run->add_option("--cmdline", runArgs.cmdline,
+                  "The updater's command line (\"ACTIVESYNC\" selects desktop mode)");
+  run->add_flag("--activesync", runArgs.activesync, "Same as --cmdline ACTIVESYNC");
+  run->add_option("--keys", runArgs.keys,
+                  "Keys to press when the updater waits for one: PLAY, STOP, BACK (the << key), "
+                  "TAB, F1 to F4 or a virtual key number; TAB+F3 holds TAB while F3 is pressed; "
+                  "KEY@MS presses KEY at that virtual time, whatever the updater is doing");
+  run->add_option("--debug-level", runArgs.debugLevel,
+                  "Leave a read-only debug marker for level 1, 2 (progress) or 3 (details) "
+                  "before the start, as a service engineer would")
+      ->check(CLI::Range(1, 3));
+  run->add_option("--report", runArgs.report, "Write the outcome as JSON to this file");
+  run->add_flag("--realtime", runArgs.realtime, "Use the host clock instead of virtual time");
+  run->callback([exitCode, runArgsPtr] { *exitCode = RunRun(*runArgsPtr); });
+
+  auto* show = sim->add_subcommand("show", "Print a terminal's state");
+  auto showDir = std::make_shared<std::string>();
+  show->add_option("DIR", *showDir, "Folder of the terminal")->required();
+  show->callback([exitCode, showDir] { *exitCode = RunShow(*showDir); });
+}
+
+}  // namespace tools
