@@ -39,6 +39,8 @@ class SimFileSystem final : public platform::FileSystem {
   // root is the host folder that holds "\"; it must exist.
   explicit SimFileSystem(std::filesystem::path root);
   ~SimFileSystem() override;
+  SimFileSystem(const SimFileSystem&) = delete;
+  SimFileSystem& operator=(const SimFileSystem&) = delete;
 
   bool FindAll(std::string_view pattern, std::vector<platform::FindEntry>* entries) override;
   uint32_t GetAttributes(std::string_view path) override;
