@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 namespace sim {
 
@@ -28,6 +29,10 @@ class Section {
     m_known.insert(key);
     const auto it = m_object.find(key);
     if (it == m_object.end()) return;
+    // The library would wrap a negative number into an unsigned field.
+    if constexpr (std::is_unsigned_v<T> && !std::is_same_v<T, bool>) {
+      if (!it->is_number_unsigned()) throw ConfigError(Name(key) + ": expected " + expected);
+    }
     try {
       out = it->get<T>();
     } catch (const json::exception&) {

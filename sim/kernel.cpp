@@ -7,6 +7,9 @@ namespace sim {
 
 namespace {
 
+// The terminal numbers priorities from 0 (time critical) to 7 (idle); 3 is normal.
+constexpr int kNormalPriority = 3;
+
 // Programs of the terminal's own system, listed before the others as its kernel lists them.
 constexpr struct {
   uint32_t id;
@@ -64,12 +67,14 @@ platform::Handle SimKernel::CreateThread(std::function<uint32_t()> body) {
   return Add(HandleRecord(Kind::kThread));
 }
 
-bool SimKernel::SetThreadPriority(platform::Handle thread, int /*priority*/) {
+bool SimKernel::SetThreadPriority(platform::Handle thread, int priority) {
   const auto it = m_handles.find(thread);
   if (it == m_handles.end() || it->second.kind != Kind::kThread) {
     platform::SetLastError(platform::kErrorInvalidHandle);
     return false;
   }
+  // A thread raised above the caller's normal priority preempts it at once.
+  if (priority < kNormalPriority) m_terminal.Clock().SleepFor(0);
   return true;
 }
 

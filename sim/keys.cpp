@@ -51,7 +51,7 @@ Result<std::vector<KeyPress>> ParseKeys(std::string_view spec) {
       rest = rest.substr(0, at);
     }
     std::vector<uint32_t> codes;
-    while (!rest.empty()) {
+    for (;;) {
       const std::size_t plus = rest.find('+');
       const std::string_view name = rest.substr(0, plus);
       const auto code = KeyCode(name);
@@ -61,10 +61,8 @@ Result<std::vector<KeyPress>> ParseKeys(std::string_view spec) {
             "\" (use PLAY, STOP, BACK, TAB, F1 to F4 or a virtual key number 1 to 254)");
       }
       codes.push_back(*code);
-      rest = plus == std::string_view::npos ? std::string_view() : rest.substr(plus + 1);
-    }
-    if (codes.empty()) {
-      return Result<std::vector<KeyPress>>::Failure("key \"" + word + "\": no key named");
+      if (plus == std::string_view::npos) break;
+      rest = rest.substr(plus + 1);
     }
     press.key = codes.back();
     codes.pop_back();

@@ -115,6 +115,15 @@ Scheduler::ThreadRecord* Scheduler::Self() {
   return it == m_threads.end() ? nullptr : it->second.get();
 }
 
+std::size_t Scheduler::ThreadCount(ProcessId process) const {
+  std::lock_guard lock(m_mutex);
+  std::size_t count = 0;
+  for (const auto& [id, record] : m_threads) {
+    if (record->process == process && !record->finished) ++count;
+  }
+  return count;
+}
+
 ProcessId Scheduler::CurrentProcess() const {
   std::lock_guard lock(m_mutex);
   if (t_scheduler != this) return 0;

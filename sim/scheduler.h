@@ -55,6 +55,8 @@ class Scheduler {
   // Ends a process from its main thread (after it returned or was cut off): every other thread
   // of it is run until it has unwound, then joined.
   void EndProcess(ProcessId process);
+  // Threads of a process that have not finished, its main thread included.
+  std::size_t ThreadCount(ProcessId process) const;
   // The process of the calling thread (0 for a thread the scheduler does not know).
   ProcessId CurrentProcess() const;
 

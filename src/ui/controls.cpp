@@ -21,6 +21,8 @@ PictureCtrl::PictureCtrl(Dialog& parent, int id, int x, int y, int width, int he
   MutableState().bitmap = initialBitmap;
 }
 
+PictureCtrl::~PictureCtrl() { delete m_bitmap; }
+
 Bitmap* PictureCtrl::SetBitmap(Bitmap* bitmap) {
   Bitmap* previous = std::exchange(m_bitmap, bitmap);
   MutableState().bitmap = bitmap != nullptr ? bitmap->ResourceId() : 0;

@@ -27,6 +27,8 @@ class Bitmap {
 class PictureCtrl : public Control {
  public:
   PictureCtrl(Dialog& parent, int id, int x, int y, int width, int height, int initialBitmap);
+  // A bitmap still shown goes with the control.
+  ~PictureCtrl() override;
   // Shows a bitmap; returns the one shown before (null for the template's own), which the
   // caller deletes.
   Bitmap* SetBitmap(Bitmap* bitmap);

@@ -44,6 +44,8 @@ class Dialog : public Window {
   intptr_t OnMessage(const Message& message) override;
 
   int TemplateId() const { return m_templateId; }
+  // True once EndDialog was called (the modal loop ends after the current message).
+  bool HasEnded() const { return m_ended; }
   bool IsShown() const { return m_shown; }
   // What the dialog shows now.
   platform::DialogState Describe() const;

@@ -162,7 +162,7 @@ TEST_F(LogTest, DeleteLogFilesRemovesTheLogAndItsOldCopy) {
   EXPECT_FALSE(Exists("\\Flash disk2\\test.log.old"));
   // An entry afterwards starts a file without a header.
   log.Write(true, "after");
-  EXPECT_EQ(ReadFile(kLog), "17:01:11  after\r\n");
+  EXPECT_EQ(ReadFile(kLog), "17:01:11  Current date is 2005/08/22\r\n17:01:11  after\r\n");
 }
 
 TEST_F(LogTest, FormattedTextIsCutToTheSharedBuffer) {

@@ -1,0 +1,133 @@
+// Whole runs of the updater on a simulated terminal: start-up, run modes, leaving.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/terminal_fixture.h"
+
+namespace {
+
+using testing_support::TempDir;
+using testing_support::TerminalTest;
+
+const std::string kHeader =
+    "Teverlind Log File                     (Created : 2005/08/22   17:01:11)\r\n" +
+    std::string(78, '-') + "\r\n\r\nTime      Remark\r\n";
+
+class StartupTest : public TerminalTest {
+ protected:
+  std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
+};
+
+TEST_F(StartupTest, InvalidPackageThenStopLeavesWithExitCodeTwo) {
+  const sim::RunOutcome outcome = Run("STOP");
+  EXPECT_EQ(outcome.screens, (std::vector<int>{1, 2}));
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_EQ(outcome.end, sim::RunEnd::kLeft);
+  EXPECT_FALSE(outcome.rebooted);
+  EXPECT_FALSE(outcome.rerunnerStarted);
+  // At the level the start-up leaves (1) nothing but the header reaches the log.
+  EXPECT_EQ(Log(), kHeader);
+  EXPECT_EQ(ReadFile("\\Flash disk2\\error.dbg"), kHeader);
+  EXPECT_EQ(Term().Seen().launchSignals, 1);
+}
+
+TEST_F(StartupTest, MarkersLeftBeforeTheStartAreGoneAndTheLevelIsOne) {
+  WriteFile("\\Flash disk2\\detailed.dbg", "old");
+  WriteFile("\\Flash disk2\\progress.dbg", "old");
+  WriteFile("\\Flash disk2\\error.dbg", "an old error log");
+  Run("STOP");
+  EXPECT_FALSE(Exists("\\Flash disk2\\detailed.dbg"));
+  EXPECT_FALSE(Exists("\\Flash disk2\\progress.dbg"));
+  EXPECT_EQ(ReadFile("\\Flash disk2\\error.dbg"), kHeader);
+  EXPECT_FALSE(Exists("\\Flash disk2\\error.dbg.old"));
+  EXPECT_EQ(Log(), kHeader);
+}
+
+TEST_F(StartupTest, AReadOnlyDetailedMarkerSurvivesAndSetsLevelThree) {
+  Run("STOP", "", 3);
+  EXPECT_TRUE(Exists("\\Flash disk2\\detailed.dbg"));
+  EXPECT_EQ(Log(), kHeader +
+                       "17:01:11  Current date is 2005/08/22\r\n"
+                       "17:01:11  ################# Started VostrelHHT Version 1.0.08\r\n"
+                       "17:01:11  Command line : ''\r\n"
+                       "17:01:11  Finished VostrelHHT.\r\n");
+}
+
+TEST_F(StartupTest, ASecondRunKeepsTheFirstLogAsOld) {
+  Run("STOP", "", 2);
+  const std::string first = Log();
+  Run("STOP", "first", 2);
+  EXPECT_EQ(ReadFile("\\Flash disk2\\Vostrel.log.old"), first);
+  EXPECT_NE(Log().find("Command line : 'first'"), std::string::npos);
+}
+
+TEST_F(StartupTest, OnlyTheWholeWordActivesyncSelectsDesktopMode) {
+  const struct {
+    const char* commandLine;
+    bool desktop;
+  } cases[] = {{"ACTIVESYNC", true}, {"activesync", true}, {"ActiveSync", true},
+               {"ACTIVESYNC ", false}, {" ACTIVESYNC", false}, {"", false}, {"ACTIVE", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.commandLine + "'");
+    Run("STOP", c.commandLine, 2);
+    const std::string log = Log();
+    EXPECT_NE(log.find(std::string("Command line : '") + c.commandLine + "'"), std::string::npos);
+    EXPECT_EQ(log.find("We are handheld using active sync") != std::string::npos, c.desktop);
+  }
+}
+
+TEST_F(StartupTest, TheVersionKeyOpensAndTheNextKeyClosesTheDialog) {
+  const sim::RunOutcome outcome = Run("BACK PLAY STOP");
+  bool dialogSeen = false;
+  for (const sim::TraceEntry& entry : outcome.trace) dialogSeen = dialogSeen || entry.versionDialog;
+  EXPECT_TRUE(dialogSeen);
+  EXPECT_FALSE(outcome.trace.back().versionDialog);
+  // PLAY went to the version dialog; STOP left.
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_EQ(outcome.end, sim::RunEnd::kLeft);
+}
+
+TEST_F(StartupTest, WhenTheKeysRunOutTheTerminalStaysOnItsScreen) {
+  const sim::RunOutcome outcome = Run("F1 TAB", "", 3);
+  EXPECT_EQ(outcome.end, sim::RunEnd::kKeysRanOut);
+  EXPECT_EQ(outcome.finalScreen, 2);
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_EQ(Log().find("Finished VostrelHHT."), std::string::npos);
+  // Nothing of the cut-off run stays open on the terminal.
+  EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
+  EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 1U);
+}
+
+TEST_F(StartupTest, TheKeepAliveThreadSignalsWhileTheRunWaits) {
+  // STOP pressed 10 virtual seconds into the run, while the updater waits on screen 2.
+  const sim::RunOutcome outcome = Run("STOP@10250");
+  EXPECT_EQ(outcome.exitCode, 2);
+  // Start-up, the first tick (twice) and the keep-alive thread at 250, 2250, ... 8250.
+  EXPECT_EQ(outcome.userActivitySignals, 3 + 5);
+  EXPECT_GE(outcome.virtualMilliseconds, 10750U);
+}
+
+TEST(StartupRepeatTest, TwoTerminalsGivenTheSameRunWriteTheSameBytes) {
+  std::string logs[2];
+  std::string debug[2];
+  for (auto i = 0; i < 2; ++i) {
+    TempDir dir;
+    ASSERT_TRUE(sim::Terminal::Init(dir.Path() / "t").ok());
+    auto terminal = sim::Terminal::Open(dir.Path() / "t");
+    ASSERT_TRUE(terminal.ok());
+    ASSERT_TRUE(sim::PlaceDebugMarker(**terminal, 3).ok());
+    sim::RunOptions options;
+    options.commandLine = "ACTIVESYNC";
+    options.keys = *sim::ParseKeys("BACK STOP@4000 STOP");
+    sim::RunUpdater(**terminal, options);
+    logs[i] = testing_support::ReadHostFile(
+        (*terminal)->Files().HostPath("\\Flash disk2\\Vostrel.log"));
+    debug[i] = (*terminal)->DebugText();
+  }
+  EXPECT_FALSE(logs[0].empty());
+  EXPECT_EQ(logs[0], logs[1]);
+  EXPECT_EQ(debug[0], debug[1]);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The vostrel command as users run it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/terminal_fixture.h"
+
+namespace {
+
+using testing_support::ReadHostFile;
+using testing_support::TempDir;
+using testing_support::WriteHostFile;
+
+struct Result {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  Result Vostrel(const std::string& arguments) {
+    const std::string out = (m_dir.Path() / "out.txt").string();
+    const std::string err = (m_dir.Path() / "err.txt").string();
+    const std::string command = std::string(VOSTREL_BINARY) + " " + arguments + " >'" + out +
+                                "' 2>'" + err + "' </dev/null";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(out), ReadHostFile(err)};
+  }
+  std::string Path(const std::string& name) { return (m_dir.Path() / name).string(); }
+
+  TempDir m_dir;
+};
+
+TEST_F(CliTest, InitThenStopOnTheInvalidPackageExitsTwo) {
+  ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
+  const Result run = Vostrel("sim run " + Path("T") + " --keys STOP --report " + Path("r.json"));
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  const auto report = nlohmann::json::parse(ReadHostFile(Path("r.json")));
+  EXPECT_EQ(report["screens"], nlohmann::json::array({1, 2}));
+  EXPECT_EQ(report["final_screen"], 2);
+  EXPECT_EQ(report["exit_code"], 2);
+  EXPECT_EQ(report["rebooted"], false);
+  EXPECT_EQ(report["rerunner_started"], false);
+  EXPECT_EQ(report["user_activity_signals"], 4);
+}
+
+TEST_F(CliTest, BadCommandLinesAndTerminalsExit64WithAMessage) {
+  ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
+  const struct {
+    std::string arguments;
+    std::string message;
+  } cases[] = {
+      {"sim run " + Path("T") + " --bogus", "--bogus"},
+      {"sim run " + Path("T") + " --keys PLAI", "PLAI"},
+      {"sim run " + Path("T") + " --debug-level 4", "debug-level"},
+      {"sim run " + Path("T") + " --activesync --cmdline x", "--activesync"},
+      {"sim run " + Path("missing"), "not a terminal folder"},
+      {"sim init " + Path("T"), "holds a terminal already"},
+      {"sim frobnicate", "frobnicate"},
+      {"", "subcommand"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Result result = Vostrel(c.arguments);
+    EXPECT_EQ(result.exitCode, 64);
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+  }
+}
+
+TEST_F(CliTest, ACorruptTerminalIsRefusedNamingTheKey) {
+  ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
+  WriteHostFile(Path("T") + "/terminal.json", R"({"power": {"ac_line": "sometimes"}})");
+  Result result = Vostrel("sim run " + Path("T") + " --keys STOP");
+  EXPECT_EQ(result.exitCode, 64);
+  EXPECT_NE(result.err.find("power.ac_line"), std::string::npos) << result.err;
+
+  WriteHostFile(Path("T") + "/terminal.json", R"({"power": {"ac_line": )");
+  result = Vostrel("sim show " + Path("T"));
+  EXPECT_EQ(result.exitCode, 64);
+  EXPECT_NE(result.err.find("not valid JSON"), std::string::npos) << result.err;
+}
+
+TEST_F(CliTest, EveryCommandExplainsItself) {
+  for (const char* command : {"--help", "sim --help", "sim init --help", "sim run --help",
+                              "sim show --help", "demo --help"}) {
+    SCOPED_TRACE(command);
+    const Result result = Vostrel(command);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("Usage"), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, ShowPrintsTheStateAndTheLogTail) {
+  ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
+  ASSERT_EQ(Vostrel("sim run " + Path("T") + " --keys STOP --debug-level 2").exitCode, 2);
+  const Result show = Vostrel("sim show " + Path("T"));
+  EXPECT_EQ(show.exitCode, 0);
+  EXPECT_NE(show.out.find("charger:      connected"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Finished VostrelHHT."), std::string::npos) << show.out;
+}
+
+}  // namespace
