@@ -40,6 +40,33 @@ class Section {
     }
   }
 
+  // A text that may be null (absent as a feature: a query that fails, no override).
+  void ReadOptional(const char* key, std::optional<std::string>& out, const char* expected) {
+    m_known.insert(key);
+    const auto it = m_object.find(key);
+    if (it == m_object.end()) return;
+    if (it->is_null()) {
+      out.reset();
+    } else if (it->is_string()) {
+      out = it->get<std::string>();
+    } else {
+      throw ConfigError(Name(key) + ": expected " + expected);
+    }
+  }
+
+  void ReadOptional(const char* key, std::optional<uint32_t>& out, const char* expected) {
+    m_known.insert(key);
+    const auto it = m_object.find(key);
+    if (it == m_object.end()) return;
+    if (it->is_null()) {
+      out.reset();
+    } else if (it->is_number_unsigned()) {
+      out = it->get<uint32_t>();
+    } else {
+      throw ConfigError(Name(key) + ": expected " + expected);
+    }
+  }
+
   const json* Child(const char* key) {
     m_known.insert(key);
     const auto it = m_object.find(key);
@@ -156,6 +183,11 @@ platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t m
   return t;
 }
 
+std::string GpsVersionAnswer(const TerminalConfig& config) {
+  if (config.gpsVersionAnswer) return *config.gpsVersionAnswer;
+  return config.gpsDriverVersion + "/GSW3 " + config.gpsFirmwareVersion;
+}
+
 Result<TerminalConfig> ParseConfig(const json& root) {
   TerminalConfig config;
   try {
@@ -197,6 +229,33 @@ Result<TerminalConfig> ParseConfig(const json& root) {
     if (const json* hal = top.Child("hal")) {
       Section section(*hal, "hal");
       section.Read("reboot_fails", config.rebootFails, "true or false");
+      section.ReadOptional("boot_version", config.bootVersion,
+                           "a version text, or null for a failing query");
+      section.ReadOptional("kernel_version", config.kernelVersion,
+                           "a version text, or null for a failing query");
+      section.CheckUnknown();
+    }
+
+    if (const json* gps = top.Child("gps_driver")) {
+      Section section(*gps, "gps_driver");
+      section.Read("present", config.gpsDriverPresent, "true or false");
+      section.Read("version", config.gpsDriverVersion, "a version text");
+      section.ReadOptional("answer", config.gpsVersionAnswer,
+                           "the driver's whole version answer, or null");
+      section.ReadOptional("returned_count", config.gpsVersionCount,
+                           "a byte count, or null for the answer's length plus one");
+      section.CheckUnknown();
+    }
+
+    if (const json* gps = top.Child("gps")) {
+      Section section(*gps, "gps");
+      section.Read("firmware_version", config.gpsFirmwareVersion, "a version text");
+      section.CheckUnknown();
+    }
+
+    if (const json* shell = top.Child("shell")) {
+      Section section(*shell, "shell");
+      section.Read("application_version", config.applicationVersion, "a version text");
       section.CheckUnknown();
     }
     top.CheckUnknown();
@@ -230,7 +289,18 @@ json ConfigToJson(const TerminalConfig& config) {
   root["clock"] = {{"start", FormatLocalTime(config.clockStart)},
                    {"tick_start", config.tickStart}};
   root["power"] = {{"ac_line", AcLineName(config.acLine)}};
-  root["hal"] = {{"reboot_fails", config.rebootFails}};
+  const auto optional = [](const auto& value) -> json {
+    return value ? json(*value) : json(nullptr);
+  };
+  root["hal"] = {{"reboot_fails", config.rebootFails},
+                 {"boot_version", optional(config.bootVersion)},
+                 {"kernel_version", optional(config.kernelVersion)}};
+  root["gps_driver"] = {{"present", config.gpsDriverPresent},
+                        {"version", config.gpsDriverVersion},
+                        {"answer", optional(config.gpsVersionAnswer)},
+                        {"returned_count", optional(config.gpsVersionCount)}};
+  root["gps"] = {{"firmware_version", config.gpsFirmwareVersion}};
+  root["shell"] = {{"application_version", config.applicationVersion}};
   return root;
 }
 

@@ -31,6 +31,21 @@ struct TerminalConfig {
   AcLine acLine = AcLine::kConnected;
   // The reboot control fails instead of restarting the terminal.
   bool rebootFails = false;
+  // The installed images' versions that the hardware layer reports; none: the query fails.
+  std::optional<std::string> bootVersion = "1.0.2";
+  std::optional<std::string> kernelVersion = "1.0.5";
+
+  // The GPS driver "GPS1:" and the firmware of the receiver behind it.
+  bool gpsDriverPresent = true;
+  std::string gpsDriverVersion = "2.10";
+  std::string gpsFirmwareVersion = "3.2.4";
+  // The driver's whole version answer instead of "<driver>/GSW3 <firmware>".
+  std::optional<std::string> gpsVersionAnswer;
+  // The byte count the driver returns instead of the answer's length plus its terminator.
+  std::optional<uint32_t> gpsVersionCount;
+
+  // The application version that a fresh terminal's shell reports in the registry.
+  std::string applicationVersion = "1.0.0";
 };
 
 // Reads terminal.json; missing keys keep their defaults.
@@ -46,5 +61,8 @@ std::optional<platform::LocalTime> ParseLocalTime(const std::string& text);
 platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t milliseconds);
 
 const char* AcLineName(AcLine line);
+
+// The text the GPS driver answers to the version query.
+std::string GpsVersionAnswer(const TerminalConfig& config);
 
 }  // namespace sim

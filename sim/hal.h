@@ -19,6 +19,10 @@ class SimHal final : public platform::HardwareLayer {
   uint32_t GetPowerStatus(platform::PowerStatus* status, bool update) override;
 
  private:
+  // The version of the kernel (input 1) or the boot loader (input 2).
+  bool GetVersion(const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                  uint32_t* returned);
+
   Terminal& m_terminal;
 };
 

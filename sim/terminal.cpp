@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "log/text.h"
+#include "sim/gps_driver.h"
 #include "sim/gui.h"
 #include "sim/hal.h"
 #include "sim/kernel.h"
@@ -61,12 +62,14 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
   m_kernel = std::make_unique<SimKernel>(*this);
   m_hal = std::make_unique<SimHal>(*this);
   m_gui = std::make_unique<SimGui>(*this);
+  m_gpsDriver = std::make_unique<GpsDriver>(*this);
 }
 
 Terminal::~Terminal() {
   Uninstall();
   // Programs still running end with the terminal; their threads with the scheduler.
   for (SimProcess* process : m_processes->All()) m_processes->End(process->Id());
+  m_files->RegisterDevice("GPS1:", nullptr);
   m_scheduler.reset();
 }
 
@@ -90,7 +93,9 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
     out << "VostrelHHT (simulated program file)\n";
   }
   if (Status saved = SaveConfig(dir / "terminal.json", config); !saved) return saved;
+  // The shell reports the installed application's version in the registry.
   SimRegistry registry(dir / "registry.json");
+  registry.SetString("Tavimon\\VersionInfo", "Version", config.applicationVersion);
   if (Status saved = registry.Save(); !saved) return saved;
   std::ofstream(dir / "debug.log", std::ios::binary | std::ios::trunc);
   return {};
@@ -126,6 +131,7 @@ Status Terminal::Start() {
       m_processes->End(rerunner->Id());
     }
   });
+  m_files->RegisterDevice("GPS1:", m_gpsDriver.get());
   RegisterProgram("rerunner.exe", [](const std::string& path) {
     return std::make_unique<Rerunner>(LeafOf(path), path);
   });

@@ -29,6 +29,7 @@ namespace sim {
 class SimKernel;
 class SimHal;
 class SimGui;
+class GpsDriver;
 
 // What the terminal saw happen during a run.
 struct Observations {
@@ -121,6 +122,7 @@ class Terminal {
   std::unique_ptr<SimKernel> m_kernel;
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
+  std::unique_ptr<GpsDriver> m_gpsDriver;
   std::ofstream m_debugLog;
   Observations m_seen;
   std::map<std::string, std::vector<std::function<void()>>> m_listeners;

@@ -1,5 +1,6 @@
 #include "script/utils.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "log/log.h"
@@ -92,6 +93,88 @@ bool CUtils::IsGreater(std::string_view a, std::string_view b) {
     if (x != y) return x > y;
   }
   return false;
+}
+
+namespace {
+
+constexpr int kVersionSlots = 5;
+
+bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view TrimWhiteSpace(std::string_view s) {
+  while (!s.empty() && IsWhiteSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsWhiteSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The runtime library's string-to-integer conversion: leading blanks, an optional sign, then
+// digits; 0 without digits. A value past the 32-bit range is held at its limit.
+int32_t ToInteger(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && IsWhiteSpace(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  int64_t value = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    value = value * 10 + (s[i] - '0');
+    if (value > INT32_MAX) value = int64_t{INT32_MAX} + 1;  // keep it bounded
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+// Walks the dot-separated components of a version text.
+class VersionReader {
+ public:
+  explicit VersionReader(std::string_view text) : m_text(text) {}
+  bool HasMore() const { return m_more; }
+  int32_t Next() {
+    const int32_t value = ToInteger(m_text.substr(m_position));
+    // The next component starts after the next dot from the character after this one.
+    const std::size_t dot = m_text.find('.', m_position + 1);
+    if (dot == std::string_view::npos) {
+      m_more = false;
+    } else {
+      m_position = dot + 1;
+    }
+    return value;
+  }
+
+ private:
+  std::string_view m_text;
+  std::size_t m_position = 0;
+  bool m_more = true;
+};
+
+}  // namespace
+
+bool CUtils::IsVersionNewer(std::string_view current, std::string_view newVersion) {
+  LogAt(2, "CUtils::IsVersionNewer:InCur:[%s] InNew:[%s]", current, newVersion);
+  if (current.empty()) return true;
+  if (newVersion.empty()) return false;
+  VersionReader cur(TrimWhiteSpace(current));
+  VersionReader next(TrimWhiteSpace(newVersion));
+  int32_t curSlots[kVersionSlots] = {};
+  int32_t newSlots[kVersionSlots] = {};
+  // Alternating passes: the current version may give one component more than the new one.
+  for (int slot = 0; slot < kVersionSlots && cur.HasMore(); ++slot) {
+    curSlots[slot] = cur.Next();
+    if (!next.HasMore()) break;
+    newSlots[slot] = next.Next();
+  }
+  std::string curText;
+  std::string newText;
+  for (int slot = 0; slot < kVersionSlots; ++slot) {
+    curText += text::Sprintf("%06d", curSlots[slot]);
+    newText += text::Sprintf("%06d", newSlots[slot]);
+  }
+  const bool newer = IsGreater(newText, curText);
+  LogAt(2, "CUtils::IsVersionNewer:Cur:[%s]", curText);
+  LogAt(2, "CUtils::IsVersionNewer:New:[%s]", newText);
+  LogAt(2, "CUtils::IsVersionNewer:Result:[%d]", newer ? 1 : 0);
+  return newer;
 }
 
 std::string CUtils::GetAppDirectory() {

@@ -37,6 +37,9 @@ class CUtils {
   static bool IsEqual(std::string_view a, std::string_view b);
   // Compares UTF-16 code units: true when a is greater at the first difference.
   static bool IsGreater(std::string_view a, std::string_view b);
+  // True when newVersion is newer than current. Up to five dot-separated numbers are read from
+  // the two in alternating passes, each widened to six digits, and the texts compared.
+  static bool IsVersionNewer(std::string_view current, std::string_view newVersion);
   // The program's folder with its trailing backslash.
   static std::string GetAppDirectory();
   // Waits (only the low 16 bits of the milliseconds count) while dispatching window messages.

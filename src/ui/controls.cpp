@@ -1,5 +1,6 @@
 #include "ui/controls.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -73,6 +74,64 @@ void StaticText::SetWindowText(std::string_view text) {
   if (MutableState().text == text) return;
   MutableState().text = std::string(text);
   Changed();
+}
+
+ListView::ListView(Dialog& parent, int id, int x, int y, int width, int height)
+    : Control(parent, id, platform::ControlKind::kListView, x, y, width, height, true) {}
+
+void ListView::SetBkColor(uint32_t colour) {
+  MutableState().backColour = colour;
+  Changed();
+}
+
+void ListView::SetTextColor(uint32_t colour) {
+  MutableState().textColour = colour;
+  Changed();
+}
+
+void ListView::SetTextBkColor(uint32_t colour) {
+  // The cells are drawn on the list's own background; the text background follows it.
+  MutableState().backColour = colour;
+  Changed();
+}
+
+int ListView::InsertColumn(int /*index*/, std::string_view heading, int widthPixels) {
+  auto& state = MutableState();
+  state.columns.emplace_back(heading);
+  state.columnWidths.push_back(widthPixels);
+  for (auto& row : state.rows) row.resize(state.columns.size());
+  Changed();
+  return static_cast<int>(state.columns.size()) - 1;
+}
+
+int ListView::InsertItem(int /*index*/, std::string_view text) {
+  auto& state = MutableState();
+  std::vector<std::string> row(std::max<std::size_t>(state.columns.size(), 1));
+  row[0] = std::string(text);
+  state.rows.push_back(std::move(row));
+  Changed();
+  return static_cast<int>(state.rows.size()) - 1;
+}
+
+bool ListView::SetItemText(int row, int column, std::string_view text) {
+  auto& state = MutableState();
+  if (row < 0 || column < 0 || row >= static_cast<int>(state.rows.size()) ||
+      column >= static_cast<int>(state.rows[row].size())) {
+    return false;
+  }
+  if (state.rows[row][column] == text) return true;
+  state.rows[row][column] = std::string(text);
+  Changed();
+  return true;
+}
+
+std::string ListView::GetItemText(int row, int column) const {
+  const auto& rows = State().rows;
+  if (row < 0 || column < 0 || row >= static_cast<int>(rows.size()) ||
+      column >= static_cast<int>(rows[row].size())) {
+    return {};
+  }
+  return rows[row][column];
 }
 
 Button::Button(Dialog& parent, int id, int x, int y, int width, int height, std::string text,

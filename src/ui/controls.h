@@ -55,6 +55,23 @@ class StaticText : public Control {
   const std::string& GetWindowText() const { return State().text; }
 };
 
+// A list view in report style: headed columns of text cells.
+class ListView : public Control {
+ public:
+  ListView(Dialog& parent, int id, int x, int y, int width, int height);
+  void SetBkColor(uint32_t colour);
+  void SetTextColor(uint32_t colour);
+  void SetTextBkColor(uint32_t colour);
+  // Adds a column at the end (index is where the caller wants it: the next one).
+  int InsertColumn(int index, std::string_view heading, int widthPixels);
+  // Adds a row at the end with the first cell's text; returns its index.
+  int InsertItem(int index, std::string_view text);
+  bool SetItemText(int row, int column, std::string_view text);
+  std::string GetItemText(int row, int column) const;
+  int GetItemCount() const { return static_cast<int>(State().rows.size()); }
+  int GetColumnCount() const { return static_cast<int>(State().columns.size()); }
+};
+
 class Button : public Control {
  public:
   Button(Dialog& parent, int id, int x, int y, int width, int height, std::string text,

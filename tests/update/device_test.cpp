@@ -1,0 +1,87 @@
+#include "update/device.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log/log.h"
+#include "sim/config.h"
+#include "support/terminal_fixture.h"
+
+namespace {
+
+using testing_support::TerminalTest;
+
+class DeviceTest : public TerminalTest {
+ protected:
+  void SetUp() override {
+    TerminalTest::SetUp();
+    StartUpdaterObjects(2);
+  }
+  std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
+  sim::TerminalConfig& Hardware() { return Term().MutableConfig(); }
+};
+
+TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
+  Hardware().bootVersion = "2.01";
+  Hardware().kernelVersion = "5.0.1234";
+  EXPECT_EQ(g_Device.GetVersionBoot(), "2.01");
+  EXPECT_EQ(g_Device.GetVersionKernel(), "5.0.1234");
+  EXPECT_NE(Log().find("CDevice::GetVersionBoot:[1][2.01]"), std::string::npos);
+  EXPECT_NE(Log().find("CDevice::GetVersionKernel:[1][5.0.1234]"), std::string::npos);
+
+  Hardware().bootVersion.reset();
+  EXPECT_EQ(g_Device.GetVersionBoot(), "");
+  EXPECT_NE(Log().find("CDevice::GetVersionBoot:[0][]"), std::string::npos);
+  // A version that does not fit the 128-byte buffer fails the query.
+  Hardware().kernelVersion = std::string(64, '9');
+  EXPECT_EQ(g_Device.GetVersionKernel(), "");
+  Hardware().kernelVersion = std::string(63, '9');
+  EXPECT_EQ(g_Device.GetVersionKernel(), std::string(63, '9'));
+}
+
+TEST_F(DeviceTest, ApplicationVersionComesFromTheShellsRegistryValue) {
+  EXPECT_EQ(g_Device.GetVersionApps(), "1.0.0");
+  EXPECT_NE(Log().find("CDevice::GetVersionApps:[1.0.0]"), std::string::npos);
+  Term().Registry().SetString("Tavimon\\VersionInfo", "Version", "");
+  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  Term().Registry().DeleteValue("Tavimon\\VersionInfo", "Version");
+  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  // Too long for the 256-byte buffer: the query fails and nothing stale is taken.
+  Term().Registry().SetString("Tavimon\\VersionInfo", "Version", std::string(200, '7'));
+  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  Term().Registry().SetString("Tavimon\\VersionInfo", "Version", std::string(127, '7'));
+  EXPECT_EQ(g_Device.GetVersionApps(), std::string(127, '7'));
+}
+
+TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
+  const struct {
+    const char* name;
+    std::optional<std::string> answer;
+    std::optional<uint32_t> count;
+    bool present;
+    std::string expected;
+  } cases[] = {
+      {"default answer", std::nullopt, std::nullopt, true, "3.2.4"},
+      {"30 characters, count 31", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 31, true, "03.24"},
+      {"count one short", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 30, true, ""},
+      {"count one long", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 32, true, ""},
+      {"text under five characters", std::string("3.1"), std::nullopt, true, "3.1"},
+      {"empty text", std::string(""), std::nullopt, true, ""},
+      {"no driver", std::nullopt, std::nullopt, false, ""},
+      // Longer than the 79 bytes offered: the driver fills what fits and reports that.
+      {"long answer", std::string(100, 'x') + "9.9.9", std::nullopt, true, "xxxxx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Hardware().gpsVersionAnswer = c.answer;
+    Hardware().gpsVersionCount = c.count;
+    Hardware().gpsDriverPresent = c.present;
+    EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
+    EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
+  }
+  EXPECT_NE(Log().find("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"), std::string::npos);
+  EXPECT_NE(Log().find("CDevice::GetVersionGPS:[0][]"), std::string::npos);
+}
+
+}  // namespace
