@@ -10,6 +10,16 @@
 #include "ui/message_queue.h"
 #include "update/settings.h"
 
+namespace {
+SettingsObserver g_settingsObserver;
+
+void ReportSettings() {
+  if (g_settingsObserver && g_pSettings != nullptr) g_settingsObserver(*g_pSettings);
+}
+}  // namespace
+
+void SetSettingsObserver(SettingsObserver observer) { g_settingsObserver = std::move(observer); }
+
 bool CVostrelHHTApp::InitInstance() {
   auto& kernel = platform::Kern();
   const platform::Handle launch = kernel.CreateEvent("SD_LAUNCH_EVENT", false, false);
@@ -46,6 +56,7 @@ bool CVostrelHHTApp::InitInstance() {
 
   LogAt(2, "Finished VostrelHHT.");
 
+  ReportSettings();
   delete g_pSettings;
   g_pSettings = nullptr;
   delete g_pLog;
@@ -63,6 +74,7 @@ int RunVostrelHHT(std::string_view commandLine) {
 }
 
 void ResetProcessState() {
+  ReportSettings();
   delete g_pSettings;
   g_pSettings = nullptr;
   delete g_pLog;
