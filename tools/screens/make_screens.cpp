@@ -49,101 +49,72 @@ const char* const kDoNotRemove =
     "Please do not remove any leads or SD media from the unit until the update is complete.";
 const char* const kPleaseWait = "Please wait...";
 
+const char* const kPlayStopExit = "Press PLAY or STOP to exit.";
+const char* const kPlayStopRestart = "Press PLAY or STOP to restart.";
+const char* const kPlayContinue = "Press PLAY to continue or STOP to exit.";
+
+struct Icon {
+  const char* glyph;  // UTF-8
+  uint32_t colour;
+};
+
 // One picture. A screen with an icon shows its headline in a dark box in the upper half.
 struct Art {
   int bitmap;
   const char* headline;
   std::vector<const char*> body;
-  const char* prompt;
-  const char* hint;
-  const char* icon;  // UTF-8 glyph, null for a plain screen
-  uint32_t iconColour;
-  bool progressBar;
+  const char* prompt = nullptr;
+  const char* hint = nullptr;
+  Icon icon = {nullptr, 0};
+  bool progressBar = false;
 };
 
 const Art kScreens[] = {
-    {144, "LOADING...", {kPleaseWait}, nullptr, nullptr, nullptr, 0, false},
-    {134,
-     "INVALID PACKAGE!",
-     {"Please check all files and try again."},
-     "Press PLAY or STOP to exit.",
-     nullptr,
-     "\u2716",
-     kRed,
-     false},
-    {129,
-     "THIS APPLICATION WILL UPDATE THE SOFTWARE ON THIS DEVICE.",
-     {"Please ensure that the charger is connected and a backup has been performed using "
-      "Microsoft ActiveSync."},
-     "Press PLAY to continue or STOP to exit.",
-     "(Press << key to view version information)",
-     nullptr,
-     0,
-     false},
-    {130,
-     "NO CHARGER CONNECTED!",
-     {"Please ensure that the charger is connected."},
-     "Press PLAY to continue or STOP to exit.",
-     nullptr,
-     "\u26A1",
-     kAmber,
-     false},
-    {143,
-     "THERE IS NOTHING TO UPDATE!",
-     {},
-     "Press PLAY or STOP to exit.",
-     nullptr,
-     nullptr,
-     0,
-     false},
-    {135,
-     "UPDATING OPERATING SYSTEM...",
-     {kDoNotRemove, kPleaseWait},
-     nullptr,
-     nullptr,
-     nullptr,
-     0,
-     true},
-    {136,
-     "UPDATING APPLICATION...",
-     {kDoNotRemove, kPleaseWait},
-     nullptr,
-     nullptr,
-     nullptr,
-     0,
-     true},
-    {132,
-     "UPDATE COMPLETED SUCCESSFULLY!",
-     {},
-     "Press PLAY or STOP to exit.",
-     nullptr,
-     "\u2714",
-     kGreen,
-     false},
-    {133,
-     "UPDATING PROCESS FAILED!",
-     {},
-     "Press PLAY or STOP to restart.",
-     nullptr,
-     "!",
-     kRed,
-     false},
-    {141,
-     "UPDATING GPS SYSTEM...",
-     {kDoNotRemove, kPleaseWait},
-     nullptr,
-     nullptr,
-     nullptr,
-     0,
-     true},
-    {142,
-     "RESTART REQUIRED!",
-     {"Unit will now restart.", "Please try the update again after the restart."},
-     "Press PLAY or STOP to restart.",
-     nullptr,
-     "\u21BB",
-     kBlue,
-     false},
+    {.bitmap = 144, .headline = "LOADING...", .body = {kPleaseWait}},
+    {.bitmap = 134,
+     .headline = "INVALID PACKAGE!",
+     .body = {"Please check all files and try again."},
+     .prompt = kPlayStopExit,
+     .icon = {"\u2716", kRed}},
+    {.bitmap = 129,
+     .headline = "THIS APPLICATION WILL UPDATE THE SOFTWARE ON THIS DEVICE.",
+     .body = {"Please ensure that the charger is connected and a backup has been performed "
+              "using Microsoft ActiveSync."},
+     .prompt = kPlayContinue,
+     .hint = "(Press << key to view version information)"},
+    {.bitmap = 130,
+     .headline = "NO CHARGER CONNECTED!",
+     .body = {"Please ensure that the charger is connected."},
+     .prompt = kPlayContinue,
+     .icon = {"\u26A1", kAmber}},
+    {.bitmap = 143, .headline = "THERE IS NOTHING TO UPDATE!", .body = {}, .prompt = kPlayStopExit},
+    {.bitmap = 135,
+     .headline = "UPDATING OPERATING SYSTEM...",
+     .body = {kDoNotRemove, kPleaseWait},
+     .progressBar = true},
+    {.bitmap = 136,
+     .headline = "UPDATING APPLICATION...",
+     .body = {kDoNotRemove, kPleaseWait},
+     .progressBar = true},
+    {.bitmap = 132,
+     .headline = "UPDATE COMPLETED SUCCESSFULLY!",
+     .body = {},
+     .prompt = kPlayStopExit,
+     .icon = {"\u2714", kGreen}},
+    {.bitmap = 133,
+     .headline = "UPDATING PROCESS FAILED!",
+     .body = {},
+     .prompt = kPlayStopRestart,
+     .icon = {"!", kRed}},
+    {.bitmap = 141,
+     .headline = "UPDATING GPS SYSTEM...",
+     .body = {kDoNotRemove, kPleaseWait},
+     .progressBar = true},
+    {.bitmap = 142,
+     .headline = "RESTART REQUIRED!",
+     .body = {"Unit will now restart.", "Please try the update again after the restart."},
+     .prompt = kPlayStopRestart,
+     .icon = {"\u21BB", kBlue}},
 };
 
 [[noreturn]] void Die(const std::string& message) {
@@ -326,11 +297,11 @@ int DrawHeadlineBox(Canvas& canvas, const Fonts& fonts, const Art& art) {
 
   const int iconX = kBoxLeft + kPadding + kIconRadius;
   const int iconY = kBoxTop + boxHeight / 2;
-  canvas.Circle(iconX, iconY, kIconRadius, art.iconColour);
+  canvas.Circle(iconX, iconY, kIconRadius, art.icon.colour);
   int glyphWidth = 0;
   int glyphHeight = 0;
-  TTF_SizeUTF8(fonts.icon, art.icon, &glyphWidth, &glyphHeight);
-  canvas.Text(fonts.icon, art.icon, kWhite, iconX - glyphWidth / 2, iconY - glyphHeight / 2);
+  TTF_SizeUTF8(fonts.icon, art.icon.glyph, &glyphWidth, &glyphHeight);
+  canvas.Text(fonts.icon, art.icon.glyph, kWhite, iconX - glyphWidth / 2, iconY - glyphHeight / 2);
 
   int y = kBoxTop + (boxHeight - textHeight) / 2;
   for (const std::string& line : lines) {
@@ -345,13 +316,14 @@ Canvas Draw(const Art& art, const Fonts& fonts) {
   Canvas canvas;
   std::vector<Paragraph> paragraphs;
   int top = 10;
-  if (art.icon != nullptr) {
+  if (art.icon.glyph != nullptr) {
     top = DrawHeadlineBox(canvas, fonts, art) + 6;
   } else {
     paragraphs.push_back({fonts.headline, kHeadline, art.headline, 0});
   }
   for (std::size_t i = 0; i < art.body.size(); ++i) {
-    paragraphs.push_back({fonts.body, kBody, art.body[i], i == 0 && art.icon == nullptr ? 12 : 6});
+    paragraphs.push_back(
+        {fonts.body, kBody, art.body[i], i == 0 && art.icon.glyph == nullptr ? 12 : 6});
   }
   if (art.prompt != nullptr) paragraphs.push_back({fonts.prompt, kPrompt, art.prompt, 12});
   if (art.hint != nullptr) paragraphs.push_back({fonts.hint, kHint, art.hint, 6});
