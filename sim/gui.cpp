@@ -144,7 +144,6 @@ void SimGui::LoadFont(ProcessId owner, const std::string& path, platform::Handle
 
 void SimGui::Present(const platform::ScreenFrame& frame) {
   m_lastFrame = frame;
-  if (m_sink) m_sink(m_terminal.Now(), frame);
   TraceEntry entry;
   entry.time = m_terminal.Now();
   bool mainShown = false;
@@ -165,9 +164,8 @@ void SimGui::Present(const platform::ScreenFrame& frame) {
     }
   }
   // The dialog closing leaves the last picture on the terminal's screen.
-  if (!mainShown) return;
-  if (!m_trace.empty() && m_trace.back() == entry) return;
-  m_trace.push_back(entry);
+  if (mainShown && (m_trace.empty() || !(m_trace.back() == entry))) m_trace.push_back(entry);
+  if (m_sink) m_sink(entry.time, frame);
 }
 
 std::vector<int> SimGui::Screens() const {

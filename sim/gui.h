@@ -44,7 +44,7 @@ class SimGui final : public platform::Gui {
   const platform::ScreenFrame& LastFrame() const { return m_lastFrame; }
   // The screens shown, in order, each change of screen once.
   std::vector<int> Screens() const;
-  // Called with every frame presented (to draw it, for example).
+  // Called with every frame presented (to draw it, for example), after the trace took it in.
   void SetFrameSink(std::function<void(uint64_t, const platform::ScreenFrame&)> sink) {
     m_sink = std::move(sink);
   }

@@ -1,12 +1,19 @@
 // vostrel sim: create, run and inspect simulated terminals.
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/main_dialog.h"
+#include "app/screens.h"
+#include "app/version.h"
+#include "log/text.h"
 #include "sim/config.h"
+#include "sim/display.h"
 #include "sim/gui.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
@@ -25,6 +32,7 @@ struct RunArgs {
   std::string keys;
   int debugLevel = 0;
   std::string report;
+  std::string screens;
   bool realtime = false;
 };
 
@@ -70,6 +78,12 @@ int RunRun(const RunArgs& args) {
       return Fail("--debug-level: " + placed.error());
     }
   }
+  std::unique_ptr<sim::ScreenRecorder> recorder;
+  if (!args.screens.empty()) {
+    auto started = sim::ScreenRecorder::Start((*terminal)->Gui(), args.screens);
+    if (!started) return Fail("--screens: " + started.error());
+    recorder = std::move(*started);
+  }
   sim::RunOptions options;
   options.commandLine = args.activesync ? "ACTIVESYNC" : args.cmdline;
   options.keys = *keys;
@@ -85,7 +99,95 @@ int RunRun(const RunArgs& args) {
     out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
     if (!out) return Fail(args.report + ": cannot be written");
   }
+  if (recorder) {
+    if (!recorder->Written()) return Fail("--screens: " + recorder->Written().error());
+    std::printf("Saved %zu screen pictures in %s\n", recorder->Files().size(),
+                args.screens.c_str());
+  }
   return outcome.exitCode;
+}
+
+// The main dialog on a screen as the terminal shows it: the bar half way on the screens that
+// show it during an update, and an example error on the failed screen.
+platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
+  CVostrelHHTDlg dialog;
+  delete dialog.m_picture.SetBitmap(new ui::Bitmap(screen.bitmap));
+  const bool updating = screen.screen == kScreenUpdatingOS ||
+                        screen.screen == kScreenUpdatingApplication ||
+                        screen.screen == kScreenUpdatingGPS;
+  dialog.m_progress.SetRange(0, 100);
+  dialog.m_progress.SetPos(50);
+  dialog.m_progress.ShowWindow(updating);
+  dialog.m_errorLine.SetWindowText("(1019)CHECKSUM FAILED (CFileAccess::IsCheckSumValid:)");
+  dialog.m_errorLine.ShowWindow(screen.screen == kScreenFailed);
+  return dialog.Describe();
+}
+
+// Template 132 with example versions: the boot loader, kernel and application offered and
+// marked, no GPS firmware in the package.
+platform::DialogState ExampleVersionDialog() {
+  platform::DialogState dialog;
+  dialog.templateId = 132;
+  dialog.caption = "Version Information";
+  dialog.width = 173;
+  dialog.height = 75;
+  dialog.centred = true;
+  platform::ControlState list;
+  list.id = 1002;
+  list.kind = platform::ControlKind::kListView;
+  list.x = 3;
+  list.y = 4;
+  list.width = 166;
+  list.height = 61;
+  list.textColour = 0x000000;
+  list.backColour = 0xFFFFFF;
+  list.columns = {"Software", "Current", "New", "Update"};
+  list.columnWidths = {80, 74, 74, 58};
+  list.rows = {{"BOOT", "1.0.5", "1.0.6", "Yes"},
+               {"KRNL", "4.2.118", "4.2.121", "Yes"},
+               {"Application", "3.10", "3.12", "Yes"},
+               {"GPS", "2.3.2", "N/A", "No"}};
+  platform::ControlState version;
+  version.id = 1009;
+  version.kind = platform::ControlKind::kStaticText;
+  version.x = 134;
+  version.y = 66;
+  version.width = 36;
+  version.height = 8;
+  version.text = kVostrelVersion;
+  platform::ControlState ok;
+  ok.id = ui::kIdOk;
+  ok.kind = platform::ControlKind::kButton;
+  ok.visible = false;
+  ok.x = 3;
+  ok.y = 66;
+  ok.width = 30;
+  ok.height = 8;
+  ok.text = "OK";
+  dialog.controls = {list, version, ok};
+  return dialog;
+}
+
+int RunScreens(const std::string& dir) {
+  auto display = sim::Display::Open();
+  if (!display) return Fail(display.error());
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) return Fail(dir + ": " + error.message());
+  std::vector<std::pair<std::string, platform::ScreenFrame>> pictures;
+  for (const ScreenInfo* screen = ScreensBegin(); screen != ScreensEnd(); ++screen) {
+    pictures.push_back({text::Sprintf("screen%02d.png", screen->screen),
+                        platform::ScreenFrame{{ExampleMainDialog(*screen)}}});
+  }
+  pictures.push_back(
+      {"version-dialog.png", platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)),
+                                                    ExampleVersionDialog()}}});
+  for (const auto& [name, frame] : pictures) {
+    const fs::path file = fs::path(dir) / name;
+    if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return Fail(saved.error());
+    std::printf("%s\n", file.string().c_str());
+  }
+  return 0;
 }
 
 int RunShow(const std::string& dir) {
@@ -139,6 +241,9 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
                   "before the start, as a service engineer would")
       ->check(CLI::Range(1, 3));
   run->add_option("--report", runArgs.report, "Write the outcome as JSON to this file");
+  run->add_option("--screens", runArgs.screens,
+                  "Save a PNG picture of the screen at each change in this folder, in order: "
+                  "0001-screen01.png, 0002-screen02.png, ... (the number is the screen's)");
   run->add_flag("--realtime", runArgs.realtime, "Use the host clock instead of virtual time");
   run->callback([exitCode, runArgsPtr] { *exitCode = RunRun(*runArgsPtr); });
 
@@ -146,6 +251,14 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   auto showDir = std::make_shared<std::string>();
   show->add_option("DIR", *showDir, "Folder of the terminal")->required();
   show->callback([exitCode, showDir] { *exitCode = RunShow(*showDir); });
+
+  auto* screens = sim->add_subcommand(
+      "screens",
+      "Render every screen of the updater and the version dialog as PNG pictures: "
+      "screen01.png to screen11.png and version-dialog.png");
+  auto screensDir = std::make_shared<std::string>();
+  screens->add_option("OUTDIR", *screensDir, "Folder for the pictures (created)")->required();
+  screens->callback([exitCode, screensDir] { *exitCode = RunScreens(*screensDir); });
 }
 
 }  // namespace tools

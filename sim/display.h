@@ -1,0 +1,77 @@
+// The terminal's screen as a picture: the updater's dialogs drawn from a screen frame, without a
+// display, and saved as PNG files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "platform/gui.h"
+#include "sim/result.h"
+
+namespace sim {
+
+class SimGui;
+struct DisplayFonts;
+
+inline constexpr int kScreenWidth = 320;
+inline constexpr int kScreenHeight = 240;
+
+// A picture of the whole screen: 0xRRGGBB pixels, top row first.
+struct ScreenImage {
+  std::vector<uint32_t> pixels = std::vector<uint32_t>(kScreenWidth * kScreenHeight);
+  uint32_t At(int x, int y) const {
+    return pixels[static_cast<std::size_t>(y) * kScreenWidth + static_cast<std::size_t>(x)];
+  }
+  bool operator==(const ScreenImage&) const = default;
+};
+
+class Display {
+ public:
+  // Loads the fonts; fails with a message that names a font that cannot be loaded.
+  static Result<std::unique_ptr<Display>> Open();
+  ~Display();
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
+
+  // The screen showing the frame's dialogs, the first at the bottom. Dialog units become
+  // pixels at 320/183 across and 240/120 down.
+  ScreenImage Render(const platform::ScreenFrame& frame) const;
+  // Writes the screen showing the frame to a PNG file; on failure the file may be missing.
+  Status SavePng(const platform::ScreenFrame& frame, const std::filesystem::path& file) const;
+
+ private:
+  explicit Display(std::unique_ptr<DisplayFonts> fonts);
+  std::unique_ptr<DisplayFonts> m_fonts;
+};
+
+// Saves a PNG of the screen at each change of a terminal's screen trace, in order, as
+// DIR/0001-screen01.png, DIR/0002-screen02.png, ... with the main dialog's screen number.
+class ScreenRecorder {
+ public:
+  // Creates DIR and becomes the frame sink of gui until it is destroyed.
+  static Result<std::unique_ptr<ScreenRecorder>> Start(SimGui& gui,
+                                                       const std::filesystem::path& dir);
+  ~ScreenRecorder();
+  ScreenRecorder(const ScreenRecorder&) = delete;
+  ScreenRecorder& operator=(const ScreenRecorder&) = delete;
+
+  // The files written so far.
+  const std::vector<std::filesystem::path>& Files() const { return m_files; }
+  // The first failure to write a file; the recording goes on after one.
+  const Status& Written() const { return m_written; }
+
+ private:
+  ScreenRecorder(SimGui& gui, std::filesystem::path dir, std::unique_ptr<Display> display);
+  void OnFrame(const platform::ScreenFrame& frame);
+
+  SimGui& m_gui;
+  std::filesystem::path m_dir;
+  std::unique_ptr<Display> m_display;
+  std::size_t m_traceSize;
+  std::vector<std::filesystem::path> m_files;
+  Status m_written;
+};
+
+}  // namespace sim
