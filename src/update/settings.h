@@ -58,7 +58,7 @@ class CUpdateSettings {
   // Splits "file^digit^kind". True when file and kind are not empty and the digit is 0 to 9.
   // The outputs hold what was found even when false: the file is empty without a "^", the kind
   // empty without a second "^", and the partition is the character after the first "^" minus
-  // '0' (-1 when there is none; above 9 for a character other than a digit or below it).
+  // '0' (-1 when there is none, outside 0 to 9 when it is no digit).
   static bool ParseOSCommand(std::string_view command, std::string* file, int* partition,
                              std::string* kind);
   // Splits "file^kind". True when both are not empty; without a "^" both are empty.
