@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/main_dialog.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "support/terminal_fixture.h"
+#include "update/settings.h"
+
+namespace {
+
+using testing_support::TerminalTest;
+
+class DecisionTest : public TerminalTest {
+ protected:
+  void SetUp() override {
+    TerminalTest::SetUp();
+    StartUpdaterObjects(2);
+    g_hUserActivity = platform::Kern().CreateEvent(kUserActivityEvent, false, false);
+  }
+  void Decide(const std::string& settingsText) {
+    g_pSettings->LoadFromBytes(settingsText);
+    CVostrelHHTDlg dialog;
+    dialog.DecideUpdates();
+  }
+  std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
+};
+
+TEST_F(DecisionTest, MarksOfferedPartsWhoseVersionIsNewer) {
+  Term().MutableConfig().gpsFirmwareVersion = "3.3.0";
+  Decide(
+      "[SoftwareToUpdate]\nUpdate1=o\nUpdate2=a\nUpdate3=g\n"
+      "[OS]\nOSSoftware1=O|1.0.3|eboot.nb0^0^BOOT\nOSSoftware2=O|1.0.5|nk.bin^1^KRNL\n"
+      "[Application]\nAppSoftware1=A|1.0.0|Script\n"
+      "[GPS]\nGpsSoftware1=G|3.3.1|gps.bin^FIRMWARE\n");
+  EXPECT_EQ(g_pSettings->m_bOfferBoot, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateBoot, 1);
+  EXPECT_EQ(g_pSettings->m_bOfferKernel, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 0);  // equal
+  EXPECT_EQ(g_pSettings->m_bOfferApp, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateApp, 0);     // equal
+  EXPECT_EQ(g_pSettings->m_bOfferGPS, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 1);
+  const std::string log = Log();
+  for (const char* line : {
+           "CheckVersions: Boot Loader [Cur=1.0.2] [New=1.0.3] - update required\r\n",
+           "CheckVersions: Kernel [Cur=1.0.5] [New=1.0.5] - no update required\r\n",
+           "CheckVersions: Application [Cur=1.0.0] [New=1.0.0] - no update required\r\n",
+           "CheckVersions: GPS [Cur=3.3.0] [New=3.3.1] - update required\r\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
+  // One user-activity signal after each part.
+  EXPECT_EQ(Term().Seen().userActivitySignals, 4);
+}
+
+TEST_F(DecisionTest, OnlyTheKernelIsOfferedWhenTheBootLoaderHasNoDefinition) {
+  Decide("[SoftwareToUpdate]\nUpdate1=OS\n[OS]\nOSSoftware1=OS|9.9|nk.bin^1^KRNL\n");
+  EXPECT_EQ(g_pSettings->m_bOfferKernel, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
+  EXPECT_EQ(g_pSettings->m_bOfferBoot, 0);
+  EXPECT_EQ(g_pSettings->m_bUpdateBoot, 0);
+  EXPECT_EQ(Log().find("Boot Loader"), std::string::npos);
+  EXPECT_NE(Log().find("CheckVersions: Kernel [Cur=1.0.5] [New=9.9] - update required"),
+            std::string::npos);
+}
+
+TEST_F(DecisionTest, ADefinitionWhoseKindIsNotSelectedIsNotOffered) {
+  Decide(
+      "[SoftwareToUpdate]\nUpdate1=Application\n"
+      "[Application]\nAppSoftware1=A|2.0|Script\n[GPS]\nGpsSoftware1=G|9.9.9|g.bin^FIRMWARE\n");
+  EXPECT_EQ(g_pSettings->m_bOfferApp, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateApp, 1);
+  EXPECT_EQ(g_pSettings->m_bOfferGPS, 0);
+  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
+  EXPECT_EQ(Log().find("CheckVersions: GPS"), std::string::npos);
+}
+
+TEST_F(DecisionTest, AnUnreadableInstalledVersionIsOlderThanAnything) {
+  Term().MutableConfig().kernelVersion.reset();
+  Term().MutableConfig().gpsDriverPresent = false;
+  Decide(
+      "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=GPS\n"
+      "[OS]\nOSSoftware1=OS|0.0.1|nk.bin^1^KRNL\n[GPS]\nGpsSoftware1=G|0.1|g.bin^FIRMWARE\n");
+  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
+  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 1);
+  EXPECT_NE(Log().find("CheckVersions: Kernel [Cur=] [New=0.0.1] - update required"),
+            std::string::npos);
+}
+
+TEST_F(DecisionTest, MarksFromAnEarlierDecisionAreCleared) {
+  g_pSettings->m_bUpdateGPS = 1;
+  g_pSettings->m_bOfferGPS = 1;
+  Decide("[SoftwareToUpdate]\nUpdate1=None\n");
+  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
+  EXPECT_EQ(g_pSettings->m_bOfferGPS, 0);
+  CVostrelHHTDlg dialog;
+  EXPECT_FALSE(dialog.CheckIfSomethingToDo());
+}
+
+}  // namespace
