@@ -1,4 +1,6 @@
 // vostrel sim: create, run and inspect simulated terminals.
+#include <stdlib.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -10,7 +12,7 @@
 
 #include "app/main_dialog.h"
 #include "app/screens.h"
-#include "app/version.h"
+#include "app/vostrel_app.h"
 #include "log/text.h"
 #include "sim/config.h"
 #include "sim/display.h"
@@ -18,6 +20,8 @@
 #include "sim/runner.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
+#include "update/settings.h"
+#include "update/version_dlg.h"
 
 namespace tools {
 
@@ -123,49 +127,53 @@ platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
   return dialog.Describe();
 }
 
-// Template 132 with example versions: the boot loader, kernel and application offered and
-// marked, no GPS firmware in the package.
-platform::DialogState ExampleVersionDialog() {
-  platform::DialogState dialog;
-  dialog.templateId = 132;
-  dialog.caption = "Version Information";
-  dialog.width = 173;
-  dialog.height = 75;
-  dialog.centred = true;
-  platform::ControlState list;
-  list.id = 1002;
-  list.kind = platform::ControlKind::kListView;
-  list.x = 3;
-  list.y = 4;
-  list.width = 166;
-  list.height = 61;
-  list.textColour = 0x000000;
-  list.backColour = 0xFFFFFF;
-  list.columns = {"Software", "Current", "New", "Update"};
-  list.columnWidths = {80, 74, 74, 58};
-  list.rows = {{"BOOT", "1.0.5", "1.0.6", "Yes"},
-               {"KRNL", "4.2.118", "4.2.121", "Yes"},
-               {"Application", "3.10", "3.12", "Yes"},
-               {"GPS", "2.3.2", "N/A", "No"}};
-  platform::ControlState version;
-  version.id = 1009;
-  version.kind = platform::ControlKind::kStaticText;
-  version.x = 134;
-  version.y = 66;
-  version.width = 36;
-  version.height = 8;
-  version.text = kVostrelVersion;
-  platform::ControlState ok;
-  ok.id = ui::kIdOk;
-  ok.kind = platform::ControlKind::kButton;
-  ok.visible = false;
-  ok.x = 3;
-  ok.y = 66;
-  ok.width = 30;
-  ok.height = 8;
-  ok.text = "OK";
-  dialog.controls = {list, version, ok};
-  return dialog;
+// The real version dialog on a throwaway terminal: the boot loader, kernel and application
+// offered and newer than what is installed, no GPS firmware in the package.
+sim::Result<platform::DialogState> ExampleVersionDialog() {
+  using R = sim::Result<platform::DialogState>;
+  std::string pattern = (fs::temp_directory_path() / "vostrel-screens-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return R::Failure("cannot make a temporary folder");
+  const fs::path dir = pattern;
+  struct Cleanup {
+    fs::path dir;
+    ~Cleanup() {
+      std::error_code ignored;
+      fs::remove_all(dir, ignored);
+    }
+  } cleanup{dir};
+
+  sim::TerminalConfig config;
+  config.bootVersion = "1.0.5";
+  config.kernelVersion = "4.2.118";
+  config.applicationVersion = "3.10";
+  config.gpsFirmwareVersion = "2.3.2";
+  if (sim::Status created = sim::Terminal::Init(dir / "t", config); !created) {
+    return R::Failure(created.error());
+  }
+  auto terminal = sim::Terminal::Open(dir / "t");
+  if (!terminal) return R::Failure(terminal.error());
+  (*terminal)->Install();
+  ResetProcessState();
+  (*terminal)->Clock().AttachMainThread(sim::kUpdaterProcess);
+  g_pSettings = new CUpdateSettings();
+  g_pSettings->LoadFromBytes(
+      "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=Application\n"
+      "[OS]\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\nOSSoftware2=OS|4.2.121|NK.BIN^1^KRNL\n"
+      "[Application]\nAppSoftware1=Application|3.12|AppScript\n");
+  platform::DialogState state;
+  {
+    CVostrelHHTDlg main;
+    main.DecideUpdates();
+    struct ShownVersionDlg : CVersionDlg {
+      using CVersionDlg::OnInitDialog;
+    } version;
+    version.OnInitDialog();
+    state = version.Describe();
+  }
+  ResetProcessState();
+  (*terminal)->Clock().EndProcess(sim::kUpdaterProcess);
+  (*terminal)->Uninstall();
+  return state;
 }
 
 int RunScreens(const std::string& dir) {
@@ -179,9 +187,11 @@ int RunScreens(const std::string& dir) {
     pictures.push_back({text::Sprintf("screen%02d.png", screen->screen),
                         platform::ScreenFrame{{ExampleMainDialog(*screen)}}});
   }
-  pictures.push_back(
-      {"version-dialog.png", platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)),
-                                                    ExampleVersionDialog()}}});
+  auto version = ExampleVersionDialog();
+  if (!version) return Fail("version dialog: " + version.error());
+  pictures.push_back({"version-dialog.png",
+                      platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)),
+                                             *version}}});
   for (const auto& [name, frame] : pictures) {
     const fs::path file = fs::path(dir) / name;
     if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return Fail(saved.error());
