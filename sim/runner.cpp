@@ -1,6 +1,7 @@
 #include "sim/runner.h"
 
 #include "app/vostrel_app.h"
+#include "update/settings.h"
 #include "sim/gui.h"
 
 namespace sim {
@@ -76,6 +77,35 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   const int rerunnerBefore = terminal.Seen().rerunnerStarts;
   const uint64_t startTime = terminal.Now();
 
+  const InstalledVersions before = terminal.Versions();
+  SetSettingsObserver([&outcome](const CUpdateSettings& settings) {
+    const struct {
+      int32_t CUpdateSettings::*offered;
+      int32_t CUpdateSettings::*marked;
+      const SoftwareDefinition* definition;
+    } parts[4] = {
+        {&CUpdateSettings::m_bOfferBoot, &CUpdateSettings::m_bUpdateBoot,
+         settings.FindOSDefinition("BOOT")},
+        {&CUpdateSettings::m_bOfferKernel, &CUpdateSettings::m_bUpdateKernel,
+         settings.FindOSDefinition("KRNL")},
+        {&CUpdateSettings::m_bOfferApp, &CUpdateSettings::m_bUpdateApp,
+         settings.FindApplicationDefinition()},
+        {&CUpdateSettings::m_bOfferGPS, &CUpdateSettings::m_bUpdateGPS,
+         settings.FindGPSDefinition("FIRMWARE")},
+    };
+    for (int i = 0; i < 4; ++i) {
+      PartOutcome& part = outcome.parts[i];
+      part.offered = settings.*parts[i].offered != 0;
+      part.marked = settings.*parts[i].marked != 0;
+      if (part.offered && parts[i].definition != nullptr) {
+        part.offeredVersion = parts[i].definition->version;
+      }
+    }
+    outcome.lastError = settings.m_nLastError;
+    outcome.lastErrorText = settings.m_strLastError;
+    outcome.lastErrorFunction = settings.m_strLastErrorFunction;
+  });
+
   terminal.Install();
   ResetProcessState();
   Scheduler& clock = terminal.Clock();
@@ -88,7 +118,17 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   clock.EndProcess(kUpdaterProcess);
   terminal.Files().CloseAllOf(kUpdaterProcess);
   ResetProcessState();
+  SetSettingsObserver(nullptr);
   terminal.Uninstall();
+
+  const InstalledVersions after = terminal.Versions();
+  const std::string InstalledVersions::*fields[4] = {
+      &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
+      &InstalledVersions::gps};
+  for (int i = 0; i < 4; ++i) {
+    outcome.parts[i].installedBefore = before.*fields[i];
+    outcome.parts[i].installedAfter = after.*fields[i];
+  }
 
   if (terminal.Seen().rebooted) {
     outcome.end = RunEnd::kRebooted;
@@ -121,6 +161,22 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   report["user_activity_signals"] = outcome.userActivitySignals;
   report["virtual_milliseconds"] = outcome.virtualMilliseconds;
   report["exit_code"] = outcome.exitCode;
+  nlohmann::json parts = nlohmann::json::object();
+  for (int i = 0; i < 4; ++i) {
+    const PartOutcome& part = outcome.parts[i];
+    parts[kPartNames[i]] = {
+        {"installed_before", part.installedBefore},
+        {"installed_after", part.installedAfter},
+        {"offered_version",
+         part.offeredVersion ? nlohmann::json(*part.offeredVersion) : nlohmann::json(nullptr)},
+        {"offered", part.offered},
+        {"marked", part.marked},
+    };
+  }
+  report["parts"] = parts;
+  report["last_error"] = {{"number", outcome.lastError},
+                          {"text", outcome.lastErrorText},
+                          {"function", outcome.lastErrorFunction}};
   return report;
 }
 

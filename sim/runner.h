@@ -27,6 +27,15 @@ enum class RunEnd {
   kKeysRanOut,    // it waited for a key when none was left; the terminal stays on its screen
 };
 
+// One of the four parts of the terminal's software as a run saw it.
+struct PartOutcome {
+  std::string installedBefore;
+  std::string installedAfter;
+  std::optional<std::string> offeredVersion;  // the package's version, when offered
+  bool offered = false;
+  bool marked = false;
+};
+
 struct RunOutcome {
   RunEnd end = RunEnd::kLeft;
   std::vector<int> screens;
@@ -37,7 +46,14 @@ struct RunOutcome {
   int exitCode = 4;
   uint64_t virtualMilliseconds = 0;
   std::vector<TraceEntry> trace;
+  // Boot loader, kernel, application, GPS firmware.
+  PartOutcome parts[4];
+  int32_t lastError = 0;
+  std::string lastErrorText;
+  std::string lastErrorFunction;
 };
+
+inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "gps"};
 
 // The exit code of a run that ended on a screen: 0 completed (8) or nothing to update (5),
 // 1 failed (9), 2 invalid package (2), 3 restart required (11), 4 any other.

@@ -158,6 +158,16 @@ void Terminal::DebugOutput(std::string_view text) {
   m_debugLog.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+InstalledVersions Terminal::Versions() {
+  InstalledVersions versions;
+  versions.boot = m_config.bootVersion.value_or("");
+  versions.kernel = m_config.kernelVersion.value_or("");
+  versions.application =
+      m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
+  if (m_config.gpsDriverPresent) versions.gps = m_config.gpsFirmwareVersion;
+  return versions;
+}
+
 std::string Terminal::DebugText() {
   m_debugLog.flush();
   std::ifstream in(m_dir / "debug.log", std::ios::binary);

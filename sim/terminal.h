@@ -42,6 +42,14 @@ struct Observations {
   std::vector<std::string> startedPrograms;
 };
 
+// The versions that the terminal reports as installed; empty when it reports none.
+struct InstalledVersions {
+  std::string boot;
+  std::string kernel;
+  std::string application;
+  std::string gps;
+};
+
 // One change of what the screen shows.
 struct TraceEntry {
   uint64_t time = 0;  // milliseconds since the start
@@ -92,6 +100,9 @@ class Terminal {
   // Milliseconds since the terminal started, and the local time now.
   uint64_t Now() const;
   platform::LocalTime LocalTimeNow() const;
+
+  // What the terminal reports as installed now.
+  InstalledVersions Versions();
 
   // Appends to DIR/debug.log.
   void DebugOutput(std::string_view text);
