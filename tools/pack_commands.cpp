@@ -517,7 +517,8 @@ int RunVerify(const std::string& path) {
   if (std::optional<std::string> bad = FindBadMember(package)) {
     return Fail(path + ": bad package: " + *bad);
   }
-  std::printf("%s: sound: %zu members, checksum %s\n", path.c_str(), package.table.entries.size(),
+  const std::size_t count = package.table.entries.size();
+  std::printf("%s: sound: %zu member%s, checksum %s\n", path.c_str(), count, count == 1 ? "" : "s",
               Hex32(checksum.Stored()).c_str());
   return 0;
 }
