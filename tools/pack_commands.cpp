@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "log/text.h"
@@ -27,7 +28,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kExitBadPackage = 1;
-constexpr std::size_t kIoChunk = 1 << 20;
+// Big enough to make system calls rare, small enough to stay in the cache while it is summed.
+constexpr std::size_t kIoChunk = 256 << 10;
 // Shorter work than this finishes before a progress bar would be read.
 constexpr uint64_t kProgressThreshold = 16ULL << 20;
 constexpr std::size_t kMaxNameUnits = 255;
@@ -50,6 +52,7 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int Get() const { return m_fd; }
+  int Release() { return std::exchange(m_fd, -1); }
   void Reset(int fd = -1) {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = fd;
@@ -416,11 +419,10 @@ int RunBuild(const BuildArgs& args) {
       if (!source->Error().empty()) error = source->Error();
     }
   }
-  if (ok && ::fsync(out.Get()) != 0) {
+  if (::close(out.Release()) != 0 && ok) {
     ok = false;
     error = temporary + ": " + ErrnoText(errno);
   }
-  out.Reset();
   if (ok && ::rename(temporary.c_str(), args.out.c_str()) != 0) {
     ok = false;
     error = args.out + ": " + ErrnoText(errno);

@@ -15,12 +15,20 @@ constexpr std::size_t kBlock = 64;
 // 16-bit lanes take 257 blocks of bytes before they can overflow; flush after 256.
 constexpr std::size_t kBlocksPerFlush = 256;
 
+// The byte loops run at memory speed only when vectorised; on x86-64 an AVX2 copy of them is
+// chosen at load time where the processor has it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define VOSTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VOSTREL_VECTOR_CLONES
+#endif
+
 constexpr uint64_t kMaxContainerLength = 0xFFFFFFFFULL;
 constexpr std::size_t kChunkSize = 1 << 20;
 
 }  // namespace
 
-void Complement(std::span<uint8_t> bytes) {
+VOSTREL_VECTOR_CLONES void Complement(std::span<uint8_t> bytes) {
   uint8_t* p = bytes.data();
   const std::size_t n = bytes.size();
   std::size_t i = 0;
@@ -30,7 +38,7 @@ void Complement(std::span<uint8_t> bytes) {
   for (; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
 }
 
-uint32_t SumBytes(std::span<const uint8_t> bytes) {
+VOSTREL_VECTOR_CLONES uint32_t SumBytes(std::span<const uint8_t> bytes) {
   const uint8_t* p = bytes.data();
   const std::size_t n = bytes.size();
   uint32_t sum = 0;
