@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   tools::AddSimCommands(app, &exitCode);
   tools::AddDemoCommand(app, &exitCode);
+  tools::AddPackCommands(app, &exitCode);
   if (!CheckCommandWords(app, argc, argv)) return tools::kExitUsage;
   try {
     app.parse(argc, argv);

@@ -1,0 +1,702 @@
+// vostrel pack: build, list, verify and extract update packages on the host.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "log/text.h"
+#include "package/container_format.h"
+#include "tools/commands.h"
+
+namespace tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitBadPackage = 1;
+// Big enough to make system calls rare, small enough to stay in the cache while it is summed.
+constexpr std::size_t kIoChunk = 256 << 10;
+// Shorter work than this finishes before a progress bar would be read.
+constexpr uint64_t kProgressThreshold = 16ULL << 20;
+constexpr std::size_t kMaxNameUnits = 255;
+constexpr const char* kSettingsName = "Vostrel.ini";
+
+int Fail(const std::string& message, int code = kExitBadPackage) {
+  std::fprintf(stderr, "vostrel pack: %s\n", message.c_str());
+  return code;
+}
+
+std::string ErrnoText(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+// An owned file descriptor.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return m_fd; }
+  int Release() { return std::exchange(m_fd, -1); }
+  void Reset(int fd = -1) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd;
+};
+
+// Reads up to count bytes, retrying short reads until the end; false with errno on an error.
+bool ReadFully(int fd, uint8_t* buffer, std::size_t count, std::size_t* read) {
+  *read = 0;
+  while (*read < count) {
+    const ssize_t n = ::read(fd, buffer + *read, count - *read);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    *read += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool PreadFully(int fd, uint8_t* buffer, std::size_t count, uint64_t offset, std::size_t* read) {
+  *read = 0;
+  while (*read < count) {
+    const ssize_t n =
+        ::pread(fd, buffer + *read, count - *read, static_cast<off_t>(offset + *read));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    *read += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, bytes, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A progress bar on stderr, shown only when stderr is a terminal and the work is long.
+class ProgressBar {
+ public:
+  ProgressBar(std::string label, uint64_t total)
+      : m_label(std::move(label)),
+        m_total(total),
+        m_enabled(total >= kProgressThreshold && ::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressBar() {
+    if (m_shown) std::fprintf(stderr, "\r\033[K");
+  }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  void Update(uint64_t done) {
+    if (!m_enabled) return;
+    const int percent = static_cast<int>(std::min<uint64_t>(done * 100 / m_total, 100));
+    if (percent == m_percent) return;
+    m_percent = percent;
+    m_shown = true;
+    constexpr int kWidth = 30;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", m_label.c_str(), std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, ' ').c_str(), percent);
+    std::fflush(stderr);
+  }
+
+ private:
+  std::string m_label;
+  uint64_t m_total;
+  bool m_enabled;
+  bool m_shown = false;
+  int m_percent = -1;
+};
+
+// A package file on the host, read front to back.
+class HostFileSource final : public container::ByteSource {
+ public:
+  HostFileSource(int fd, uint64_t length) : m_fd(fd), m_length(length) {}
+  bool Read(uint8_t* buffer, std::size_t count, std::size_t* read) override {
+    if (!ReadFully(m_fd, buffer, count, read)) return false;
+    m_position += *read;
+    return true;
+  }
+  uint64_t Remaining() const override { return m_length > m_position ? m_length - m_position : 0; }
+
+ private:
+  int m_fd;
+  uint64_t m_length;
+  uint64_t m_position = 0;
+};
+
+// A member's contents in a host file, opened at the first read and closed at its end.
+class HostFileContent final : public container::ContentSource {
+ public:
+  explicit HostFileContent(fs::path path) : m_path(std::move(path)) {}
+  bool Read(std::span<uint8_t> buffer, std::size_t* read) override {
+    *read = 0;
+    if (m_done) return true;
+    if (m_fd.Get() < 0) {
+      m_fd.Reset(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+      if (m_fd.Get() < 0) return Failed();
+      ::posix_fadvise(m_fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    if (!ReadFully(m_fd.Get(), buffer.data(), buffer.size(), read)) return Failed();
+    if (*read == 0) {
+      m_fd.Reset();
+      m_done = true;
+    }
+    return true;
+  }
+  // The host file and the reason when a read failed.
+  const std::string& Error() const { return m_error; }
+
+ private:
+  bool Failed() {
+    m_error = m_path.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+
+  fs::path m_path;
+  Fd m_fd;
+  bool m_done = false;
+  std::string m_error;
+};
+
+class FdSink final : public container::ByteSink {
+ public:
+  explicit FdSink(int fd) : m_fd(fd) {}
+  bool Write(std::span<const uint8_t> bytes) override {
+    return WriteFully(m_fd, bytes.data(), bytes.size());
+  }
+
+ private:
+  int m_fd;
+};
+
+// An open package: its length and header table.
+struct Package {
+  std::string path;
+  Fd fd;
+  uint64_t length = 0;
+  container::HeaderTable table;
+};
+
+// Opens a package and reads its header part; false with a message when the file cannot be
+// read at all (a header part that does not parse is in package.table).
+bool OpenPackage(const std::string& path, Package* package, std::string* error) {
+  package->path = path;
+  package->fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (package->fd.Get() < 0 || ::fstat(package->fd.Get(), &st) != 0) {
+    *error = path + ": " + ErrnoText(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = path + ": not a regular file";
+    return false;
+  }
+  package->length = static_cast<uint64_t>(st.st_size);
+  HostFileSource source(package->fd.Get(), package->length);
+  package->table = container::ReadHeaders(source);
+  return true;
+}
+
+// Sums the whole package; false with a message on a read error.
+bool ComputeChecksum(const Package& package, container::ChecksumReader* checksum,
+                     std::string* error, const char* progressLabel) {
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kIoChunk]);
+  ProgressBar bar(progressLabel, package.length);
+  ::posix_fadvise(package.fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  uint64_t offset = 0;
+  for (;;) {
+    std::size_t read = 0;
+    if (!PreadFully(package.fd.Get(), buffer.get(), kIoChunk, offset, &read)) {
+      *error = package.path + ": " + ErrnoText(errno);
+      return false;
+    }
+    if (read == 0) break;
+    checksum->AddStored({buffer.get(), read});
+    offset += read;
+    bar.Update(offset);
+  }
+  return true;
+}
+
+// Why a package whose header part parses is still unusable, or nothing.
+std::optional<std::string> FindBadMember(const Package& package) {
+  for (const container::Entry& entry : package.table.entries) {
+    if (!container::DataInside(entry, package.table.headerLength, package.length)) {
+      return text::Sprintf(
+          "the data of \"%s\" (offset %u, length %u) do not lie between the header part "
+          "(%llu bytes) and the checksum",
+          entry.name, entry.offset, entry.fileLen,
+          static_cast<unsigned long long>(package.table.headerLength));
+    }
+  }
+  return std::nullopt;
+}
+
+std::string Hex32(uint32_t value) { return text::Sprintf("0x%08X", value); }
+
+// ---------------------------------------------------------------------------------------------
+// build
+
+struct BuildArgs {
+  std::string out;
+  std::string ini;
+  std::string dir;
+};
+
+struct HostMember {
+  std::string name;
+  fs::path path;
+  uint32_t attrib = container::kAttribNormal;
+  uint64_t length = 0;
+};
+
+// Why the name cannot be stored in a package for the terminal, or nothing.
+std::optional<std::string> CheckMemberName(const std::string& name) {
+  if (name.empty()) return "an empty member name";
+  if (!text::IsUtf8(name)) return "the name \"" + name + "\" is not valid UTF-8";
+  if (text::Utf16Length(name) > kMaxNameUnits) {
+    return text::Sprintf("the name \"%s\" is longer than %zu UTF-16 units", name, kMaxNameUnits);
+  }
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\"<>:*?|", c) != nullptr) {
+      return "the name \"" + name + "\" holds a character the terminal cannot store in a name";
+    }
+  }
+  return std::nullopt;
+}
+
+bool StatMember(HostMember* member, std::string* error) {
+  struct stat st {};
+  if (::stat(member->path.c_str(), &st) != 0) {
+    *error = member->path.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  member->length = static_cast<uint64_t>(st.st_size);
+  member->attrib =
+      (st.st_mode & S_IWUSR) == 0 ? container::kAttribReadOnly : container::kAttribNormal;
+  return true;
+}
+
+// The files below folder as members, sorted by name; false with a message.
+bool CollectFolder(const fs::path& folder, const fs::path& out, std::vector<HostMember>* members,
+                   std::string* error) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code kindError;
+    if (!it->is_regular_file(kindError)) continue;
+    std::error_code sameError;
+    if (fs::equivalent(it->path(), out, sameError)) continue;  // an earlier build of OUT
+    HostMember member;
+    member.path = it->path();
+    for (const fs::path& part : it->path().lexically_relative(folder)) {
+      const std::string component = part.string();
+      if (component.find('\\') != std::string::npos) {
+        *error = member.path.string() + ": a backslash in a file name would read as a folder";
+        return false;
+      }
+      member.name += (member.name.empty() ? "" : "\\") + component;
+    }
+    if (!StatMember(&member, error)) return false;
+    members->push_back(std::move(member));
+  }
+  if (ec) {
+    *error = folder.string() + ": " + ec.message();
+    return false;
+  }
+  std::sort(members->begin(), members->end(),
+            [](const HostMember& a, const HostMember& b) { return a.name < b.name; });
+  return true;
+}
+
+// Lays out the members of a build and checks their names; false with a message.
+bool GatherMembers(const BuildArgs& args, std::vector<HostMember>* members, std::string* error) {
+  if (!args.ini.empty()) {
+    HostMember settings;
+    settings.name = kSettingsName;
+    settings.path = args.ini;
+    if (!StatMember(&settings, error)) return false;
+    members->push_back(std::move(settings));
+  }
+  std::vector<HostMember> files;
+  if (!args.dir.empty() && !CollectFolder(args.dir, args.out, &files, error)) return false;
+  std::map<std::string, std::string> seen;  // upper-case name to the name
+  if (!members->empty()) seen[text::ToUpper(kSettingsName)] = kSettingsName;
+  for (HostMember& file : files) {
+    if (std::optional<std::string> bad = CheckMemberName(file.name)) {
+      *error = file.path.string() + ": " + *bad;
+      return false;
+    }
+    const auto [it, added] = seen.emplace(text::ToUpper(file.name), file.name);
+    if (!added) {
+      if (it->second == kSettingsName && !args.ini.empty()) {
+        *error = file.path.string() + ": the folder holds \"" + file.name +
+                 "\", which would clash with the settings file given by --ini";
+      } else {
+        *error = file.path.string() + ": the member name \"" + file.name + "\" differs from \"" +
+                 it->second + "\" only in case, and the terminal would find only the first";
+      }
+      return false;
+    }
+    members->push_back(std::move(file));
+  }
+  return true;
+}
+
+int RunBuild(const BuildArgs& args) {
+  if (args.ini.empty() && args.dir.empty()) {
+    return Fail("nothing to pack: give --ini, --dir or both", kExitUsage);
+  }
+  std::vector<HostMember> hostMembers;
+  std::string error;
+  if (!GatherMembers(args, &hostMembers, &error)) return Fail(error);
+  const bool hasSettings =
+      std::any_of(hostMembers.begin(), hostMembers.end(),
+                  [](const HostMember& m) { return text::EqualsNoCase(m.name, kSettingsName); });
+  if (!hasSettings) {
+    std::fprintf(stderr,
+                 "vostrel pack: warning: the package has no member \"%s\"; the terminal will "
+                 "find it invalid\n",
+                 kSettingsName);
+  }
+
+  std::vector<std::unique_ptr<HostFileContent>> sources;
+  std::vector<container::Member> members;
+  for (const HostMember& host : hostMembers) {
+    sources.push_back(std::make_unique<HostFileContent>(host.path));
+    container::Member member;
+    member.name = host.name;
+    member.attrib = host.attrib;
+    member.source = sources.back().get();
+    member.length = host.length;
+    members.push_back(std::move(member));
+  }
+
+  // Built under a temporary name beside OUT, so that a failure leaves no half package.
+  const std::string temporary = args.out + ".partial-" + std::to_string(::getpid());
+  Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (out.Get() < 0) return Fail(temporary + ": " + ErrnoText(errno));
+  FdSink sink(out.Get());
+  container::WriteOptions options;
+  uint64_t total = 0;
+  for (const container::Member& member : members) total += member.DataLength();
+  ProgressBar bar("building " + args.out, total);
+  options.progress = [&bar](uint64_t done, uint64_t) { bar.Update(done); };
+  bool ok = container::WriteContainer(members, options, sink, &error);
+  if (!ok) {
+    for (const auto& source : sources) {
+      if (!source->Error().empty()) error = source->Error();
+    }
+  }
+  if (::close(out.Release()) != 0 && ok) {
+    ok = false;
+    error = temporary + ": " + ErrnoText(errno);
+  }
+  if (ok && ::rename(temporary.c_str(), args.out.c_str()) != 0) {
+    ok = false;
+    error = args.out + ": " + ErrnoText(errno);
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return Fail("cannot build " + args.out + ": " + error);
+  }
+  container::Layout layout;
+  (void)container::PlanLayout(members, &layout, &error);
+  std::printf("Built %s: %zu member%s, %llu bytes\n", args.out.c_str(), members.size(),
+              members.size() == 1 ? "" : "s",
+              static_cast<unsigned long long>(layout.containerLength));
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// list and verify
+
+struct ListArgs {
+  std::string package;
+  bool json = false;
+};
+
+int RunList(const ListArgs& args) {
+  Package package;
+  std::string error;
+  if (!OpenPackage(args.package, &package, &error)) return Fail(error);
+  container::ChecksumReader checksum(package.length);
+  if (!ComputeChecksum(package, &checksum, &error, "checking")) return Fail(error);
+  const container::HeaderTable& table = package.table;
+  std::optional<std::string> problem;
+  if (!table.ok()) {
+    problem = container::DescribeHeaderError(table);
+  } else if (std::optional<std::string> bad = FindBadMember(package)) {
+    problem = *bad;
+  }
+
+  if (args.json) {
+    nlohmann::json members = nlohmann::json::array();
+    for (const container::Entry& entry : table.entries) {
+      members.push_back({{"name", entry.name},
+                         {"attrib", entry.attrib},
+                         {"length", entry.fileLen},
+                         {"offset", entry.offset},
+                         {"entry_length", entry.len}});
+    }
+    nlohmann::json out = {
+        {"package", args.package},
+        {"length", package.length},
+        {"size_field", table.mini.size},
+        {"num", table.mini.num},
+        {"members", members},
+        {"checksum",
+         {{"stored", checksum.Stored()},
+          {"computed", checksum.Computed()},
+          {"holds", checksum.Holds()}}},
+        {"error", problem ? nlohmann::json(*problem) : nlohmann::json(nullptr)},
+    };
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::printf("%s: %llu bytes, size field %u, %u entries\n", args.package.c_str(),
+                static_cast<unsigned long long>(package.length), table.mini.size,
+                static_cast<unsigned>(table.mini.num));
+    std::printf("  %-10s %10s %10s  %s\n", "attrib", "length", "offset", "name");
+    for (const container::Entry& entry : table.entries) {
+      std::printf("  0x%08X %10u %10u  %s\n", entry.attrib, entry.fileLen, entry.offset,
+                  entry.name.c_str());
+    }
+    if (checksum.Holds()) {
+      std::printf("checksum %s holds\n", Hex32(checksum.Stored()).c_str());
+    } else {
+      std::printf("checksum fails: stored %s, computed %s\n", Hex32(checksum.Stored()).c_str(),
+                  Hex32(checksum.Computed()).c_str());
+    }
+    if (problem) std::printf("error: %s\n", problem->c_str());
+  }
+  return problem || !checksum.Holds() ? kExitBadPackage : 0;
+}
+
+int RunVerify(const std::string& path) {
+  Package package;
+  std::string error;
+  if (!OpenPackage(path, &package, &error)) return Fail(error);
+  if (!package.table.ok()) {
+    return Fail(path + ": bad package: " + container::DescribeHeaderError(package.table));
+  }
+  container::ChecksumReader checksum(package.length);
+  if (!ComputeChecksum(package, &checksum, &error, "verifying")) return Fail(error);
+  if (!checksum.Holds()) {
+    return Fail(path + ": bad package: the checksum fails: stored " + Hex32(checksum.Stored()) +
+                ", computed " + Hex32(checksum.Computed()));
+  }
+  if (std::optional<std::string> bad = FindBadMember(package)) {
+    return Fail(path + ": bad package: " + *bad);
+  }
+  const std::size_t count = package.table.entries.size();
+  std::printf("%s: sound: %zu member%s, checksum %s\n", path.c_str(), count, count == 1 ? "" : "s",
+              Hex32(checksum.Stored()).c_str());
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// extract
+
+struct ExtractArgs {
+  std::string package;
+  std::vector<std::string> names;
+  std::string dir = ".";
+};
+
+// The member's path below the target folder: its components split at "\" (and "/", which the
+// terminal also takes as a separator). Nothing when the name would leave the folder.
+std::optional<fs::path> RelativePath(const std::string& name) {
+  if (name.empty() || name.front() == '\\' || name.front() == '/') return std::nullopt;
+  if (name.find(':') != std::string::npos) return std::nullopt;  // a drive or a device
+  fs::path relative;
+  std::size_t pos = 0;
+  while (pos <= name.size()) {
+    std::size_t end = name.find_first_of("\\/", pos);
+    if (end == std::string::npos) end = name.size();
+    const std::string component = name.substr(pos, end - pos);
+    if (component == "..") return std::nullopt;
+    if (!component.empty() && component != ".") relative /= component;
+    pos = end + 1;
+  }
+  if (relative.empty() || name.back() == '\\' || name.back() == '/') return std::nullopt;
+  return relative;
+}
+
+bool ExtractMember(const Package& package, const container::Entry& entry, const fs::path& target,
+                   uint8_t* buffer, ProgressBar& bar, uint64_t* done, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  if (ec) {
+    *error = target.parent_path().string() + ": " + ec.message();
+    return false;
+  }
+  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (out.Get() < 0) {
+    *error = target.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  uint64_t offset = entry.offset;
+  uint64_t left = entry.fileLen;
+  while (left > 0) {
+    std::size_t read = 0;
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kIoChunk));
+    if (!PreadFully(package.fd.Get(), buffer, want, offset, &read)) {
+      *error = package.path + ": " + ErrnoText(errno);
+      return false;
+    }
+    if (read < want) {
+      *error = package.path + ": the data of \"" + entry.name + "\" run past the end of the file";
+      return false;
+    }
+    container::Complement({buffer, read});
+    if (!WriteFully(out.Get(), buffer, read)) {
+      *error = target.string() + ": " + ErrnoText(errno);
+      return false;
+    }
+    offset += read;
+    left -= read;
+    *done += read;
+    bar.Update(*done);
+  }
+  return true;
+}
+
+int RunExtract(const ExtractArgs& args) {
+  Package package;
+  std::string error;
+  if (!OpenPackage(args.package, &package, &error)) return Fail(error);
+  const container::HeaderTable& table = package.table;
+  if (!table.ok()) {
+    return Fail(args.package + ": bad package: " + container::DescribeHeaderError(table));
+  }
+
+  // Each name takes the first member it matches, as the terminal's lookup does.
+  std::vector<const container::Entry*> chosen;
+  const auto firstNamed = [&table](const std::string& name) -> const container::Entry* {
+    for (const container::Entry& entry : table.entries) {
+      if (text::EqualsNoCase(entry.name, name)) return &entry;
+    }
+    return nullptr;
+  };
+  if (args.names.empty()) {
+    for (const container::Entry& entry : table.entries) {
+      if (firstNamed(entry.name) == &entry) chosen.push_back(&entry);
+    }
+  } else {
+    for (const std::string& name : args.names) {
+      const container::Entry* entry = firstNamed(name);
+      if (entry == nullptr) return Fail(args.package + ": no member named \"" + name + "\"");
+      if (std::find(chosen.begin(), chosen.end(), entry) == chosen.end()) chosen.push_back(entry);
+    }
+  }
+
+  std::vector<fs::path> targets;
+  uint64_t total = 0;
+  for (const container::Entry* entry : chosen) {
+    const std::optional<fs::path> relative = RelativePath(entry->name);
+    if (!relative) {
+      return Fail(args.package + ": refusing the member \"" + entry->name +
+                  "\": its name would place it outside " + args.dir);
+    }
+    targets.push_back(fs::path(args.dir) / *relative);
+    total += entry->fileLen;
+  }
+
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kIoChunk]);
+  ProgressBar bar("extracting", total);
+  uint64_t done = 0;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    if (!ExtractMember(package, *chosen[i], targets[i], buffer.get(), bar, &done, &error)) {
+      return Fail(error);
+    }
+  }
+  std::printf("Extracted %zu member%s into %s\n", chosen.size(), chosen.size() == 1 ? "" : "s",
+              args.dir.c_str());
+  return 0;
+}
+
+}  // namespace
+
+void AddPackCommands(CLI::App& app, int* exitCode) {
+  CLI::App* pack = app.add_subcommand("pack", "Build, list, verify and extract update packages");
+  pack->require_subcommand(1);
+
+  auto* build = pack->add_subcommand(
+      "build",
+      "Build a package. The settings file becomes the member \"Vostrel.ini\"; every file below "
+      "FOLDER becomes a member named by its path relative to FOLDER with \"\\\" between the "
+      "folders (sorted by name). A read-only file gets the attribute word 0x1, any other 0x80. "
+      "The package is written under a temporary name and renamed at the end.");
+  auto buildArgs = std::make_shared<BuildArgs>();
+  build->add_option("OUT", buildArgs->out, "The package to write")->required();
+  build->add_option("--ini", buildArgs->ini, "The settings file (member \"Vostrel.ini\")")
+      ->check(CLI::ExistingFile);
+  build->add_option("--dir", buildArgs->dir, "The folder whose files become members")
+      ->check(CLI::ExistingDirectory);
+  build->callback([exitCode, buildArgs] { *exitCode = RunBuild(*buildArgs); });
+
+  auto* list = pack->add_subcommand(
+      "list",
+      "List a package's members (name, attribute word, length, offset), its size field and "
+      "whether its checksum holds. Exits 1 when the package is bad.");
+  auto listArgs = std::make_shared<ListArgs>();
+  list->add_option("PKG", listArgs->package, "The package")->required()->check(CLI::ExistingFile);
+  list->add_flag("--json", listArgs->json, "Print JSON");
+  list->callback([exitCode, listArgs] { *exitCode = RunList(*listArgs); });
+
+  auto* verify = pack->add_subcommand(
+      "verify",
+      "Check a package as the terminal would: its header part parses, every member's data lie "
+      "between the header part and the checksum, and the checksum holds. Exits 0 when sound, "
+      "else 1 with the reason. The checksum is a plain sum of the bytes: it catches changed "
+      "bytes but cannot detect reordered bytes.");
+  auto verifyPackage = std::make_shared<std::string>();
+  verify->add_option("PKG", *verifyPackage, "The package")->required()->check(CLI::ExistingFile);
+  verify->callback([exitCode, verifyPackage] { *exitCode = RunVerify(*verifyPackage); });
+
+  auto* extract = pack->add_subcommand(
+      "extract",
+      "Extract members (all by default; names matched without regard to case, the first of "
+      "equal names) into DIR under their paths, \"\\\" becoming a folder. A name that would "
+      "leave DIR (\"..\", absolute) is refused.");
+  auto extractArgs = std::make_shared<ExtractArgs>();
+  extract->add_option("PKG", extractArgs->package, "The package")
+      ->required()
+      ->check(CLI::ExistingFile);
+  extract->add_option("NAME", extractArgs->names, "Members to extract");
+  extract->add_option("-C", extractArgs->dir, "The folder to extract into (default: .)");
+  extract->callback([exitCode, extractArgs] { *exitCode = RunExtract(*extractArgs); });
+}
+
+}  // namespace tools
