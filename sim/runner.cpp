@@ -68,6 +68,18 @@ Status PlaceDebugMarker(Terminal& terminal, int level) {
   return {};
 }
 
+Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
+  std::string folder = terminal.Config().programPath;
+  folder.resize(folder.rfind('\\') + 1);
+  const std::filesystem::path target = terminal.Files().HostPath(folder + "install.bin");
+  std::error_code error;
+  std::filesystem::copy_file(package, target, std::filesystem::copy_options::overwrite_existing,
+                             error);
+  if (error) return Status::Failure(package.string() + ": cannot be copied to " + folder +
+                                    "install.bin (" + error.message() + ")");
+  return {};
+}
+
 RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   RunOutcome outcome;
   SimGui& gui = terminal.Gui();

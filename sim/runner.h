@@ -62,6 +62,10 @@ int ExitCodeForScreen(int screen);
 // Leaves a read-only marker for the level and removes the others.
 Status PlaceDebugMarker(Terminal& terminal, int level);
 
+// Places an update package on the terminal as a terminal-mode run finds it: "install.bin"
+// beside the program.
+Status PlacePackage(Terminal& terminal, const std::filesystem::path& package);
+
 // Runs the updater once. The terminal must not be installed elsewhere.
 RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options);
 

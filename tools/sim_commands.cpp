@@ -38,6 +38,7 @@ struct RunArgs {
   std::string report;
   std::string screens;
   bool realtime = false;
+  std::string package;
 };
 
 int Fail(const std::string& message, int code = kExitUsage) {
@@ -77,6 +78,14 @@ int RunRun(const RunArgs& args) {
   auto terminal = sim::Terminal::Open(
       args.dir, args.realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
   if (!terminal) return Fail(terminal.error());
+  if (!args.package.empty()) {
+    if (args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC")) {
+      return Fail("--package: a desktop-mode run cannot take a package yet");
+    }
+    if (sim::Status placed = sim::PlacePackage(**terminal, args.package); !placed) {
+      return Fail("--package: " + placed.error());
+    }
+  }
   if (args.debugLevel != 0) {
     if (sim::Status placed = sim::PlaceDebugMarker(**terminal, args.debugLevel); !placed) {
       return Fail("--debug-level: " + placed.error());
@@ -250,6 +259,10 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
                   "Leave a read-only debug marker for level 1, 2 (progress) or 3 (details) "
                   "before the start, as a service engineer would")
       ->check(CLI::Range(1, 3));
+  run->add_option("--package", runArgs.package,
+                  "An update package to put on the terminal before the start: beside the "
+                  "program as install.bin")
+      ->check(CLI::ExistingFile);
   run->add_option("--report", runArgs.report, "Write the outcome as JSON to this file");
   run->add_option("--screens", runArgs.screens,
                   "Save a PNG picture of the screen at each change in this folder, in order: "
