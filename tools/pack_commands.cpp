@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "log/text.h"
 #include "package/container_format.h"
 #include "tools/commands.h"
+#include "update/settings.h"
 
 namespace tools {
 
@@ -374,6 +377,47 @@ bool GatherMembers(const BuildArgs& args, std::vector<HostMember>* members, std:
   return true;
 }
 
+// The members that the settings name: the files of the OS and GPS commands, the members that
+// the application script copies.
+std::vector<std::string> NamedMembers(const CUpdateSettings& settings) {
+  std::vector<std::string> named;
+  const int count = std::clamp(settings.m_nDefinitions, 0, CUpdateSettings::kMaxDefinitions);
+  for (int i = 0; i < count; ++i) {
+    const SoftwareDefinition& definition = settings.m_definitions[i];
+    std::string file;
+    std::string kind;
+    int partition = 0;
+    if (definition.type == kSoftwareOS &&
+        CUpdateSettings::ParseOSCommand(definition.command, &file, &partition, &kind)) {
+      named.push_back(file);
+    } else if (definition.type == kSoftwareGPS &&
+               CUpdateSettings::ParseGPSCommand(definition.command, &file, &kind)) {
+      named.push_back(file);
+    }
+  }
+  return named;
+}
+
+// Warns about every file that the settings name and the package lacks: the terminal would
+// fail on it in the middle of an update.
+void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostMember& settings) {
+  std::ifstream in(settings.path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  CUpdateSettings loaded;
+  loaded.LoadFromBytes(bytes);
+  for (const std::string& name : NamedMembers(loaded)) {
+    const bool present = std::any_of(members.begin(), members.end(), [&](const HostMember& m) {
+      return text::EqualsNoCase(m.name, name);
+    });
+    if (!present) {
+      std::fprintf(stderr,
+                   "vostrel pack: warning: the settings name \"%s\", which is not in the "
+                   "package\n",
+                   name.c_str());
+    }
+  }
+}
+
 int RunBuild(const BuildArgs& args) {
   if (args.ini.empty() && args.dir.empty()) {
     return Fail("nothing to pack: give --ini, --dir or both", kExitUsage);
@@ -381,10 +425,12 @@ int RunBuild(const BuildArgs& args) {
   std::vector<HostMember> hostMembers;
   std::string error;
   if (!GatherMembers(args, &hostMembers, &error)) return Fail(error);
-  const bool hasSettings =
-      std::any_of(hostMembers.begin(), hostMembers.end(),
-                  [](const HostMember& m) { return text::EqualsNoCase(m.name, kSettingsName); });
-  if (!hasSettings) {
+  const auto settingsMember =
+      std::find_if(hostMembers.begin(), hostMembers.end(),
+                   [](const HostMember& m) { return text::EqualsNoCase(m.name, kSettingsName); });
+  if (settingsMember != hostMembers.end()) {
+    WarnAboutMissingMembers(hostMembers, *settingsMember);
+  } else {
     std::fprintf(stderr,
                  "vostrel pack: warning: the package has no member \"%s\"; the terminal will "
                  "find it invalid\n",

@@ -244,3 +244,24 @@ TEST_F(PackCliTest, AFolderWithoutSettingsBuildsWithAWarning) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PackCliTest, BuildWarnsAboutFilesTheSettingsNameButThePackageLacks) {
+  WriteHostFile(Path("s/Vostrel.ini"),
+                "[SoftwareToUpdate]\r\nUpdate1=OS\r\n"
+                "[OS]\r\nOSSoftware1=OS|1.1|Images\\NK.BIN^1^KRNL\r\n"
+                "OSSoftware2=OS|1.1|EBOOT2.NB0^0^BOOT\r\nOSSoftware3=OS|1.1|broken\r\n"
+                "[GPS]\r\nGpsSoftware1=GPS|3.3|gps.bin^FIRMWARE\r\n");
+  WriteHostFile(Path("p/Images/nk.bin"), "kernel");
+  WriteHostFile(Path("p/gps.bin"), "firmware");
+  const Result build =
+      Vostrel("pack build " + Q("out.bin") + " --ini " + Q("s/Vostrel.ini") + " --dir " + Q("p"));
+  EXPECT_EQ(build.exitCode, 0);
+  // Members are found as the terminal finds them: by the whole name, without regard to case.
+  EXPECT_EQ(build.err,
+            "vostrel pack: warning: the settings name \"EBOOT2.NB0\", which is not in the "
+            "package\n");
+}
+
+}  // namespace
