@@ -34,7 +34,7 @@ bool IsDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 // A name longer than its extension alone whose last four characters name a font file.
 bool IsFontFile(std::string_view name) {
-  if (text::Utf16Length(name) <= 4 || name.size() < 4) return false;
+  if (text::Utf16Length(name) <= 4) return false;
   const std::string_view tail = name.substr(name.size() - 4);
   for (const std::string_view extension : kFontExtensions) {
     if (text::EqualsNoCase(tail, extension)) return true;
