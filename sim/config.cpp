@@ -106,6 +106,18 @@ constexpr struct {
                 {AcLine::kUnknown, "unknown"},
                 {AcLine::kUnreadable, "unreadable"}};
 
+constexpr struct {
+  ShellDestroy action;
+  const char* name;
+} kShellDestroyActions[] = {{ShellDestroy::kEnd, "end"}, {ShellDestroy::kIgnore, "ignore"}};
+
+// A terminal path such as "\Flash Disk2\data.bin", or null.
+void CheckTerminalPath(Section& section, const char* key, const std::optional<std::string>& path) {
+  if (path && (path->empty() || path->front() != '\\')) {
+    section.Fail(key, "expected a full terminal path beginning with a backslash, or null");
+  }
+}
+
 bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(int year, int month) {
@@ -142,6 +154,13 @@ const char* AcLineName(AcLine line) {
     if (entry.line == line) return entry.name;
   }
   return "connected";
+}
+
+const char* ShellDestroyName(ShellDestroy action) {
+  for (const auto& entry : kShellDestroyActions) {
+    if (entry.action == action) return entry.name;
+  }
+  return "end";
 }
 
 std::string FormatLocalTime(const platform::LocalTime& t) {
@@ -255,7 +274,27 @@ Result<TerminalConfig> ParseConfig(const json& root) {
 
     if (const json* shell = top.Child("shell")) {
       Section section(*shell, "shell");
+      ShellConfig& shellConfig = config.shell;
       section.Read("application_version", config.applicationVersion, "a version text");
+      section.Read("running", shellConfig.running, "true or false");
+      std::string onDestroy = ShellDestroyName(shellConfig.onDestroy);
+      section.Read("on_destroy", onDestroy, "one of end, ignore");
+      bool found = false;
+      for (const auto& entry : kShellDestroyActions) {
+        if (onDestroy == entry.name) {
+          shellConfig.onDestroy = entry.action;
+          found = true;
+        }
+      }
+      if (!found) section.Fail("on_destroy", "expected one of end, ignore");
+      section.Read("end_after_seconds", shellConfig.endAfterSeconds, "a number of seconds");
+      section.Read("can_be_terminated", shellConfig.canBeTerminated, "true or false");
+      section.ReadOptional("locked_file", shellConfig.lockedFile,
+                           "a terminal path, or null for none");
+      CheckTerminalPath(section, "locked_file", shellConfig.lockedFile);
+      section.ReadOptional("orphaned_lock", shellConfig.orphanedLock,
+                           "a terminal path, or null for none");
+      CheckTerminalPath(section, "orphaned_lock", shellConfig.orphanedLock);
       section.CheckUnknown();
     }
     top.CheckUnknown();
@@ -300,7 +339,13 @@ json ConfigToJson(const TerminalConfig& config) {
                         {"answer", optional(config.gpsVersionAnswer)},
                         {"returned_count", optional(config.gpsVersionCount)}};
   root["gps"] = {{"firmware_version", config.gpsFirmwareVersion}};
-  root["shell"] = {{"application_version", config.applicationVersion}};
+  root["shell"] = {{"application_version", config.applicationVersion},
+                   {"running", config.shell.running},
+                   {"on_destroy", ShellDestroyName(config.shell.onDestroy)},
+                   {"end_after_seconds", config.shell.endAfterSeconds},
+                   {"can_be_terminated", config.shell.canBeTerminated},
+                   {"locked_file", optional(config.shell.lockedFile)},
+                   {"orphaned_lock", optional(config.shell.orphanedLock)}};
   return root;
 }
 

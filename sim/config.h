@@ -18,6 +18,24 @@ namespace sim {
 
 enum class AcLine { kConnected, kDisconnected, kUnknown, kUnreadable };
 
+// What the resident shell does with the window-destroy message.
+enum class ShellDestroy { kEnd, kIgnore };
+
+// The resident shell "tavimon.exe".
+struct ShellConfig {
+  // The shell starts at power on and after a reboot.
+  bool running = true;
+  // kEnd: it ends endAfterSeconds virtual seconds after the message (0: before the sending
+  // call returns).
+  ShellDestroy onDestroy = ShellDestroy::kEnd;
+  uint32_t endAfterSeconds = 0;
+  bool canBeTerminated = true;
+  // A further file that the shell holds open without sharing while it runs.
+  std::optional<std::string> lockedFile;
+  // A file that the shell holds while it runs and that stays locked after it is terminated.
+  std::optional<std::string> orphanedLock;
+};
+
 struct TerminalConfig {
   // The program's own path on the terminal; the package lies beside it.
   std::string programPath = "\\Storage Card\\VostrelHHT.exe";
@@ -46,6 +64,7 @@ struct TerminalConfig {
 
   // The application version that a fresh terminal's shell reports in the registry.
   std::string applicationVersion = "1.0.0";
+  ShellConfig shell;
 };
 
 // Reads terminal.json; missing keys keep their defaults.
@@ -61,6 +80,7 @@ std::optional<platform::LocalTime> ParseLocalTime(const std::string& text);
 platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t milliseconds);
 
 const char* AcLineName(AcLine line);
+const char* ShellDestroyName(ShellDestroy action);
 
 // The text the GPS driver answers to the version query.
 std::string GpsVersionAnswer(const TerminalConfig& config);

@@ -142,6 +142,10 @@ void SimGui::LoadFont(ProcessId owner, const std::string& path, platform::Handle
   m_fonts.push_back({owner, path, handle});
 }
 
+void SimGui::ForgetFontsOf(ProcessId owner) {
+  std::erase_if(m_fonts, [owner](const Font& font) { return font.owner == owner; });
+}
+
 void SimGui::Present(const platform::ScreenFrame& frame) {
   m_lastFrame = frame;
   TraceEntry entry;

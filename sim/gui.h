@@ -37,6 +37,8 @@ class SimGui final : public platform::Gui {
 
   // A font that a program loaded from a file it holds open with `handle`.
   void LoadFont(ProcessId owner, const std::string& path, platform::Handle handle);
+  // Drops the fonts of a program that has ended (its handles closed with it).
+  void ForgetFontsOf(ProcessId owner);
   std::size_t LoadedFontCount() const { return m_fonts.size(); }
   std::vector<std::string> RemovedFonts() const { return m_removedFonts; }
 

@@ -132,6 +132,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   ResetProcessState();
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
+  if (terminal.Seen().rebooted) terminal.Restart();
 
   const InstalledVersions after = terminal.Versions();
   const std::string InstalledVersions::*fields[4] = {

@@ -8,6 +8,7 @@
 #include "sim/gui.h"
 #include "sim/hal.h"
 #include "sim/kernel.h"
+#include "sim/shell.h"
 
 namespace sim {
 
@@ -17,19 +18,11 @@ namespace {
 
 constexpr const char* kLaunchEvent = "SD_LAUNCH_EVENT";
 constexpr const char* kUserActivityEvent = "PowerManager/ActivityTimer/UserActivity";
-constexpr const char* kRerunnerStopEvent = "RERUNNER_STOP";
 
 // A program started with CreateProcess that the terminal knows nothing special about.
 class PlainProgram : public SimProcess {
  public:
   using SimProcess::SimProcess;
-};
-
-// The rerunner runs until "RERUNNER_STOP" is signalled.
-class Rerunner : public SimProcess {
- public:
-  using SimProcess::SimProcess;
-  void OnStart(Terminal& terminal) override { ++terminal.Seen().rerunnerStarts; }
 };
 
 std::string LeafOf(const std::string& path) {
@@ -68,7 +61,7 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
 Terminal::~Terminal() {
   Uninstall();
   // Programs still running end with the terminal; their threads with the scheduler.
-  for (SimProcess* process : m_processes->All()) m_processes->End(process->Id());
+  EndAllProcesses();
   m_files->RegisterDevice("GPS1:", nullptr);
   m_scheduler.reset();
 }
@@ -125,17 +118,27 @@ Status Terminal::Start() {
     ++m_seen.userActivitySignals;
     m_seen.userActivityTimes.push_back(Now());
   });
-  OnEvent(kRerunnerStopEvent, [this] {
-    ++m_seen.rerunnerStopSignals;
-    while (SimProcess* rerunner = m_processes->FindByName("rerunner.exe")) {
-      m_processes->End(rerunner->Id());
-    }
-  });
   m_files->RegisterDevice("GPS1:", m_gpsDriver.get());
-  RegisterProgram("rerunner.exe", [](const std::string& path) {
-    return std::make_unique<Rerunner>(LeafOf(path), path);
-  });
+  RegisterShellPrograms(*this);
+  Boot();
   return {};
+}
+
+void Terminal::Boot() {
+  if (m_config.shell.running) StartShell(*this);
+}
+
+void Terminal::EndAllProcesses() {
+  m_poweringOff = true;
+  for (SimProcess* process : m_processes->All()) m_processes->End(process->Id());
+  m_files->CloseAllOf(kOrphanHolder);
+  m_poweringOff = false;
+}
+
+void Terminal::Restart() {
+  EndAllProcesses();
+  ++m_seen.restarts;
+  Boot();
 }
 
 void Terminal::Install() { platform::Install(Backend()); }

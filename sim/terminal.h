@@ -39,6 +39,8 @@ struct Observations {
   int rerunnerStopSignals = 0;  // "RERUNNER_STOP" signalled
   bool rebooted = false;
   int rerunnerStarts = 0;
+  int shellStarts = 0;  // the resident shell started, at power on or again later
+  int restarts = 0;     // the terminal booted again after a reboot
   std::vector<std::string> startedPrograms;
 };
 
@@ -104,6 +106,13 @@ class Terminal {
   // What the terminal reports as installed now.
   InstalledVersions Versions();
 
+  // The terminal boots again after a reboot: every process ends, handles left in the system's
+  // processes close, and the shell starts when configured to.
+  void Restart();
+  // True while the terminal ends its processes for a restart or on closing: programs that end
+  // then do not start others.
+  bool PoweringOff() const { return m_poweringOff; }
+
   // Appends to DIR/debug.log.
   void DebugOutput(std::string_view text);
   // Everything in DIR/debug.log.
@@ -123,6 +132,9 @@ class Terminal {
  private:
   Terminal(std::filesystem::path dir, TerminalConfig config, ClockMode mode);
   Status Start();
+  // What starts at power on.
+  void Boot();
+  void EndAllProcesses();
 
   std::filesystem::path m_dir;
   TerminalConfig m_config;
@@ -138,6 +150,7 @@ class Terminal {
   Observations m_seen;
   std::map<std::string, std::vector<std::function<void()>>> m_listeners;
   std::map<std::string, ProgramFactory> m_programs;  // upper-case executable name
+  bool m_poweringOff = false;
 };
 
 }  // namespace sim

@@ -18,6 +18,7 @@
 #include "sim/display.h"
 #include "sim/gui.h"
 #include "sim/runner.h"
+#include "sim/shell.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
 #include "update/settings.h"
@@ -218,6 +219,19 @@ int RunShow(const std::string& dir) {
   std::printf("  program:      %s\n", config.programPath.c_str());
   std::printf("  clock starts: %s\n", sim::FormatLocalTime(config.clockStart).c_str());
   std::printf("  charger:      %s\n", sim::AcLineName(config.acLine));
+  const sim::InstalledVersions versions = terminal.Versions();
+  const auto shown = [](const std::string& version) {
+    return version.empty() ? std::string("(none reported)") : version;
+  };
+  std::printf("  boot loader:  %s\n", shown(versions.boot).c_str());
+  std::printf("  kernel:       %s\n", shown(versions.kernel).c_str());
+  std::printf("  application:  %s\n", shown(versions.application).c_str());
+  std::printf("  GPS firmware: %s\n", shown(versions.gps).c_str());
+  std::printf("  shell:        %s\n",
+              sim::FindShell(terminal) != nullptr ? "running" : "not running");
+  if (terminal.Registry().KeyExists("Update\\Start")) {
+    std::printf("  registry:     Update\\Start present (an update was started)\n");
+  }
   const fs::path log = terminal.Files().HostPath("\\Flash disk2\\Vostrel.log");
   const std::string tail = ReadTail(log, 15);
   if (tail.empty()) {
