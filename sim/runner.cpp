@@ -90,6 +90,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   const uint64_t startTime = terminal.Now();
 
   const InstalledVersions before = terminal.Versions();
+  terminal.Seen().rebooted = false;
   SetSettingsObserver([&outcome](const CUpdateSettings& settings) {
     const struct {
       int32_t CUpdateSettings::*offered;

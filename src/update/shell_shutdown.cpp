@@ -151,21 +151,27 @@ bool CVostrelHHTDlg::CheckFilesUnlocked(std::string_view folder, std::string_vie
   std::vector<platform::FindEntry> entries;
   if (!fs.FindAll(text::Sprintf("%s\\%s", folder, pattern), &entries)) {
     DebugLastError("GetLastError %d\r\n");
-    return true;
+    entries.clear();
   }
   for (const platform::FindEntry& entry : entries) {
-    const std::string path = text::Sprintf("%s\\%s", folder, entry.name);
-    if (IsFolder(entry)) {
-      if (recursive && !IsDotEntry(entry.name) && !CheckFilesUnlocked(path, pattern, recursive)) {
-        return false;
-      }
-      continue;
-    }
+    if (IsFolder(entry)) continue;
     const platform::Handle file =
-        fs.Open(path, platform::kGenericWrite, platform::kShareNone,
-                platform::Disposition::kOpenExisting, platform::kAttributeNormal);
+        fs.Open(text::Sprintf("%s\\%s", folder, entry.name), platform::kGenericWrite,
+                platform::kShareNone, platform::Disposition::kOpenExisting,
+                platform::kAttributeNormal);
     if (file == platform::kInvalidHandle) return false;
     fs.Close(file);
+  }
+  if (!recursive) return true;
+  // Programs in every subfolder must be free, not only in folders whose names match the
+  // pattern: a locked one found later would fail the update half done.
+  std::vector<platform::FindEntry> folders;
+  if (!fs.FindAll(text::Sprintf("%s\\*.*", folder), &folders)) return true;
+  for (const platform::FindEntry& entry : folders) {
+    if (!IsFolder(entry) || IsDotEntry(entry.name)) continue;
+    if (!CheckFilesUnlocked(text::Sprintf("%s\\%s", folder, entry.name), pattern, recursive)) {
+      return false;
+    }
   }
   return true;
 }

@@ -180,7 +180,7 @@ TEST_F(ShellShutdownTest, AFileLeftLockedByTheTerminatedShellFailsTheCheck) {
   EXPECT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\shell.dll"));
 }
 
-TEST_F(ShellShutdownTest, FilesAreCheckedInTheFolderAndInFoldersThatMatchThePattern) {
+TEST_F(ShellShutdownTest, FilesAreCheckedThroughTheWholeFolderTree) {
   StopShell();
   const struct {
     const char* name;
@@ -190,7 +190,9 @@ TEST_F(ShellShutdownTest, FilesAreCheckedInTheFolderAndInFoldersThatMatchThePatt
     bool expected;
   } cases[] = {
       {"read-only program", "\\Flash Disk2\\tool.exe", "*.exe", true, false},
-      {"read-only program in a plain folder", "\\Flash Disk2\\Apps\\tool.exe", "*.exe", true, true},
+      {"read-only program in a plain folder", "\\Flash Disk2\\Apps\\tool.exe", "*.exe", true,
+       false},
+      {"the same, not recursive", "\\Flash Disk2\\Apps\\tool.exe", "*.exe", false, true},
       {"read-only library in a folder named like one", "\\Flash Disk2\\Extra.dll\\a.dll", "*.dll",
        true, false},
       {"the same, not recursive", "\\Flash Disk2\\More.dll\\a.dll", "*.dll", false, true},
