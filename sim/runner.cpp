@@ -2,6 +2,7 @@
 
 #include "app/vostrel_app.h"
 #include "update/settings.h"
+#include "sim/desktop_peer.h"
 #include "sim/gui.h"
 
 namespace sim {
@@ -129,6 +130,11 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   }
   clock.EndProcess(kUpdaterProcess);
   terminal.Files().CloseAllOf(kUpdaterProcess);
+  if (options.desktop != nullptr) {
+    options.desktop->Stop();
+    outcome.desktopServed = true;
+    outcome.desktopLog = options.desktop->Log();
+  }
   ResetProcessState();
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
@@ -189,6 +195,7 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   report["last_error"] = {{"number", outcome.lastError},
                           {"text", outcome.lastErrorText},
                           {"function", outcome.lastErrorFunction}};
+  if (outcome.desktopServed) report["desktop"] = {{"log", outcome.desktopLog}};
   return report;
 }
 
