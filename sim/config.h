@@ -25,19 +25,19 @@ struct DesktopConfig {
   // The bytes of one cache fill (less at the container's end).
   uint32_t cacheSize = 1U << 20;
   // Answers this many exchanges, then no more.
-  std::optional<uint32_t> stopAfter;
+  std::optional<uint32_t> stopAfter = {};
   // Once it stopped answering, it leaves "\abort.me" this many milliseconds later (0: never).
   uint32_t abortAfterMs = 60000;
   // Every cache fill holds this many bytes fewer than it would.
   uint32_t fillShortBy = 0;
   // Every cache fill holds at most this many bytes, whatever the cache size.
-  std::optional<uint32_t> fillSize;
+  std::optional<uint32_t> fillSize = {};
   // This exchange is answered with a response file of 0 bytes.
-  std::optional<uint32_t> emptyResponseAt;
+  std::optional<uint32_t> emptyResponseAt = {};
   // Every response flag file is held open, so that it cannot be deleted, this long.
   uint32_t holdFlagMs = 0;
   // This exchange is not answered: the desktop consumes the request and leaves "\looking.no".
-  std::optional<uint32_t> lookingNoAt;
+  std::optional<uint32_t> lookingNoAt = {};
 };
 
 struct TerminalConfig {

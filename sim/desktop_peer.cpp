@@ -560,8 +560,8 @@ SimDesktop::SimDesktop(Terminal& terminal, std::unique_ptr<DesktopPeer> peer)
       m_folder(terminal.Files()),
       m_clock(terminal.Clock()) {}
 
-Result<std::unique_ptr<SimDesktop>> SimDesktop::Start(Terminal& terminal, const fs::path& package,
-                                                      const DesktopConfig& config) {
+Result<std::unique_ptr<SimDesktop>> SimDesktop::Open(Terminal& terminal, const fs::path& package,
+                                                     const DesktopConfig& config) {
   using R = Result<std::unique_ptr<SimDesktop>>;
   auto peer = DesktopPeer::Open(package, config);
   if (!peer) return R::Failure(peer.error());
@@ -569,17 +569,27 @@ Result<std::unique_ptr<SimDesktop>> SimDesktop::Start(Terminal& terminal, const 
   if (Status prepared = desktop->m_peer->Prepare(desktop->m_folder, desktop->m_clock); !prepared) {
     return R::Failure("the terminal's root folder: " + prepared.error());
   }
-  Scheduler& scheduler = terminal.Clock();
-  terminal.Files().SetRefusalPause(kDesktopProcess, [&scheduler] { scheduler.SleepFor(1); });
-  SimDesktop* self = desktop.get();
-  self->m_running = true;
-  scheduler.Spawn(kDesktopProcess, [self] {
-    const DesktopPeer::End end = self->m_peer->Serve(self->m_folder, self->m_clock);
-    self->m_end = end;
-    // A desktop that gave up on a broken file lets the terminal's wait end, as a user would.
-    if (end == DesktopPeer::End::kFailed) (void)self->m_folder.Write(kAbortMarker, {});
-  });
   return desktop;
+}
+
+Result<std::unique_ptr<SimDesktop>> SimDesktop::Start(Terminal& terminal, const fs::path& package,
+                                                      const DesktopConfig& config) {
+  auto desktop = Open(terminal, package, config);
+  if (desktop) (*desktop)->Begin();
+  return desktop;
+}
+
+void SimDesktop::Begin() {
+  if (Begun()) return;
+  Scheduler& scheduler = m_terminal.Clock();
+  m_terminal.Files().SetRefusalPause(kDesktopProcess, [&scheduler] { scheduler.SleepFor(1); });
+  m_running = true;
+  scheduler.Spawn(kDesktopProcess, [this] {
+    const DesktopPeer::End end = m_peer->Serve(m_folder, m_clock);
+    m_end = end;
+    // A desktop that gave up on a broken file lets the terminal's wait end, as a user would.
+    if (end == DesktopPeer::End::kFailed) (void)m_folder.Write(kAbortMarker, {});
+  });
 }
 
 SimDesktop::~SimDesktop() { Stop(); }

@@ -203,11 +203,19 @@ class DesktopPeer {
 // costs the terminal a millisecond, so that a terminal retrying at once lets the desktop run.
 class SimDesktop {
  public:
-  // Opens the package, prepares the root folder and starts the thread, which first runs when
-  // the thread that runs the simulation blocks.
+  // Opens the package and prepares the root folder; the desktop answers nothing until Begin.
+  static Result<std::unique_ptr<SimDesktop>> Open(Terminal& terminal,
+                                                  const std::filesystem::path& package,
+                                                  const DesktopConfig& config);
+  // Open, then Begin.
   static Result<std::unique_ptr<SimDesktop>> Start(Terminal& terminal,
                                                    const std::filesystem::path& package,
                                                    const DesktopConfig& config);
+  // Starts the desktop's thread, which first runs when the thread that runs the simulation
+  // blocks. Call it from that thread, once it is attached to the scheduler. Later calls do
+  // nothing.
+  void Begin();
+  bool Begun() const { return m_running || m_end.has_value(); }
   // Stop.
   ~SimDesktop();
   SimDesktop(const SimDesktop&) = delete;

@@ -123,6 +123,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   ResetProcessState();
   Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(kUpdaterProcess);
+  if (options.desktop != nullptr) options.desktop->Begin();
   try {
     RunVostrelHHT(options.commandLine);
   } catch (const ProcessEnded&) {

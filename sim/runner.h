@@ -21,8 +21,8 @@ class SimDesktop;
 struct RunOptions {
   std::string commandLine;
   std::vector<KeyPress> keys;
-  // The desktop that serves a desktop-mode run (started with SimDesktop::Start before the run);
-  // the run stops it when the updater has ended and reports what it did.
+  // The desktop that serves a desktop-mode run (made with SimDesktop::Open): the run begins it
+  // with the updater, stops it when the updater has ended and reports what it did.
   SimDesktop* desktop = nullptr;
 };
 

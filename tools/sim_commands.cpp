@@ -81,6 +81,11 @@ int RunRun(const RunArgs& args) {
   if (!terminal) return Fail(terminal.error());
   const bool desktopMode = args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC");
   const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
+  if (desktopMode && args.package.empty() && !args.realtime) {
+    return Fail("a desktop-mode run in virtual time needs --package, which a simulated desktop "
+                "serves; without one nothing would ever answer the terminal (with --realtime, "
+                "vostrel desktop serve --root " + args.dir + "/fs can answer from outside)");
+  }
   if (!args.package.empty() && desktopMode) {
     if (desktopConfig.stopAfter && desktopConfig.abortAfterMs == 0) {
       return Fail(args.dir + "/terminal.json: key \"desktop.abort_after_ms\": 0 (never) with "
@@ -102,10 +107,10 @@ int RunRun(const RunArgs& args) {
     if (!started) return Fail("--screens: " + started.error());
     recorder = std::move(*started);
   }
-  // Started last, so that nothing above can leave its thread waiting.
+  // Prepared last, so that nothing above can fail after the root folder changed.
   std::unique_ptr<sim::SimDesktop> desktop;
   if (!args.package.empty() && desktopMode) {
-    auto started = sim::SimDesktop::Start(**terminal, args.package, desktopConfig);
+    auto started = sim::SimDesktop::Open(**terminal, args.package, desktopConfig);
     if (!started) return Fail("--package: " + started.error());
     desktop = std::move(*started);
   }
