@@ -72,12 +72,12 @@ int RunServe(const ServeArgs& args) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   });
-  if (sim::Status prepared = (*peer)->Prepare(folder, clock); !prepared) {
-    return Fail(prepared.error(), kExitFailed);
-  }
   std::printf("Serving %s to the terminal root %s (cache fills of %u bytes); Ctrl-C ends.\n",
               args.package.c_str(), args.root.c_str(), config.cacheSize);
   std::fflush(stdout);
+  if (sim::Status prepared = (*peer)->Prepare(folder, clock); !prepared) {
+    return Fail(prepared.error(), kExitFailed);
+  }
 
   struct sigaction action = {};
   action.sa_handler = OnSignal;

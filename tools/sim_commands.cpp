@@ -82,14 +82,19 @@ int RunRun(const RunArgs& args) {
   const bool desktopMode = args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC");
   const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
   if (desktopMode && args.package.empty() && !args.realtime) {
-    return Fail("a desktop-mode run in virtual time needs --package, which a simulated desktop "
-                "serves; without one nothing would ever answer the terminal (with --realtime, "
-                "vostrel desktop serve --root " + args.dir + "/fs can answer from outside)");
+    const std::string fs = args.dir + "/fs";
+    return Fail(text::Sprintf(
+        "a desktop-mode run in virtual time needs --package, which a simulated desktop serves; "
+        "without one nothing would ever answer the terminal (with --realtime, vostrel desktop "
+        "serve --root %s can answer from outside)",
+        fs));
   }
   if (!args.package.empty() && desktopMode) {
     if (desktopConfig.stopAfter && desktopConfig.abortAfterMs == 0) {
-      return Fail(args.dir + "/terminal.json: key \"desktop.abort_after_ms\": 0 (never) with "
-                  "\"desktop.stop_after\" would leave the terminal waiting for an answer forever");
+      return Fail(text::Sprintf(
+          "%s/terminal.json: key \"desktop.abort_after_ms\": 0 (never) with "
+          "\"desktop.stop_after\" would leave the terminal waiting for an answer forever",
+          args.dir));
     }
   } else if (!args.package.empty()) {
     if (sim::Status placed = sim::PlacePackage(**terminal, args.package); !placed) {

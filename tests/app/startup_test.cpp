@@ -24,8 +24,7 @@ std::unique_ptr<sim::SimDesktop> ServeDesktop(sim::Terminal& terminal,
   std::string error;
   EXPECT_TRUE(container::WriteContainer({&settings, 1}, {}, sink, &error)) << error;
   const std::filesystem::path package = dir / "desktop-package.bin";
-  testing_support::WriteHostFile(package,
-                                 std::string(sink.Bytes().begin(), sink.Bytes().end()));
+  testing_support::WriteHostFile(package, std::string(sink.Bytes().begin(), sink.Bytes().end()));
   auto desktop = sim::SimDesktop::Open(terminal, package, {});
   EXPECT_TRUE(desktop.ok()) << desktop.error();
   return desktop.ok() ? std::move(*desktop) : nullptr;
