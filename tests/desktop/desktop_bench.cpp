@@ -95,9 +95,8 @@ int main(int argc, char** argv) {
 
   {
     desktop_testing::RealtimeTerminal terminal(dir.Path() / "local");
-    testing_support::WriteHostFile(
-        terminal.Term().Files().HostPath("\\Storage Card\\install.bin"),
-        testing_support::ReadHostFile(packagePath));
+    testing_support::WriteHostFile(terminal.Term().Files().HostPath("\\Storage Card\\install.bin"),
+                                   testing_support::ReadHostFile(packagePath));
     Clock::duration best = Clock::duration::max();
     uint64_t read = 0;
     for (int round = 0; round < 3; ++round) {
@@ -116,7 +115,8 @@ int main(int argc, char** argv) {
 
   for (const uint64_t cacheSize : cacheSizes) {
     const std::string name = "desktop, cache " + std::to_string(cacheSize >> 10) + " KiB";
-    desktop_testing::RealtimeTerminal terminal(dir.Path() / ("desktop-" + std::to_string(cacheSize)));
+    desktop_testing::RealtimeTerminal terminal(dir.Path() /
+                                               ("desktop-" + std::to_string(cacheSize)));
     desktop_testing::ServeChild serve(
         VOSTREL_BINARY,
         {"desktop", "serve", "--package", packagePath.string(), "--root", terminal.Root().string(),

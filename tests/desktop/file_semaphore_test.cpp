@@ -149,15 +149,6 @@ TEST_F(ChannelTest, EachExchangeLogsItsRequestAndResponse) {
   EXPECT_EQ(Entries(), expected);
 }
 
-TEST_F(ChannelTest, CommandNamesFollowTheirCodes) {
-  const char* names[] = {"Unknown",  "Finished", "Open",    "Read", "ReadCache", "Close",
-                         "FileSize", "SizeOS",   "SizeApp", "???",  "???",       "???"};
-  for (uint32_t code = 0; code < std::size(names); ++code) {
-    EXPECT_STREQ(CommandName(code), names[code]) << code;
-  }
-  EXPECT_STREQ(CommandName(0xFFFFFFFFU), "???");
-}
-
 TEST_F(ChannelTest, CommandOperationsSendTheirRequestAndReturnTheAnswer) {
   ScriptedDesktop desktop(Term(), {{Reply::Kind::kAnswer, Le32(10)},
                                    {Reply::Kind::kAnswer, Le32(20)},
