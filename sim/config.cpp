@@ -272,6 +272,23 @@ Result<TerminalConfig> ParseConfig(const json& root) {
       section.CheckUnknown();
     }
 
+    if (const json* desktop = top.Child("desktop")) {
+      Section section(*desktop, "desktop");
+      DesktopConfig& d = config.desktop;
+      section.Read("cache_size", d.cacheSize, "a number of bytes");
+      if (d.cacheSize == 0) section.Fail("cache_size", "expected a number of bytes above 0");
+      section.ReadOptional("stop_after", d.stopAfter,
+                           "a number of exchanges, or null to answer every one");
+      section.Read("abort_after_ms", d.abortAfterMs, "a number of milliseconds (0: never)");
+      section.Read("fill_short_by", d.fillShortBy, "a number of bytes");
+      section.ReadOptional("fill_size", d.fillSize, "a number of bytes, or null");
+      section.ReadOptional("empty_response_at", d.emptyResponseAt,
+                           "the number of an exchange, or null");
+      section.Read("hold_flag_ms", d.holdFlagMs, "a number of milliseconds");
+      section.ReadOptional("looking_no_at", d.lookingNoAt, "the number of an exchange, or null");
+      section.CheckUnknown();
+    }
+
     if (const json* shell = top.Child("shell")) {
       Section section(*shell, "shell");
       ShellConfig& shellConfig = config.shell;
@@ -346,6 +363,15 @@ json ConfigToJson(const TerminalConfig& config) {
                    {"can_be_terminated", config.shell.canBeTerminated},
                    {"locked_file", optional(config.shell.lockedFile)},
                    {"orphaned_lock", optional(config.shell.orphanedLock)}};
+  const DesktopConfig& desktop = config.desktop;
+  root["desktop"] = {{"cache_size", desktop.cacheSize},
+                     {"stop_after", optional(desktop.stopAfter)},
+                     {"abort_after_ms", desktop.abortAfterMs},
+                     {"fill_short_by", desktop.fillShortBy},
+                     {"fill_size", optional(desktop.fillSize)},
+                     {"empty_response_at", optional(desktop.emptyResponseAt)},
+                     {"hold_flag_ms", desktop.holdFlagMs},
+                     {"looking_no_at", optional(desktop.lookingNoAt)}};
   return root;
 }
 

@@ -703,6 +703,32 @@ bool SimFileSystem::Close(Handle file) {
 }
 
 bool SimFileSystem::Delete(std::string_view path) {
+  ProcessId holder = 0;
+  if (DeleteLocked(path, &holder)) return true;
+  std::function<void()> pause;
+  {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_refusalPauses.find(holder);
+    if (it != m_refusalPauses.end()) pause = it->second;
+  }
+  if (pause) {
+    const uint32_t error = platform::GetLastError();
+    pause();
+    platform::SetLastError(error);
+  }
+  return false;
+}
+
+void SimFileSystem::SetRefusalPause(ProcessId holder, std::function<void()> pause) {
+  std::lock_guard lock(m_mutex);
+  if (pause) {
+    m_refusalPauses[holder] = std::move(pause);
+  } else {
+    m_refusalPauses.erase(holder);
+  }
+}
+
+bool SimFileSystem::DeleteLocked(std::string_view path, ProcessId* holder) {
   std::lock_guard lock(m_mutex);
   Resolved resolved;
   if (!Resolve(path, &resolved)) return false;
@@ -710,6 +736,7 @@ bool SimFileSystem::Delete(std::string_view path) {
   if (resolved.info.folder) return Fail(platform::kErrorAccessDenied);
   for (const auto& [handle, held] : m_open) {
     if (held->OnDisk() && held->host == resolved.host) {
+      *holder = held->owner;
       return Fail(platform::kErrorSharingViolation);
     }
   }

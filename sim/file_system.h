@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,8 @@ namespace sim {
 // The process on whose behalf a file is opened: handles of a process close when it ends.
 using ProcessId = uint32_t;
 inline constexpr ProcessId kUpdaterProcess = 1;
+// The desktop computer on the other side of the channel, reaching the root folder over the link.
+inline constexpr ProcessId kDesktopProcess = 2;
 
 // A stream device ("GPS1:", "COM6:", ...). Operations that a device does not offer fail with
 // error 50 (not supported).
@@ -68,6 +71,11 @@ class SimFileSystem final : public platform::FileSystem {
                            uint32_t flagsAndAttributes);
   // Closes every handle that a process still holds (it has ended).
   void CloseAllOf(ProcessId owner);
+  // Runs pause, outside the file system's lock, after a deletion that failed because a handle of
+  // `holder` is open on the file: a peer that holds a file for a while can let the caller's time
+  // pass, where in virtual time a caller that retries at once would never let the peer run. An
+  // empty function removes it.
+  void SetRefusalPause(ProcessId holder, std::function<void()> pause);
   // The number of handles open, for all processes or one.
   std::size_t OpenHandleCount() const;
   std::size_t OpenHandleCount(ProcessId owner) const;
@@ -94,11 +102,13 @@ class SimFileSystem final : public platform::FileSystem {
                               uint32_t share, platform::Disposition disposition,
                               uint32_t flagsAndAttributes);
   OpenFile* Find(platform::Handle handle) const;
+  bool DeleteLocked(std::string_view path, ProcessId* holder);
 
   std::filesystem::path m_root;
   mutable std::recursive_mutex m_mutex;
   std::map<platform::Handle, std::unique_ptr<OpenFile>> m_open;
   std::map<std::string, Device*> m_devices;  // upper-case name, with its colon
+  std::map<ProcessId, std::function<void()>> m_refusalPauses;
   platform::Handle m_nextHandle = 0x100;
 };
 

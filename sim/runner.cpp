@@ -2,6 +2,7 @@
 
 #include "app/vostrel_app.h"
 #include "update/settings.h"
+#include "sim/desktop_peer.h"
 #include "sim/gui.h"
 
 namespace sim {
@@ -123,6 +124,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   ResetProcessState();
   Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(kUpdaterProcess);
+  if (options.desktop != nullptr) options.desktop->Begin();
   try {
     RunVostrelHHT(options.commandLine);
   } catch (const ProcessEnded&) {
@@ -130,6 +132,11 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   }
   clock.EndProcess(kUpdaterProcess);
   terminal.Files().CloseAllOf(kUpdaterProcess);
+  if (options.desktop != nullptr) {
+    options.desktop->Stop();
+    outcome.desktopServed = true;
+    outcome.desktopLog = options.desktop->Log();
+  }
   ResetProcessState();
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
@@ -191,6 +198,7 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   report["last_error"] = {{"number", outcome.lastError},
                           {"text", outcome.lastErrorText},
                           {"function", outcome.lastErrorFunction}};
+  if (outcome.desktopServed) report["desktop"] = {{"log", outcome.desktopLog}};
   return report;
 }
 

@@ -16,9 +16,14 @@
 
 namespace sim {
 
+class SimDesktop;
+
 struct RunOptions {
   std::string commandLine;
   std::vector<KeyPress> keys;
+  // The desktop that serves a desktop-mode run (made with SimDesktop::Open): the run begins it
+  // with the updater, stops it when the updater has ended and reports what it did.
+  SimDesktop* desktop = nullptr;
 };
 
 enum class RunEnd {
@@ -51,6 +56,9 @@ struct RunOutcome {
   int32_t lastError = 0;
   std::string lastErrorText;
   std::string lastErrorFunction;
+  // What the desktop did, when one served the run: its exchanges and events, in order.
+  bool desktopServed = false;
+  std::vector<std::string> desktopLog;
 };
 
 inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "gps"};

@@ -1,5 +1,6 @@
 #include "sim/scheduler.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -71,6 +72,11 @@ void Scheduler::AttachMainThread(ProcessId process) {
 
 void Scheduler::Spawn(ProcessId process, std::function<void()> body) {
   std::lock_guard lock(m_mutex);
+  // A process whose threads have all gone starts afresh when its id is used again.
+  const bool alive = std::any_of(m_threads.begin(), m_threads.end(), [process](const auto& entry) {
+    return entry.second->process == process && !entry.second->finished;
+  });
+  if (!alive) m_ended[process] = false;
   auto record = std::make_unique<ThreadRecord>();
   const uint32_t id = m_nextId++;
   record->id = id;

@@ -40,7 +40,8 @@ class Scheduler {
 
   // Makes the calling thread the running main thread of a process.
   void AttachMainThread(ProcessId process);
-  // Starts a thread of a process; it first runs when the running thread blocks.
+  // Starts a thread of a process; it first runs when the running thread blocks. A process that
+  // has no thread left (it ended) starts again.
   void Spawn(ProcessId process, std::function<void()> body);
   // Blocks the calling thread until the instant `until`; other threads and due actions run
   // meanwhile. Throws ProcessEnded when the thread's process has ended.

@@ -12,5 +12,6 @@ inline constexpr int kExitUsage = 64;
 void AddSimCommands(CLI::App& app, int* exitCode);
 void AddDemoCommand(CLI::App& app, int* exitCode);
 void AddPackCommands(CLI::App& app, int* exitCode);
+void AddDesktopCommands(CLI::App& app, int* exitCode);
 
 }  // namespace tools

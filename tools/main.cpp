@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   tools::AddSimCommands(app, &exitCode);
   tools::AddDemoCommand(app, &exitCode);
   tools::AddPackCommands(app, &exitCode);
+  tools::AddDesktopCommands(app, &exitCode);
   if (!CheckCommandWords(app, argc, argv)) return tools::kExitUsage;
   try {
     app.parse(argc, argv);

@@ -15,6 +15,7 @@
 #include "app/vostrel_app.h"
 #include "log/text.h"
 #include "sim/config.h"
+#include "sim/desktop_peer.h"
 #include "sim/display.h"
 #include "sim/gui.h"
 #include "sim/runner.h"
@@ -79,10 +80,24 @@ int RunRun(const RunArgs& args) {
   auto terminal = sim::Terminal::Open(
       args.dir, args.realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
   if (!terminal) return Fail(terminal.error());
-  if (!args.package.empty()) {
-    if (args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC")) {
-      return Fail("--package: a desktop-mode run cannot take a package yet");
+  const bool desktopMode = args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC");
+  const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
+  if (desktopMode && args.package.empty() && !args.realtime) {
+    const std::string fs = args.dir + "/fs";
+    return Fail(text::Sprintf(
+        "a desktop-mode run in virtual time needs --package, which a simulated desktop serves; "
+        "without one nothing would ever answer the terminal (with --realtime, vostrel desktop "
+        "serve --root %s can answer from outside)",
+        fs));
+  }
+  if (!args.package.empty() && desktopMode) {
+    if (desktopConfig.stopAfter && desktopConfig.abortAfterMs == 0) {
+      return Fail(text::Sprintf(
+          "%s/terminal.json: key \"desktop.abort_after_ms\": 0 (never) with "
+          "\"desktop.stop_after\" would leave the terminal waiting for an answer forever",
+          args.dir));
     }
+  } else if (!args.package.empty()) {
     if (sim::Status placed = sim::PlacePackage(**terminal, args.package); !placed) {
       return Fail("--package: " + placed.error());
     }
@@ -98,9 +113,17 @@ int RunRun(const RunArgs& args) {
     if (!started) return Fail("--screens: " + started.error());
     recorder = std::move(*started);
   }
+  // Prepared last, so that nothing above can fail after the root folder changed.
+  std::unique_ptr<sim::SimDesktop> desktop;
+  if (!args.package.empty() && desktopMode) {
+    auto started = sim::SimDesktop::Open(**terminal, args.package, desktopConfig);
+    if (!started) return Fail("--package: " + started.error());
+    desktop = std::move(*started);
+  }
   sim::RunOptions options;
   options.commandLine = args.activesync ? "ACTIVESYNC" : args.cmdline;
   options.keys = *keys;
+  options.desktop = desktop.get();
   const sim::RunOutcome outcome = sim::RunUpdater(**terminal, options);
 
   std::printf("Screens:");
@@ -108,6 +131,10 @@ int RunRun(const RunArgs& args) {
   std::printf("\nFinal screen: %d (%s)\n", outcome.finalScreen, sim::RunEndName(outcome.end));
   if (outcome.rebooted) std::printf("The terminal rebooted.\n");
   if (outcome.rerunnerStarted) std::printf("The rerunner was started.\n");
+  if (outcome.desktopServed) {
+    std::printf("Desktop (%zu lines):\n", outcome.desktopLog.size());
+    for (const std::string& line : outcome.desktopLog) std::printf("  %s\n", line.c_str());
+  }
   if (!args.report.empty()) {
     std::ofstream out(args.report, std::ios::binary | std::ios::trunc);
     out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
@@ -274,8 +301,11 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
                   "before the start, as a service engineer would")
       ->check(CLI::Range(1, 3));
   run->add_option("--package", runArgs.package,
-                  "An update package to put on the terminal before the start: beside the "
-                  "program as install.bin")
+                  "An update package for the run. Terminal mode: put beside the program as "
+                  "install.bin. Desktop mode (--activesync): served by a simulated desktop in "
+                  "the terminal's time, which places the package's header part as \\install.bin "
+                  "and its Vostrel.ini in the root folder and answers the terminal's requests "
+                  "(its cache size and faults: the \"desktop\" section of terminal.json)")
       ->check(CLI::ExistingFile);
   run->add_option("--report", runArgs.report, "Write the outcome as JSON to this file");
   run->add_option("--screens", runArgs.screens,

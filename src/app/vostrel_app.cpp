@@ -5,6 +5,7 @@
 #include "flash/image_key.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "script/utils.h"
 #include "ui/message_queue.h"
@@ -75,6 +76,10 @@ int RunVostrelHHT(std::string_view commandLine) {
 
 void ResetProcessState() {
   ReportSettings();
+  InterfaceStop();
+  g_nProgressTotal = 0;
+  g_nProgressDone = 0;
+  g_nLastPercent = -1;
   delete g_pSettings;
   g_pSettings = nullptr;
   delete g_pLog;

@@ -1,14 +1,34 @@
 // Whole runs of the updater on a simulated terminal: start-up, run modes, leaving.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "package/container_format.h"
+#include "sim/desktop_peer.h"
 #include "support/terminal_fixture.h"
 
 namespace {
 
 using testing_support::TempDir;
 using testing_support::TerminalTest;
+
+// A desktop-mode run waits at its end for the desktop to answer; this desktop serves a package
+// that holds nothing but its settings.
+std::unique_ptr<sim::SimDesktop> ServeDesktop(sim::Terminal& terminal,
+                                              const std::filesystem::path& dir) {
+  container::Member settings;
+  settings.name = "Vostrel.ini";
+  settings.contents = "[SoftwareToUpdate]\r\n";
+  container::VectorSink sink;
+  std::string error;
+  EXPECT_TRUE(container::WriteContainer({&settings, 1}, {}, sink, &error)) << error;
+  const std::filesystem::path package = dir / "desktop-package.bin";
+  testing_support::WriteHostFile(package, std::string(sink.Bytes().begin(), sink.Bytes().end()));
+  auto desktop = sim::SimDesktop::Open(terminal, package, {});
+  EXPECT_TRUE(desktop.ok()) << desktop.error();
+  return desktop.ok() ? std::move(*desktop) : nullptr;
+}
 
 const std::string kHeader =
     "Teverlind Log File                     (Created : 2005/08/22   17:01:11)\r\n" +
@@ -81,6 +101,8 @@ TEST_F(StartupTest, OnlyTheWholeWordActivesyncSelectsDesktopMode) {
                {"ACTIVESYNC ", false}, {" ACTIVESYNC", false}, {"", false}, {"ACTIVE", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("'") + c.commandLine + "'");
+    const auto desktop = c.desktop ? ServeDesktop(Term(), Dir()) : nullptr;
+    if (desktop) desktop->Begin();
     Run("STOP", c.commandLine, 2);
     const std::string log = Log();
     EXPECT_NE(log.find(std::string("Command line : '") + c.commandLine + "'"), std::string::npos);
@@ -128,7 +150,9 @@ TEST(StartupRepeatTest, TwoTerminalsGivenTheSameRunWriteTheSameBytes) {
     auto terminal = sim::Terminal::Open(dir.Path() / "t");
     ASSERT_TRUE(terminal.ok());
     ASSERT_TRUE(sim::PlaceDebugMarker(**terminal, 3).ok());
+    const auto desktop = ServeDesktop(**terminal, dir.Path());
     sim::RunOptions options;
+    options.desktop = desktop.get();
     options.commandLine = "ACTIVESYNC";
     options.keys = *sim::ParseKeys("BACK STOP@4000 STOP");
     sim::RunUpdater(**terminal, options);

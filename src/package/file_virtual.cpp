@@ -1,0 +1,270 @@
+#include "package/file_virtual.h"
+
+#include <algorithm>
+#include <new>
+
+#include "log/log.h"
+#include "log/text.h"
+#include "platform/platform.h"
+#include "script/utils.h"
+#include "update/settings.h"
+
+uint32_t g_nProgressTotal = 0;
+uint32_t g_nProgressDone = 0;
+int32_t g_nLastPercent = -1;
+CFileVirtual* g_pFileInterface = nullptr;
+
+namespace {
+
+constexpr const char* kSetupFileAccess = "CFileVirtual::SetupFileAccess:";
+constexpr const char* kHHTFileOpen = "CFileVirtual::HHTFileOpen:";
+constexpr const char* kHHTFileRead = "CFileVirtual::HHTFileRead:";
+constexpr const char* kCalcProgressSizeOS = "CFileVirtual::CalcProgressSizeOS:";
+constexpr const char* kCalcProgressSizeGPS = "CFileVirtual::CalcProgressSizeGPS:";
+
+int32_t Long(uint32_t value) { return static_cast<int32_t>(value); }
+
+template <typename... Args>
+void Report(int32_t number, const char* operation, std::string_view format, const Args&... args) {
+  LogAppError(number, FormatErrorText(text::Sprintf(format, args...)), operation);
+}
+
+// The percentage of the phase done, in single precision as the terminal computes it: 100 over
+// the total first, then times the bytes done, cut toward zero. Held at the 32-bit limit, where
+// the terminal's conversion saturates.
+int32_t PhasePercent(uint32_t done, uint32_t total) {
+  const float percent = static_cast<float>(done) * (100.0f / static_cast<float>(total));
+  if (percent >= 2147483647.0f) return INT32_MAX;
+  return static_cast<int32_t>(percent);
+}
+
+// Which entries a phase total counts, and how their commands split.
+struct PhaseRule {
+  SoftwareType type;
+  bool (*fileOf)(const std::string& command, std::string* file);
+  const char* missing;
+  const char* total;
+  const char* operation;
+};
+
+bool OSFile(const std::string& command, std::string* file) {
+  std::string kind;
+  int partition = 0;
+  return CUpdateSettings::ParseOSCommand(command, file, &partition, &kind);
+}
+
+bool GPSFile(const std::string& command, std::string* file) {
+  std::string kind;
+  return CUpdateSettings::ParseGPSCommand(command, file, &kind);
+}
+
+constexpr PhaseRule kOSPhase = {
+    kSoftwareOS, OSFile, "Cannot find os header [%s]",
+    "CFileVirtual::CalcProgressSizeOS: Total size of OS Update is [%ld]", kCalcProgressSizeOS};
+constexpr PhaseRule kGPSPhase = {
+    kSoftwareGPS, GPSFile, "Cannot find GPS header [%s]",
+    "CFileVirtual::CalcProgressSizeGPS: Total size of GPS Update is [%ld]", kCalcProgressSizeGPS};
+
+uint32_t PhaseTotal(const PhaseRule& rule) {
+  CFileAccess access;
+  access.SetContainerPath(g_pSettings->m_strPackagePath);
+  access.LoadFileHeaders();
+  uint32_t total = 0;
+  const int32_t count =
+      std::clamp<int32_t>(g_pSettings->m_nDefinitions, 0, CUpdateSettings::kMaxDefinitions);
+  for (int32_t i = 0; i < count; ++i) {
+    const SoftwareDefinition& entry = g_pSettings->m_definitions[i];
+    std::string file;
+    if (entry.type != rule.type || !rule.fileOf(entry.command, &file)) continue;
+    if (const CFileHeader* header = access.GetFileHeader(file)) {
+      total += header->FileLen;
+    } else {
+      Report(1036, rule.operation, rule.missing, file);
+    }
+  }
+  LogAt(2, rule.total, Long(total));
+  return total;
+}
+
+}  // namespace
+
+CFileVirtual::CFileVirtual(int32_t mode, std::string_view containerPath)
+    : m_nMode(mode), m_strContainerPath(containerPath) {}
+
+CFileVirtual::~CFileVirtual() {
+  if (m_hLocal != platform::kInvalidHandle) platform::Fs().Close(m_hLocal);
+}
+
+int CFileVirtual::SetupFileAccess() {
+  LogAt(2, "CFileVirtual::SetupFileAccess: BIN file [%s]", m_strContainerPath);
+  if (m_fileAccess.HeaderCount() > 0) {
+    LogAt(2, "CFileVirtual::SetupFileAccess: Already have '%d' headers from [%s]",
+          static_cast<int>(m_fileAccess.HeaderCount()), m_strContainerPath);
+    return 1;
+  }
+  m_fileAccess.SetContainerPath(m_strContainerPath);
+  if (m_fileAccess.LoadFileHeaders() == 0) {
+    Report(1035, kSetupFileAccess, "Cannot load header [%s]", m_strContainerPath);
+    return 0;
+  }
+  return 1;
+}
+
+int CFileVirtual::HHTFileOpen(std::string_view name) {
+  SetupFileAccess();
+  m_strName = std::string(name);
+  if (IsDesktop()) {
+    m_pHeader = m_fileAccess.GetFileHeader(name);
+    if (m_pHeader == nullptr) {
+      Report(1031, kHHTFileOpen, "Cannot find cache header for [%s]", name);
+      return 0;
+    }
+    m_nPosition = m_pHeader->Offset;
+    LogAt(2, "CFileVirtual::HHTFileOpen: Cache: Opened file for reading [%s(%s)] Offset[%ld]",
+          m_strContainerPath, name, Long(m_nPosition));
+    return 1;
+  }
+
+  // The container is held without sharing, so a member left open would lock this open out.
+  if (m_hLocal != platform::kInvalidHandle) HHTFileClose();
+  auto& fs = platform::Fs();
+  m_hLocal = fs.Open(m_strContainerPath, platform::kGenericRead, platform::kShareNone,
+                     platform::Disposition::kOpenExisting, platform::kAttributeNormal);
+  if (m_hLocal == platform::kInvalidHandle) {
+    Report(1032, kHHTFileOpen, "Cannot open [%s]", m_strContainerPath);
+    return 0;
+  }
+  m_pHeader = m_fileAccess.GetFileHeader(name);
+  if (m_pHeader == nullptr) {
+    Report(1031, kHHTFileOpen, "Cannot find header for [%s]", name);
+    fs.Close(m_hLocal);
+    m_hLocal = platform::kInvalidHandle;
+    return 0;
+  }
+  m_nPosition = m_pHeader->Offset;
+  LogAt(2, "CFileVirtual::HHTFileOpen: Opened file for reading [%s(%s)] Offset[%ld]",
+        m_strContainerPath, name, Long(m_nPosition));
+  return 1;
+}
+
+int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
+  *read = 0;
+  // Desktop reads need a member too; without one there is nothing to read from.
+  const bool open = IsDesktop() ? m_pHeader != nullptr : m_hLocal != platform::kInvalidHandle;
+  if (!open) {
+    Report(1034, kHHTFileRead, "File not open [%s][%ld]", m_strContainerPath, Long(count));
+    return 0;
+  }
+  if (IsDesktop()) {
+    if (m_semaphore.ActiveSyncFileReadCache(m_nPosition, m_pHeader->Offset, m_pHeader->FileLen,
+                                            buffer, count, read) == 0) {
+      Report(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
+             m_semaphore.m_strFileName, Long(m_nPosition), Long(count));
+      return 0;
+    }
+  } else if (CFileAccess::ReadFromFileOffset(m_hLocal, buffer, m_nPosition, m_pHeader->Offset,
+                                             m_pHeader->FileLen, count, read,
+                                             ReadClip::kToMember) == 0) {
+    Report(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
+           Long(m_nPosition), Long(count));
+    return 0;
+  }
+  if (*read > 0) {
+    m_nPosition += *read;
+    g_nProgressDone += *read;
+    if (g_nProgressTotal > 0) UpdateProgress();
+  }
+  return 1;
+}
+
+void CFileVirtual::UpdateProgress() {
+  const int32_t percent = PhasePercent(g_nProgressDone, g_nProgressTotal);
+  if (percent == g_nLastPercent) return;
+  InterfaceSetProgress(percent);
+  g_nLastPercent = percent;
+}
+
+int CFileVirtual::HHTFileClose() {
+  if (!IsDesktop() && m_hLocal != platform::kInvalidHandle) {
+    platform::Fs().Close(m_hLocal);
+    m_hLocal = platform::kInvalidHandle;
+    LogAt(2, "CFileVirtual::HHTFileClose: Closed file [%s]", m_strContainerPath);
+  }
+  return 1;
+}
+
+uint32_t CFileVirtual::HHTFileSize(std::string_view name) {
+  if (IsDesktop()) return m_semaphore.ActiveSyncFileSize(name);
+  SetupFileAccess();
+  const CFileHeader* header = m_fileAccess.GetFileHeader(name);
+  return header != nullptr ? header->FileLen : 0;
+}
+
+void CFileVirtual::StartProgressOS() {
+  g_nProgressDone = 0;
+  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeOS() : CalcProgressSizeOS();
+}
+
+void CFileVirtual::StartProgressGPS() {
+  g_nProgressDone = 0;
+  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeGPS() : CalcProgressSizeGPS();
+}
+
+void CFileVirtual::StartProgressApp() {
+  g_nProgressDone = 0;
+  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeApp() : CalcProgressSizeApp();
+}
+
+uint32_t CFileVirtual::CalcProgressSizeOS() { return PhaseTotal(kOSPhase); }
+
+uint32_t CFileVirtual::CalcProgressSizeGPS() { return PhaseTotal(kGPSPhase); }
+
+// PLACEHOLDER: the application total needs the script runner's parameter extraction, which is
+// not built yet; until then the application phase shows no progress.
+uint32_t CFileVirtual::CalcProgressSizeApp() { return 0; }
+
+void InterfaceStart() {
+  delete g_pFileInterface;
+  g_pFileInterface =
+      new (std::nothrow) CFileVirtual(g_pSettings->m_bActiveSync, g_pSettings->m_strPackagePath);
+}
+
+void InterfaceStop() {
+  delete g_pFileInterface;
+  g_pFileInterface = nullptr;
+}
+
+namespace {
+
+bool InterfaceStarted(const char* operation) {
+  if (g_pFileInterface != nullptr) return true;
+  Report(1028, operation, "Interface not started");
+  return false;
+}
+
+}  // namespace
+
+int InterfaceOpenFile(std::string_view name) {
+  if (!InterfaceStarted("InterfaceOpenFile:")) return 0;
+  return g_pFileInterface->HHTFileOpen(name);
+}
+
+int InterfaceFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
+  *read = 0;
+  if (!InterfaceStarted("InterfaceFileRead:")) return 0;
+  return g_pFileInterface->HHTFileRead(buffer, count, read);
+}
+
+int InterfaceFileClose() {
+  if (!InterfaceStarted("InterfaceFileClose:")) return 0;
+  return g_pFileInterface->HHTFileClose();
+}
+
+uint32_t InterfaceFileSize(std::string_view name) {
+  if (!InterfaceStarted("InterfaceFileSize:")) return 0;
+  return g_pFileInterface->HHTFileSize(name);
+}
+
+void InterfaceSetProgress(int percent) {
+  if (g_pUtils != nullptr) g_pUtils->SetProgress(percent);
+}

@@ -1,0 +1,96 @@
+// Package members as files: open by name, read sequentially, ask the size, close; in local mode
+// straight from the container file, in desktop mode through the read cache that the desktop
+// fills over the channel. Every successful read also advances the progress of the current
+// update phase.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "package/file_access.h"
+#include "package/file_semaphore.h"
+#include "platform/types.h"
+
+// Progress of the current update phase, shared by every instance: the phase's total bytes
+// (0: no progress is shown), the bytes read so far, and the last percentage sent to the bar
+// (-1 at program start; no phase resets it).
+extern uint32_t g_nProgressTotal;
+extern uint32_t g_nProgressDone;
+extern int32_t g_nLastPercent;
+
+class CFileVirtual {
+ public:
+  // mode 0 reads the container at containerPath locally; any other mode reads member data from
+  // the desktop, the container file holding only the header part.
+  CFileVirtual(int32_t mode, std::string_view containerPath);
+  // Closes a member left open in local mode, and the cache file.
+  virtual ~CFileVirtual();
+  CFileVirtual(const CFileVirtual&) = delete;
+  CFileVirtual& operator=(const CFileVirtual&) = delete;
+
+  // Opens a member by name (without regard to case) at its first byte. 1 on success; 0 after
+  // reporting a failure, with no member open in local mode. In local mode the container stays
+  // open, without sharing, until HHTFileClose; a member still open is closed first.
+  int HHTFileOpen(std::string_view name);
+  // Reads up to count bytes of the open member at the position and moves the position on;
+  // *read is 0 at the member's end. 1 on success; 0 after reporting a failure, leaving the
+  // position where it was.
+  int HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read);
+  // Closes the member (local mode: the container file). Always 1.
+  int HHTFileClose();
+  // The member's length; 0 when it is not in the package (locally without a report). In
+  // desktop mode the desktop answers.
+  uint32_t HHTFileSize(std::string_view name);
+  // Loads the header table unless it holds headers already. 1 when headers are there; 0 after
+  // reporting that they cannot be loaded.
+  int SetupFileAccess();
+
+  // Start a phase: no bytes done, and the phase's total (locally computed, in desktop mode
+  // asked from the desktop).
+  void StartProgressOS();
+  void StartProgressGPS();
+  void StartProgressApp();
+  // Phase totals from the package's own headers: the lengths of the members that the OS (GPS)
+  // definitions name, and of those the application script copies. A member that is missing is
+  // reported (error 1036) and counts 0.
+  uint32_t CalcProgressSizeOS();
+  uint32_t CalcProgressSizeGPS();
+  uint32_t CalcProgressSizeApp();
+
+  // The channel end, with the read cache.
+  CFileSemaphore& Semaphore() { return m_semaphore; }
+  uint32_t Position() const { return m_nPosition; }
+
+ private:
+  bool IsDesktop() const { return m_nMode != 0; }
+  // Moves the bar when the phase's percentage changed.
+  static void UpdateProgress();
+
+  int32_t m_nMode;
+  std::string m_strContainerPath;
+  CFileAccess m_fileAccess;
+  platform::Handle m_hLocal = platform::kInvalidHandle;
+  std::string m_strName;
+  uint32_t m_nPosition = 0;
+  const CFileHeader* m_pHeader = nullptr;
+  CFileSemaphore m_semaphore;
+};
+
+// The process-wide instance behind the entry points below, used by the image writer and the
+// GPS programmer; null while the interface is not started.
+extern CFileVirtual* g_pFileInterface;
+
+// Replaces the instance by a fresh one made from the run's mode and package path; when it
+// cannot be allocated the interface is not started.
+void InterfaceStart();
+// Destroys the instance.
+void InterfaceStop();
+// HHTFileOpen, HHTFileRead, HHTFileClose and HHTFileSize of the instance. Without a started
+// interface: "Interface not started" (error 1028) and 0.
+int InterfaceOpenFile(std::string_view name);
+int InterfaceFileRead(uint8_t* buffer, uint32_t count, uint32_t* read);
+int InterfaceFileClose();
+uint32_t InterfaceFileSize(std::string_view name);
+// Moves the main dialog's progress bar; g_nLastPercent stays as it is.
+void InterfaceSetProgress(int percent);
