@@ -14,6 +14,7 @@
 
 #include "log/text.h"
 #include "package/file_semaphore.h"
+#include "package/phase_members.h"
 #include "sim/file_system.h"
 #include "sim/scheduler.h"
 #include "sim/terminal.h"
@@ -111,33 +112,15 @@ const container::Entry* FindEntry(const std::vector<container::Entry>& entries,
 }
 
 // The total of a phase as the terminal computes it locally: the lengths of the members that
-// the phase's definitions name, a missing member counting 0.
+// the phase reads, a missing member counting 0.
 uint32_t PhaseTotal(const CUpdateSettings& settings, const std::vector<container::Entry>& entries,
-                    SoftwareType type) {
+                    UpdatePhase phase) {
   uint32_t total = 0;
-  const int32_t count =
-      std::clamp<int32_t>(settings.m_nDefinitions, 0, CUpdateSettings::kMaxDefinitions);
-  for (int32_t i = 0; i < count; ++i) {
-    const SoftwareDefinition& definition = settings.m_definitions[i];
-    if (definition.type != type) continue;
-    std::string file;
-    std::string kind;
-    int partition = 0;
-    const bool valid =
-        type == kSoftwareOS
-            ? CUpdateSettings::ParseOSCommand(definition.command, &file, &partition, &kind)
-            : CUpdateSettings::ParseGPSCommand(definition.command, &file, &kind);
-    if (!valid) continue;
-    if (const container::Entry* entry = FindEntry(entries, file)) total += entry->fileLen;
+  for (const PhaseItem& item : PhaseItems(settings, phase)) {
+    if (!item.splits) continue;
+    if (const container::Entry* entry = FindEntry(entries, item.text)) total += entry->fileLen;
   }
   return total;
-}
-
-// PLACEHOLDER: the application total needs the script runner's parameter extraction, which is
-// not built yet; the desktop answers "SizeApp" with 0 until then.
-uint32_t ApplicationTotal(const CUpdateSettings& /*settings*/,
-                          const std::vector<container::Entry>& /*entries*/) {
-  return 0;
 }
 
 }  // namespace
@@ -348,8 +331,8 @@ Result<std::unique_ptr<DesktopPeer>> DesktopPeer::Open(const fs::path& package,
     peer->m_settings = std::string(bytes.begin(), bytes.end());
     settings.LoadFromBytes(*peer->m_settings);
   }
-  peer->m_sizeOS = PhaseTotal(settings, peer->m_entries, kSoftwareOS);
-  peer->m_sizeApp = ApplicationTotal(settings, peer->m_entries);
+  peer->m_sizeOS = PhaseTotal(settings, peer->m_entries, UpdatePhase::kOS);
+  peer->m_sizeApp = PhaseTotal(settings, peer->m_entries, UpdatePhase::kApplication);
   return peer;
 }
 

@@ -22,6 +22,7 @@
 #include "log/text.h"
 #include "package/container_format.h"
 #include "tools/commands.h"
+#include "package/phase_members.h"
 #include "update/settings.h"
 
 namespace tools {
@@ -377,27 +378,6 @@ bool GatherMembers(const BuildArgs& args, std::vector<HostMember>* members, std:
   return true;
 }
 
-// The members that the settings name: the files of the OS and GPS commands, the members that
-// the application script copies.
-std::vector<std::string> NamedMembers(const CUpdateSettings& settings) {
-  std::vector<std::string> named;
-  const int count = std::clamp(settings.m_nDefinitions, 0, CUpdateSettings::kMaxDefinitions);
-  for (int i = 0; i < count; ++i) {
-    const SoftwareDefinition& definition = settings.m_definitions[i];
-    std::string file;
-    std::string kind;
-    int partition = 0;
-    if (definition.type == kSoftwareOS &&
-        CUpdateSettings::ParseOSCommand(definition.command, &file, &partition, &kind)) {
-      named.push_back(file);
-    } else if (definition.type == kSoftwareGPS &&
-               CUpdateSettings::ParseGPSCommand(definition.command, &file, &kind)) {
-      named.push_back(file);
-    }
-  }
-  return named;
-}
-
 // Warns about every file that the settings name and the package lacks: the terminal would
 // fail on it in the middle of an update.
 void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostMember& settings) {
@@ -405,15 +385,18 @@ void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostM
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   CUpdateSettings loaded;
   loaded.LoadFromBytes(bytes);
-  for (const std::string& name : NamedMembers(loaded)) {
-    const bool present = std::any_of(members.begin(), members.end(), [&](const HostMember& m) {
-      return text::EqualsNoCase(m.name, name);
-    });
-    if (!present) {
-      std::fprintf(stderr,
-                   "vostrel pack: warning: the settings name \"%s\", which is not in the "
-                   "package\n",
-                   name.c_str());
+  for (const UpdatePhase phase : {UpdatePhase::kGPS, UpdatePhase::kApplication, UpdatePhase::kOS}) {
+    for (const PhaseItem& item : PhaseItems(loaded, phase)) {
+      if (!item.splits) continue;
+      const bool present = std::any_of(members.begin(), members.end(), [&](const HostMember& m) {
+        return text::EqualsNoCase(m.name, item.text);
+      });
+      if (!present) {
+        std::fprintf(stderr,
+                     "vostrel pack: warning: the settings name \"%s\", which is not in the "
+                     "package\n",
+                     item.text.c_str());
+      }
     }
   }
 }
@@ -693,6 +676,14 @@ int RunExtract(const ExtractArgs& args) {
 }
 
 }  // namespace
+
+int PackBuild(const std::string& out, const std::string& ini, const std::string& dir) {
+  BuildArgs args;
+  args.out = out;
+  args.ini = ini;
+  args.dir = dir;
+  return RunBuild(args);
+}
 
 void AddPackCommands(CLI::App& app, int* exitCode) {
   CLI::App* pack = app.add_subcommand("pack", "Build, list, verify and extract update packages");

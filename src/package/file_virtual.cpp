@@ -5,6 +5,7 @@
 
 #include "log/log.h"
 #include "log/text.h"
+#include "package/phase_members.h"
 #include "platform/platform.h"
 #include "script/utils.h"
 #include "update/settings.h"
@@ -21,6 +22,7 @@ constexpr const char* kHHTFileOpen = "CFileVirtual::HHTFileOpen:";
 constexpr const char* kHHTFileRead = "CFileVirtual::HHTFileRead:";
 constexpr const char* kCalcProgressSizeOS = "CFileVirtual::CalcProgressSizeOS:";
 constexpr const char* kCalcProgressSizeGPS = "CFileVirtual::CalcProgressSizeGPS:";
+constexpr const char* kCalcProgressSizeApp = "CFileVirtual::CalcProgressSizeApp:";
 
 int32_t Long(uint32_t value) { return static_cast<int32_t>(value); }
 
@@ -38,48 +40,39 @@ int32_t PhasePercent(uint32_t done, uint32_t total) {
   return static_cast<int32_t>(percent);
 }
 
-// Which entries a phase total counts, and how their commands split.
+// How a phase total is reported.
 struct PhaseRule {
-  SoftwareType type;
-  bool (*fileOf)(const std::string& command, std::string* file);
+  UpdatePhase phase;
   const char* missing;
   const char* total;
   const char* operation;
 };
 
-bool OSFile(const std::string& command, std::string* file) {
-  std::string kind;
-  int partition = 0;
-  return CUpdateSettings::ParseOSCommand(command, file, &partition, &kind);
-}
-
-bool GPSFile(const std::string& command, std::string* file) {
-  std::string kind;
-  return CUpdateSettings::ParseGPSCommand(command, file, &kind);
-}
-
 constexpr PhaseRule kOSPhase = {
-    kSoftwareOS, OSFile, "Cannot find os header [%s]",
+    UpdatePhase::kOS, "Cannot find os header [%s]",
     "CFileVirtual::CalcProgressSizeOS: Total size of OS Update is [%ld]", kCalcProgressSizeOS};
 constexpr PhaseRule kGPSPhase = {
-    kSoftwareGPS, GPSFile, "Cannot find GPS header [%s]",
+    UpdatePhase::kGPS, "Cannot find GPS header [%s]",
     "CFileVirtual::CalcProgressSizeGPS: Total size of GPS Update is [%ld]", kCalcProgressSizeGPS};
+constexpr PhaseRule kAppPhase = {
+    UpdatePhase::kApplication, "CFileVirtual::CalcProgressSizeApp:Cannot find app header [%s]",
+    "CFileVirtual::CalcProgressSizeApp: Total size of App Update is [%ld]",
+    kCalcProgressSizeApp};
 
+// The lengths of the members that the phase reads, from a fresh header table of the package;
+// a missing member counts 0 and is reported.
 uint32_t PhaseTotal(const PhaseRule& rule) {
   CFileAccess access;
   access.SetContainerPath(g_pSettings->m_strPackagePath);
   access.LoadFileHeaders();
   uint32_t total = 0;
-  const int32_t count =
-      std::clamp<int32_t>(g_pSettings->m_nDefinitions, 0, CUpdateSettings::kMaxDefinitions);
-  for (int32_t i = 0; i < count; ++i) {
-    const SoftwareDefinition& entry = g_pSettings->m_definitions[i];
-    std::string file;
-    if (entry.type != rule.type || !rule.fileOf(entry.command, &file)) continue;
-    if (const CFileHeader* header = access.GetFileHeader(file)) {
+  for (const PhaseItem& item : PhaseItems(*g_pSettings, rule.phase)) {
+    if (!item.splits) {
+      LogAt(1, "CFileVirtual::CalcProgressSizeApp:ERROR: App Extract [%s]", item.text);
+    } else if (const CFileHeader* header = access.GetFileHeader(item.text)) {
       total += header->FileLen;
     } else {
-      Report(1036, rule.operation, rule.missing, file);
+      Report(1036, rule.operation, rule.missing, item.text);
     }
   }
   LogAt(2, rule.total, Long(total));
@@ -219,9 +212,7 @@ uint32_t CFileVirtual::CalcProgressSizeOS() { return PhaseTotal(kOSPhase); }
 
 uint32_t CFileVirtual::CalcProgressSizeGPS() { return PhaseTotal(kGPSPhase); }
 
-// PLACEHOLDER: the application total needs the script runner's parameter extraction, which is
-// not built yet; until then the application phase shows no progress.
-uint32_t CFileVirtual::CalcProgressSizeApp() { return 0; }
+uint32_t CFileVirtual::CalcProgressSizeApp() { return PhaseTotal(kAppPhase); }
 
 void InterfaceStart() {
   delete g_pFileInterface;

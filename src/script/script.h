@@ -1,0 +1,57 @@
+// The command-script interpreter: application software is installed by lines of the form
+// COMMAND|PARAMETER1|PARAMETER2, one file-system operation or package copy each.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class CFileVirtual;
+
+enum ScriptCommand : int {
+  kScriptUnknown = -1,
+  kScriptDel = 0,
+  kScriptRen = 1,
+  kScriptMkDir = 2,
+  kScriptRmDir = 3,
+  kScriptCopy = 4,
+};
+
+class CScript {
+ public:
+  // The terminal's buffers: longer lines and fields are refused rather than cut.
+  static constexpr std::size_t kMaxLineUnits = 1023;
+  static constexpr std::size_t kMaxCommandUnits = 51;
+  static constexpr std::size_t kMaxParameterUnits = 255;
+  // One transfer of a copy.
+  static constexpr uint32_t kCopyBufferSize = 262144;
+
+  CScript();
+  ~CScript();
+  CScript(const CScript&) = delete;
+  CScript& operator=(const CScript&) = delete;
+
+  // Runs one line. 0 when it succeeded or is not a command (a comment, an empty line);
+  // otherwise -1 or the platform's error code, reported with LogAppError.
+  int ProcessOneLine(std::string_view line);
+
+  // Splits a line without running it: the command's index (kScriptUnknown for a word that is
+  // no command) and the parameters with their date tokens expanded. False when the line is not
+  // a command line: its first character, as passed, is not a letter, or it exceeds a limit.
+  static bool ExtractParams(std::string_view line, int* command, std::string* parameter1,
+                            std::string* parameter2);
+
+  // Copies a package member to a file on the terminal. 1 on success, 0 on failure (reported);
+  // a failure after the destination was created leaves it partly written or empty.
+  int ControlCopyFile(std::string_view member, std::string_view destination);
+
+ private:
+  int CtrlLclDel(const std::string& path);
+  int CtrlLclRen(const std::string& from, const std::string& to);
+  int CtrlLclMkDir(const std::string& path);
+  int CtrlLclRmDir(const std::string& path);
+  int CtrlLclCopy(const std::string& member, const std::string& destination);
+
+  std::unique_ptr<CFileVirtual> m_pFile;
+};
