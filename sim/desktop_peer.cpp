@@ -116,7 +116,8 @@ const container::Entry* FindEntry(const std::vector<container::Entry>& entries,
 uint32_t PhaseTotal(const CUpdateSettings& settings, const std::vector<container::Entry>& entries,
                     UpdatePhase phase) {
   uint32_t total = 0;
-  for (const PhaseItem& item : PhaseItems(settings, phase)) {
+  // The desktop has no terminal clock: members are named as written.
+  for (const PhaseItem& item : PhaseItems(settings, phase, ScriptTokens::kAsWritten)) {
     if (!item.splits) continue;
     if (const container::Entry* entry = FindEntry(entries, item.text)) total += entry->fileLen;
   }

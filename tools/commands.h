@@ -2,12 +2,18 @@
 // stores its exit code in *exitCode.
 #pragma once
 
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 namespace tools {
 
 // Exit code of a bad command line or a terminal folder that cannot be used.
 inline constexpr int kExitUsage = 64;
+
+// Builds a package as "vostrel pack build OUT --ini INI --dir DIR" does (either may be empty)
+// and returns its exit code; messages go to stdout and stderr.
+int PackBuild(const std::string& out, const std::string& ini, const std::string& dir);
 
 void AddSimCommands(CLI::App& app, int* exitCode);
 void AddDemoCommand(CLI::App& app, int* exitCode);

@@ -386,8 +386,9 @@ void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostM
   CUpdateSettings loaded;
   loaded.LoadFromBytes(bytes);
   for (const UpdatePhase phase : {UpdatePhase::kGPS, UpdatePhase::kApplication, UpdatePhase::kOS}) {
-    for (const PhaseItem& item : PhaseItems(loaded, phase)) {
-      if (!item.splits) continue;
+    for (const PhaseItem& item : PhaseItems(loaded, phase, ScriptTokens::kAsWritten)) {
+      // A name with a date token is known only on the terminal, at the time of the update.
+      if (!item.splits || item.text.find('<') != std::string::npos) continue;
       const bool present = std::any_of(members.begin(), members.end(), [&](const HostMember& m) {
         return text::EqualsNoCase(m.name, item.text);
       });

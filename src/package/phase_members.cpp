@@ -5,14 +5,18 @@
 #include "script/script.h"
 #include "update/settings.h"
 
-std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase phase) {
+std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase phase,
+                                  ScriptTokens tokens) {
   std::vector<PhaseItem> items;
   if (phase == UpdatePhase::kApplication) {
     for (const std::string& line : settings.m_commandScript) {
       int command = kScriptUnknown;
       std::string member;
       std::string destination;
-      if (!CScript::ExtractParams(line, &command, &member, &destination)) {
+      const bool split = tokens == ScriptTokens::kExpanded
+                             ? CScript::ExtractParams(line, &command, &member, &destination)
+                             : CScript::SplitParams(line, &command, &member, &destination);
+      if (!split) {
         items.push_back({false, line});
       } else if (command == kScriptCopy) {
         items.push_back({true, member});

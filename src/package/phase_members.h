@@ -18,7 +18,12 @@ struct PhaseItem {
   std::string text;
 };
 
+// How the script's parameters are read: with their date tokens expanded from the terminal's
+// clock, as the terminal reads them, or as written, away from a terminal.
+enum class ScriptTokens { kExpanded, kAsWritten };
+
 // The phase's items in the order of the settings (definitions in table order, script lines in
 // file order). Definitions whose command is not valid, and script lines other than COPY, give
 // nothing.
-std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase phase);
+std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase phase,
+                                  ScriptTokens tokens = ScriptTokens::kExpanded);

@@ -117,14 +117,28 @@ bool WithinLimits(const Fields& fields) {
          text::Utf16Length(fields.parameter2) <= CScript::kMaxParameterUnits;
 }
 
+enum class Tokens { kExpand, kAsWritten };
+
 // Splits a trimmed command line and expands its tokens; false when a field is too long.
-bool SplitLine(std::string_view trimmed, Fields* fields) {
+bool SplitLine(std::string_view trimmed, Fields* fields, Tokens tokens = Tokens::kExpand) {
   if (text::Utf16Length(trimmed) > CScript::kMaxLineUnits) return false;
   *fields = Split(trimmed);
   if (!WithinLimits(*fields)) return false;
+  if (tokens == Tokens::kAsWritten) return true;
   fields->parameter1 = ExpandTokens(fields->parameter1);
   fields->parameter2 = ExpandTokens(fields->parameter2);
   return WithinLimits(*fields);
+}
+
+bool ExtractFields(std::string_view line, Tokens tokens, int* command, std::string* parameter1,
+                   std::string* parameter2) {
+  if (line.empty() || !IsLetter(line.front())) return false;
+  Fields fields;
+  if (!SplitLine(TrimBlanks(line), &fields, tokens)) return false;
+  *command = LookUp(fields.command);
+  *parameter1 = fields.parameter1;
+  *parameter2 = fields.parameter2;
+  return true;
 }
 
 // A directory and the last component of a path (no backslash: no directory).
@@ -146,13 +160,12 @@ CScript::~CScript() = default;
 
 bool CScript::ExtractParams(std::string_view line, int* command, std::string* parameter1,
                             std::string* parameter2) {
-  if (line.empty() || !IsLetter(line.front())) return false;
-  Fields fields;
-  if (!SplitLine(TrimBlanks(line), &fields)) return false;
-  *command = LookUp(fields.command);
-  *parameter1 = fields.parameter1;
-  *parameter2 = fields.parameter2;
-  return true;
+  return ExtractFields(line, Tokens::kExpand, command, parameter1, parameter2);
+}
+
+bool CScript::SplitParams(std::string_view line, int* command, std::string* parameter1,
+                          std::string* parameter2) {
+  return ExtractFields(line, Tokens::kAsWritten, command, parameter1, parameter2);
 }
 
 int CScript::ProcessOneLine(std::string_view line) {

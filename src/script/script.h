@@ -42,6 +42,11 @@ class CScript {
   static bool ExtractParams(std::string_view line, int* command, std::string* parameter1,
                             std::string* parameter2);
 
+  // The same split with the parameters as written, their tokens not expanded (for tools that
+  // look at a script away from the terminal's clock).
+  static bool SplitParams(std::string_view line, int* command, std::string* parameter1,
+                          std::string* parameter2);
+
   // Copies a package member to a file on the terminal. 1 on success, 0 on failure (reported);
   // a failure after the destination was created leaves it partly written or empty.
   int ControlCopyFile(std::string_view member, std::string_view destination);
