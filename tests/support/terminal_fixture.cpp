@@ -11,6 +11,7 @@
 #include "script/utils.h"
 #include "update/settings.h"
 #include "platform/platform.h"
+#include "sim/desktop_peer.h"
 
 namespace testing_support {
 
@@ -80,10 +81,27 @@ void TerminalTest::MakeReadOnly(std::string_view terminalPath) {
 
 sim::RunOutcome TerminalTest::Run(std::string_view keys, std::string_view commandLine,
                                   int debugLevel) {
-  auto parsed = sim::ParseKeys(keys);
-  EXPECT_TRUE(parsed.ok()) << parsed.error();
   sim::RunOptions options;
   options.commandLine = std::string(commandLine);
+  return Run(keys, std::move(options), debugLevel);
+}
+
+sim::RunOutcome TerminalTest::RunDesktop(std::string_view keys, const std::string& package,
+                                         const sim::DesktopConfig& desktop, int debugLevel) {
+  const fs::path file = m_dir.Path() / "desktop-package.bin";
+  WriteHostFile(file, package);
+  auto served = sim::SimDesktop::Open(*m_terminal, file, desktop);
+  EXPECT_TRUE(served.ok()) << served.error();
+  sim::RunOptions options;
+  options.commandLine = "ACTIVESYNC";
+  options.desktop = served.ok() ? served->get() : nullptr;
+  return Run(keys, std::move(options), debugLevel);
+}
+
+sim::RunOutcome TerminalTest::Run(std::string_view keys, sim::RunOptions options,
+                                  int debugLevel) {
+  auto parsed = sim::ParseKeys(keys);
+  EXPECT_TRUE(parsed.ok()) << parsed.error();
   options.keys = parsed.ok() ? *parsed : std::vector<sim::KeyPress>{};
   if (debugLevel != 0) {
     const sim::Status placed = sim::PlaceDebugMarker(*m_terminal, debugLevel);
@@ -96,6 +114,9 @@ sim::RunOutcome TerminalTest::Run(std::string_view keys, std::string_view comman
 }
 
 void TerminalTest::Reopen() {
+  // The hardware as the test changed it is what the terminal starts with.
+  const sim::Status saved = sim::SaveConfig(m_terminal->Dir() / "terminal.json", Term().Config());
+  ASSERT_TRUE(saved.ok()) << saved.error();
   ResetProcessState();
   m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
   m_terminal->Uninstall();

@@ -53,8 +53,14 @@ class TerminalTest : public ::testing::Test {
   // fixture installs it again afterwards).
   sim::RunOutcome Run(std::string_view keys, std::string_view commandLine = "",
                       int debugLevel = 0);
+  sim::RunOutcome Run(std::string_view keys, sim::RunOptions options, int debugLevel);
 
-  // Closes the terminal and opens it again from its folder, as a new start does.
+  // Runs the updater in desktop mode with a simulated desktop serving the package's bytes.
+  sim::RunOutcome RunDesktop(std::string_view keys, const std::string& package,
+                             const sim::DesktopConfig& desktop = {}, int debugLevel = 0);
+
+  // Closes the terminal and opens it again from its folder, as a new start does, with the
+  // hardware as the test has changed it.
   void Reopen();
 
   // Creates the updater's process-wide objects as start-up does (g_pUtils, g_pLog set up on
