@@ -33,9 +33,9 @@ std::optional<uint32_t> KeyCode(std::string_view name) {
   return std::nullopt;
 }
 
-Result<std::vector<KeyPress>> ParseKeys(std::string_view spec) {
+Result<std::vector<KeyPress>> ParseKeys(std::string_view line) {
   std::vector<KeyPress> keys;
-  std::istringstream words{std::string(spec)};
+  std::istringstream words{std::string(line)};
   std::string word;
   while (words >> word) {
     KeyPress press;

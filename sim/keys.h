@@ -20,7 +20,7 @@ struct KeyPress {
   std::string text;            // as written
 };
 
-Result<std::vector<KeyPress>> ParseKeys(std::string_view spec);
+Result<std::vector<KeyPress>> ParseKeys(std::string_view line);
 // The virtual key of a key name or number, if it is one.
 std::optional<uint32_t> KeyCode(std::string_view name);
 

@@ -21,6 +21,9 @@ std::string Sprintf(std::string_view format, const Args&... args) {
   return fmt::sprintf(NormaliseFormat(format), args...);
 }
 
+// A 32-bit number as the terminal's "%ld" prints it: its long is 32 bits and signed.
+inline int32_t AsLong(uint32_t value) { return static_cast<int32_t>(value); }
+
 // Cuts a text so that it fits a buffer of `units` UTF-16 code units with its terminator, as the
 // terminal's fixed message buffers do. Never splits a character.
 std::string TruncateToUnits(std::string text, std::size_t units);

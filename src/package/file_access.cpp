@@ -17,14 +17,6 @@ constexpr const char* kIsCheckSumValid = "CFileAccess::IsCheckSumValid:";
 constexpr const char* kReadFromFile = "CFileAccess::ReadFromFile:";
 constexpr const char* kReadFromFileOffset = "CFileAccess::ReadFromFileOffset:";
 
-// Numbers print as the terminal's 32-bit long prints them.
-int32_t Long(uint32_t value) { return static_cast<int32_t>(value); }
-
-template <typename... Args>
-void Report(int32_t number, const char* operation, std::string_view format, const Args&... args) {
-  LogAppError(number, FormatErrorText(text::Sprintf(format, args...)), operation);
-}
-
 platform::Handle OpenForReading(const std::string& path) {
   return platform::Fs().Open(path, platform::kGenericRead, platform::kShareNone,
                              platform::Disposition::kOpenExisting, platform::kAttributeNormal);
@@ -55,7 +47,7 @@ void CFileHeader::OutputHeaderToLog() const {
   LogAt(3,
         "CFileHeader::OutputHeaderToLog: Len[%ld], Name=[%s], Attrib=[%ld], FileLen[%ld], "
         "Offset=[%ld]",
-        Long(Len), Name, Long(Attrib), Long(FileLen), Long(Offset));
+        text::AsLong(Len), Name, text::AsLong(Attrib), text::AsLong(FileLen), text::AsLong(Offset));
 }
 
 int CFileAccess::LoadFileHeaders() {
@@ -66,37 +58,37 @@ int CFileAccess::LoadFileHeaders() {
   auto& fs = platform::Fs();
   const platform::Handle file = OpenForReading(m_containerPath);
   if (file == platform::kInvalidHandle) {
-    Report(1001, kLoadFileHeaders, "Failed to open [%s] = (%ld)", m_containerPath,
-           Long(platform::GetLastError()));
+    ReportError(1001, kLoadFileHeaders, "Failed to open [%s] = (%ld)", m_containerPath,
+                text::AsLong(platform::GetLastError()));
     return 0;
   }
 
   bool ok = false;
   uint16_t num = 0;
   m_containerLength = fs.GetSize(file);
-  LogAt(3, "CFileAccess::LoadFileHeaders: Bin file size=[%ld]", Long(m_containerLength));
+  LogAt(3, "CFileAccess::LoadFileHeaders: Bin file size=[%ld]", text::AsLong(m_containerLength));
   if (m_containerLength == platform::kInvalidValue) {
-    Report(1002, kLoadFileHeaders, "Failed to get file length [%s]", m_containerPath);
+    ReportError(1002, kLoadFileHeaders, "Failed to get file length [%s]", m_containerPath);
   } else {
     uint8_t field[4] = {};
     uint32_t read = 0;
     ReadFromFile(file, field, 1, &read);
     if (read < 1 || field[0] != container::kFirstChar) {
-      Report(1012, kLoadFileHeaders, "Failed on first char [%d]", static_cast<int>(field[0]));
+      ReportError(1012, kLoadFileHeaders, "Failed on first char [%d]", static_cast<int>(field[0]));
     } else {
       field[0] = 0;
       read = 0;
       ReadFromFile(file, field, 4, &read);
       m_miniHeaderSize = container::LoadLe32(field);
       if (read < 4) {
-        Report(1013, kLoadFileHeaders, "Failed on header length [%d]", Long(read));
+        ReportError(1013, kLoadFileHeaders, "Failed on header length [%d]", text::AsLong(read));
       } else {
         field[0] = field[1] = 0;
         read = 0;
         ReadFromFile(file, field, 2, &read);
         num = container::LoadLe16(field);
         if (read < 2) {
-          Report(1014, kLoadFileHeaders, "Failed to read number [%ld]", Long(read));
+          ReportError(1014, kLoadFileHeaders, "Failed to read number [%ld]", text::AsLong(read));
         } else {
           ok = true;
         }
@@ -104,7 +96,7 @@ int CFileAccess::LoadFileHeaders() {
     }
   }
   LogAt(3, "CFileAccess::LoadFileHeaders: Loaded mini header - size=[%ld], num=[%d]",
-        Long(m_miniHeaderSize), static_cast<int>(num));
+        text::AsLong(m_miniHeaderSize), static_cast<int>(num));
   if (ok) ok = LoadEntries(file, num);
   fs.Close(file);
   return ok ? 1 : 0;
@@ -117,38 +109,39 @@ bool CFileAccess::LoadEntries(platform::Handle file, uint16_t num) {
     uint32_t read = 0;
     ReadFromFile(file, field, 4, &read);
     if (read < 4) {
-      Report(1016, kLoadFileHeaders,
-             "CFileAccess::LoadFileHeaders: Failed to read header length [%ld]", Long(read));
+      ReportError(1016, kLoadFileHeaders,
+                  "CFileAccess::LoadFileHeaders: Failed to read header length [%ld]",
+                  text::AsLong(read));
       return false;
     }
     const uint32_t len = container::LoadLe32(field);
     if (len < 4) {
-      Report(1015, kLoadFileHeaders, "Load buffer failed [%ld]", Long(len));
+      ReportError(1015, kLoadFileHeaders, "Load buffer failed [%ld]", text::AsLong(len));
       return false;
     }
     // A Len beyond the file's end would only come up short; it is not worth its memory.
     const uint64_t after = position + 4;
     const uint64_t remaining = m_containerLength > after ? m_containerLength - after : 0;
     if (len - 4 > remaining) {
-      Report(1029, kLoadFileHeaders, "Failed to read header [%ld]", Long(len));
+      ReportError(1029, kLoadFileHeaders, "Failed to read header [%ld]", text::AsLong(len));
       return false;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[len]);
     if (!buffer) {
-      Report(1008, kLoadFileHeaders, "Failed to malloc [%ld]", Long(len));
+      ReportError(1008, kLoadFileHeaders, "Failed to malloc [%ld]", text::AsLong(len));
       return false;
     }
     std::copy_n(field, 4, buffer.get());
     read = 0;
     ReadFromFile(file, buffer.get() + 4, len - 4, &read);
     if (read < len - 4) {
-      Report(1029, kLoadFileHeaders, "Failed to read header [%ld]", Long(len));
+      ReportError(1029, kLoadFileHeaders, "Failed to read header [%ld]", text::AsLong(len));
       return false;
     }
-    LogAt(3, "CFileAccess::LoadFileHeaders: Read=[%ld]", Long(read));
+    LogAt(3, "CFileAccess::LoadFileHeaders: Read=[%ld]", text::AsLong(read));
     const std::optional<container::Entry> entry = container::DecodeEntry({buffer.get(), len});
     if (!entry) {
-      Report(1015, kLoadFileHeaders, "Load buffer failed [%ld]", Long(len));
+      ReportError(1015, kLoadFileHeaders, "Load buffer failed [%ld]", text::AsLong(len));
       return false;
     }
     auto header = std::make_unique<CFileHeader>();
@@ -187,7 +180,7 @@ int CFileAccess::ExtractFile(std::string_view name, std::string_view directory,
       LogAt(2, "CFileAccess::ExtractFile: Extracted [%s] to [%s]", name, *targetPath);
       result = 1;
     } else {
-      Report(1017, kExtractFile, "FAILED TO EXTRACT [%s] TO [%s]", name, directory);
+      ReportError(1017, kExtractFile, "FAILED TO EXTRACT [%s] TO [%s]", name, directory);
       failed = true;
     }
     break;
@@ -204,14 +197,14 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
   auto& fs = platform::Fs();
   const platform::Handle source = OpenForReading(m_containerPath);
   if (source == platform::kInvalidHandle) {
-    Report(1001, kExtractFileFromBin, "Cannot open for reading [%s]", m_containerPath);
+    ReportError(1001, kExtractFileFromBin, "Cannot open for reading [%s]", m_containerPath);
     return 0;
   }
   const platform::Handle target =
       fs.Open(*targetPath, platform::kGenericWrite, platform::kShareNone,
               platform::Disposition::kCreateAlways, platform::kAttributeNormal);
   if (target == platform::kInvalidHandle) {
-    Report(1001, kExtractFileFromBin, "Cannot open for writing [%s]", *targetPath);
+    ReportError(1001, kExtractFileFromBin, "Cannot open for writing [%s]", *targetPath);
     fs.Close(source);
     return 0;
   }
@@ -219,8 +212,8 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
   bool ok = true;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[container::kTransferBufferSize]);
   if (!buffer) {
-    Report(1008, kExtractFileFromBin, "Failed to malloc [%ld]",
-           Long(container::kTransferBufferSize));
+    ReportError(1008, kExtractFileFromBin, "Failed to malloc [%ld]",
+                text::AsLong(container::kTransferBufferSize));
     ok = false;
   }
   uint32_t position = header.Offset;
@@ -228,18 +221,19 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
     uint32_t read = 0;
     if (ReadFromFileOffset(source, buffer.get(), position, header.Offset, header.FileLen,
                            container::kTransferBufferSize, &read, ReadClip::kToMember) == 0) {
-      Report(1010, kExtractFileFromBin, "Failed to read from offset [%ld]", Long(position));
+      ReportError(1010, kExtractFileFromBin, "Failed to read from offset [%ld]",
+                  text::AsLong(position));
       ok = false;
       break;
     }
     if (read == 0) break;
     uint32_t written = 0;
     if (!fs.Write(target, buffer.get(), read, &written)) {
-      Report(1007, kExtractFileFromBin, "Failed to write [%ld]", Long(read));
+      ReportError(1007, kExtractFileFromBin, "Failed to write [%ld]", text::AsLong(read));
       ok = false;
     } else if (written < read) {
-      Report(1006, kExtractFileFromBin, "Expected to write [%ld], only written [%ld]", Long(read),
-             Long(written));
+      ReportError(1006, kExtractFileFromBin, "Expected to write [%ld], only written [%ld]",
+                  text::AsLong(read), text::AsLong(written));
       ok = false;
     }
     // A member that would end past 4 GiB ends where the positions do.
@@ -254,29 +248,30 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
 int CFileAccess::IsCheckSumValid() {
   bool failed = false;
   if (!CUtils::FileExists(m_containerPath)) {
-    Report(1018, kIsCheckSumValid, "Cannot find [%s]", m_containerPath);
+    ReportError(1018, kIsCheckSumValid, "Cannot find [%s]", m_containerPath);
     failed = true;
   }
   auto& fs = platform::Fs();
   const platform::Handle file = OpenForReading(m_containerPath);
   if (file == platform::kInvalidHandle) {
-    Report(1001, kIsCheckSumValid, "Cannot open for reading [%s]", m_containerPath);
+    ReportError(1001, kIsCheckSumValid, "Cannot open for reading [%s]", m_containerPath);
     return 0;
   }
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[container::kTransferBufferSize]);
   if (!buffer) {
-    Report(1008, kIsCheckSumValid, "Failed to malloc [%ld]", Long(container::kTransferBufferSize));
+    ReportError(1008, kIsCheckSumValid, "Failed to malloc [%ld]",
+                text::AsLong(container::kTransferBufferSize));
     failed = true;
   }
   const uint32_t length = fs.GetSize(file);
-  LogAt(2, "CFileAccess::IsCheckSumValid: Length is [%ld], data size is [%ld]", Long(length),
-        Long(length - container::kChecksumSize));
+  LogAt(2, "CFileAccess::IsCheckSumValid: Length is [%ld], data size is [%ld]",
+        text::AsLong(length), text::AsLong(length - container::kChecksumSize));
   container::ChecksumReader checksum(length);
   if (!failed) {
     for (;;) {
       uint32_t read = 0;
       if (ReadFromFile(file, buffer.get(), container::kTransferBufferSize, &read) == 0) {
-        Report(1010, kIsCheckSumValid, "Failed to read file [%s]", m_containerPath);
+        ReportError(1010, kIsCheckSumValid, "Failed to read file [%s]", m_containerPath);
         failed = true;
         break;
       }
@@ -289,11 +284,11 @@ int CFileAccess::IsCheckSumValid() {
   const uint32_t stored = failed ? 0 : checksum.Stored();
   const uint32_t calculated = checksum.Computed();
   if (stored == calculated) {
-    LogAt(2, "CFileAccess::IsCheckSumValid: Valid checksums File=[%ld] Calc=[%ld]", Long(stored),
-          Long(calculated));
+    LogAt(2, "CFileAccess::IsCheckSumValid: Valid checksums File=[%ld] Calc=[%ld]",
+          text::AsLong(stored), text::AsLong(calculated));
     return failed ? 0 : 1;
   }
-  Report(1019, kIsCheckSumValid, "CHECKSUM FAILED");
+  ReportError(1019, kIsCheckSumValid, "CHECKSUM FAILED");
   return 0;
 }
 
@@ -301,7 +296,7 @@ int CFileAccess::ReadFromFile(platform::Handle file, uint8_t* buffer, uint32_t c
                               uint32_t* read) {
   *read = 0;
   if (!platform::Fs().Read(file, buffer, count, read)) {
-    Report(1010, kReadFromFile, "Failed to read [%ld]", Long(count));
+    ReportError(1010, kReadFromFile, "Failed to read [%ld]", text::AsLong(count));
     return 0;
   }
   container::Complement({buffer, *read});
@@ -321,12 +316,12 @@ int CFileAccess::ReadFromFileOffset(platform::Handle file, uint8_t* buffer, uint
   }
   if (count == 0) return 1;
   if (!SeekTo(file, position)) {
-    Report(1011, kReadFromFileOffset, "Cannot set FilePointer [%ld]", Long(position));
+    ReportError(1011, kReadFromFileOffset, "Cannot set FilePointer [%ld]", text::AsLong(position));
     return 0;
   }
   if (ReadFromFile(file, buffer, count, read) == 0) {
-    Report(1011, kReadFromFileOffset, "Cannot read from [%ld] for [%ld]", Long(position),
-           Long(count));
+    ReportError(1011, kReadFromFileOffset, "Cannot read from [%ld] for [%ld]",
+                text::AsLong(position), text::AsLong(count));
     return 0;
   }
   return 1;

@@ -44,14 +44,6 @@ constexpr struct {
     {kCommandSizeApp, nullptr, &CFileCommand::m_nResponseValue},
 };
 
-// Numbers print as the terminal's 32-bit int and long print them.
-int32_t Long(uint32_t value) { return static_cast<int32_t>(value); }
-
-template <typename... Args>
-void Report(int32_t number, const char* operation, std::string_view format, const Args&... args) {
-  LogAppError(number, FormatErrorText(text::Sprintf(format, args...)), operation);
-}
-
 platform::Handle CreateForWriting(std::string_view path) {
   return platform::Fs().Open(path, platform::kGenericWrite, platform::kShareNone,
                              platform::Disposition::kCreateAlways, platform::kAttributeNormal);
@@ -79,22 +71,22 @@ void CFileSemaphore::CloseCacheFile() {
 int CFileSemaphore::HHTProcessCommand(CFileCommand& command) {
   const char* name = CommandName(command.m_nCommand);
   if (CreateDataFile(kRequestDataPath, kRequestFlagPath, command) == 0) {
-    Report(1007, kHHTProcessCommand, "FAILED TO CREATE FROMHHT [Cmd=%s,File=%s,NumBytes=%d]", name,
-           command.m_strName, Long(command.m_nRequestValue));
+    ReportError(1007, kHHTProcessCommand, "FAILED TO CREATE FROMHHT [Cmd=%s,File=%s,NumBytes=%d]",
+                name, command.m_strName, text::AsLong(command.m_nRequestValue));
     return 0;
   }
   LogAt(2, "#####:: HHTProcessCommand: HHT Request [Cmd=%s,File=%s,NumBytes=%d]", name,
-        command.m_strName, Long(command.m_nRequestValue));
+        command.m_strName, text::AsLong(command.m_nRequestValue));
   command.m_bRequest = 0;
   if (WaitAndImportDataFile(kResponseDataPath, kResponseFlagPath, command) == 0) {
-    Report(1010, kHHTProcessCommand, "FAILED TO IMPORT TOHHT [Cmd=%s,File=%s,NumBytes=%d]", name,
-           command.m_strName, Long(command.m_nRequestValue));
+    ReportError(1010, kHHTProcessCommand, "FAILED TO IMPORT TOHHT [Cmd=%s,File=%s,NumBytes=%d]",
+                name, command.m_strName, text::AsLong(command.m_nRequestValue));
     return 0;
   }
   LogAt(2,
         "\u00A3\u00A3\u00A3\u00A3\u00A3:: HHTProcessCommand: PC Response "
         "[Cmd=%s,Ok=%d,NumBytes=%d]",
-        name, command.m_bOk, Long(command.m_nResponseValue));
+        name, command.m_bOk, text::AsLong(command.m_nResponseValue));
   return 1;
 }
 
@@ -102,11 +94,11 @@ int CFileSemaphore::CreateDataFile(std::string_view dataPath, std::string_view f
                                    const CFileCommand& command) {
   auto& fs = platform::Fs();
   if (CUtils::FileExists(dataPath)) {
-    Report(1037, kCreateDataFile, "Data file already exists [%s], Deleting it.", dataPath);
+    ReportError(1037, kCreateDataFile, "Data file already exists [%s], Deleting it.", dataPath);
     fs.Delete(dataPath);
   }
   if (CUtils::FileExists(flagPath)) {
-    Report(1038, kCreateDataFile, "Flag file already exists [%s], Deleting it.", flagPath);
+    ReportError(1038, kCreateDataFile, "Flag file already exists [%s], Deleting it.", flagPath);
     fs.Delete(flagPath);
   }
 
@@ -116,7 +108,7 @@ int CFileSemaphore::CreateDataFile(std::string_view dataPath, std::string_view f
 
   const platform::Handle data = CreateForWriting(dataPath);
   if (data == platform::kInvalidHandle) {
-    Report(1005, kCreateDataFile, "Failed to create data [%s]", dataPath);
+    ReportError(1005, kCreateDataFile, "Failed to create data [%s]", dataPath);
     return 0;
   }
   WriteDataFile(data, code, sizeof code, &written);
@@ -137,7 +129,7 @@ int CFileSemaphore::CreateDataFile(std::string_view dataPath, std::string_view f
 
   const platform::Handle flag = CreateForWriting(flagPath);
   if (flag == platform::kInvalidHandle) {
-    Report(1005, kCreateDataFile, "Failed to create flag [%s]", flagPath);
+    ReportError(1005, kCreateDataFile, "Failed to create flag [%s]", flagPath);
     return 0;
   }
   WriteDataFile(flag, code, sizeof code, &written);
@@ -149,12 +141,12 @@ int CFileSemaphore::WriteDataFile(platform::Handle file, const void* bytes, uint
                                   uint32_t* written) {
   *written = 0;
   if (!platform::Fs().Write(file, bytes, count, written)) {
-    Report(1007, kWriteDataFile, "Failed to write [%ld]", Long(count));
+    ReportError(1007, kWriteDataFile, "Failed to write [%ld]", text::AsLong(count));
     return 0;
   }
   if (*written != count) {
-    Report(1006, kWriteDataFile, "Expected to write [%ld], only written [%ld]", Long(count),
-           Long(*written));
+    ReportError(1006, kWriteDataFile, "Expected to write [%ld], only written [%ld]",
+                text::AsLong(count), text::AsLong(*written));
     return 0;
   }
   return 1;
@@ -163,11 +155,11 @@ int CFileSemaphore::WriteDataFile(platform::Handle file, const void* bytes, uint
 int CFileSemaphore::WaitAndImportDataFile(std::string_view dataPath, std::string_view flagPath,
                                           CFileCommand& command) {
   if (WaitForFlagFile(flagPath) == 0) {
-    Report(1001, kWaitAndImportDataFile, "Failed to get [%s]", flagPath);
+    ReportError(1001, kWaitAndImportDataFile, "Failed to get [%s]", flagPath);
     return 0;
   }
   if (ImportDataFile(dataPath, command) == 0) {
-    Report(1001, kWaitAndImportDataFile, "Failed to import [%s]", flagPath);
+    ReportError(1001, kWaitAndImportDataFile, "Failed to import [%s]", flagPath);
     return 0;
   }
   return 1;
@@ -179,7 +171,7 @@ int CFileSemaphore::ImportDataFile(std::string_view dataPath, CFileCommand& comm
       fs.Open(dataPath, platform::kGenericRead, platform::kShareNone,
               platform::Disposition::kOpenExisting, platform::kAttributeNormal);
   if (file == platform::kInvalidHandle) {
-    Report(1001, kImportDataFile, "Failed to import data [%s]", dataPath);
+    ReportError(1001, kImportDataFile, "Failed to import data [%s]", dataPath);
     return 0;
   }
   for (const auto& fields : kResponseFields) {
@@ -193,7 +185,7 @@ int CFileSemaphore::ImportDataFile(std::string_view dataPath, CFileCommand& comm
   }
   fs.Close(file);
   if (!fs.Delete(dataPath)) {
-    Report(1023, kImportDataFile, "FAILED TO DELETE '%s'", dataPath);
+    ReportError(1023, kImportDataFile, "FAILED TO DELETE '%s'", dataPath);
   }
   return 1;
 }
@@ -202,7 +194,7 @@ int CFileSemaphore::ReadDataFile(platform::Handle file, void* buffer, uint32_t c
                                  uint32_t* read) {
   *read = 0;
   if (!platform::Fs().Read(file, buffer, count, read)) {
-    Report(1010, kReadDataFile, "Failed to read data [%ld]", Long(count));
+    ReportError(1010, kReadDataFile, "Failed to read data [%ld]", text::AsLong(count));
     return 0;
   }
   return 1;
@@ -248,7 +240,7 @@ uint32_t CFileSemaphore::ActiveSyncFileSize(std::string_view name) {
   command.m_nCommand = kCommandFileSize;
   command.m_strName = std::string(name);
   if (HHTProcessCommand(command) == 0) {
-    Report(1018, kActiveSyncFileSize, "FAILED TO GET FILE SIZE [%s]", name);
+    ReportError(1018, kActiveSyncFileSize, "FAILED TO GET FILE SIZE [%s]", name);
     return 0;
   }
   return command.m_nResponseValue;
@@ -259,7 +251,7 @@ uint32_t CFileSemaphore::AskValue(uint32_t code, const char* message, const char
   command.m_bRequest = 1;
   command.m_nCommand = code;
   if (HHTProcessCommand(command) == 0) {
-    Report(1018, operation, "%s", message);
+    ReportError(1018, operation, "%s", message);
     return 0;
   }
   return command.m_nResponseValue;
@@ -283,7 +275,8 @@ int CFileSemaphore::ReloadCache(uint32_t offset) {
   command.m_nCommand = kCommandReadCache;
   command.m_nRequestValue = offset;
   if (HHTProcessCommand(command) == 0) {
-    Report(1010, kReloadCache, "FAILED TO READ FILE CACHE [%s] [%ld]", m_strFileName, Long(offset));
+    ReportError(1010, kReloadCache, "FAILED TO READ FILE CACHE [%s] [%ld]", m_strFileName,
+                text::AsLong(offset));
     return 0;
   }
   m_nCacheStart = offset;
@@ -295,17 +288,19 @@ int CFileSemaphore::ActiveSyncFileReadCache(uint32_t offset, uint32_t memberOffs
                                             uint32_t memberLength, uint8_t* buffer, uint32_t count,
                                             uint32_t* read) {
   *read = 0;
-  LogAt(3, "##Cache File [Offset=%ld,FileStart=%ld,FileLen=%ld] Reading [%ld]", Long(offset),
-        Long(memberOffset), Long(memberLength), Long(count));
+  LogAt(3, "##Cache File [Offset=%ld,FileStart=%ld,FileLen=%ld] Reading [%ld]",
+        text::AsLong(offset), text::AsLong(memberOffset), text::AsLong(memberLength),
+        text::AsLong(count));
   // Counted in 64 bits, so that no count can wrap past the member's end.
   const uint64_t memberEnd = static_cast<uint64_t>(memberOffset) + memberLength;
   if (static_cast<uint64_t>(offset) + count > memberEnd) {
     count = offset < memberEnd ? static_cast<uint32_t>(memberEnd - offset) : 0;
-    LogAt(3, "##Cache File Now Reading [%ld]", Long(count));
+    LogAt(3, "##Cache File Now Reading [%ld]", text::AsLong(count));
   }
   const uint64_t end = static_cast<uint64_t>(offset) + count;
-  LogAt(3, "##Cache File Check [%ld < %ld] || [%ld > %ld]", Long(offset), Long(m_nCacheStart),
-        Long(static_cast<uint32_t>(end)), Long(m_nCacheStart + m_nCacheLength));
+  LogAt(3, "##Cache File Check [%ld < %ld] || [%ld > %ld]", text::AsLong(offset),
+        text::AsLong(m_nCacheStart), text::AsLong(static_cast<uint32_t>(end)),
+        text::AsLong(m_nCacheStart + m_nCacheLength));
 
   bool reloadFailed = false;
   const auto outsideCache = [&] {
@@ -313,15 +308,16 @@ int CFileSemaphore::ActiveSyncFileReadCache(uint32_t offset, uint32_t memberOffs
   };
   if (outsideCache()) {
     CloseCacheFile();
-    LogAt(3, "##Cache Reloading from [%ld]", Long(offset));
+    LogAt(3, "##Cache Reloading from [%ld]", text::AsLong(offset));
     if (ReloadCache(offset) == 0) {
-      Report(1018, kActiveSyncFileReadCache, "FAILED TO LOAD CACHE [%ld]", Long(offset));
+      ReportError(1018, kActiveSyncFileReadCache, "FAILED TO LOAD CACHE [%ld]",
+                  text::AsLong(offset));
       reloadFailed = true;
     }
   }
   if (outsideCache()) {
-    Report(1039, kActiveSyncFileReadCache, "Not enough in cache  [Need=%ld, InCache=%ld]",
-           Long(count), Long(m_nCacheLength));
+    ReportError(1039, kActiveSyncFileReadCache, "Not enough in cache  [Need=%ld, InCache=%ld]",
+                text::AsLong(count), text::AsLong(m_nCacheLength));
     return 0;
   }
   if (reloadFailed) return 0;
@@ -332,11 +328,11 @@ int CFileSemaphore::ActiveSyncFileReadCache(uint32_t offset, uint32_t memberOffs
                             platform::Disposition::kOpenExisting, platform::kAttributeNormal);
   }
   const uint32_t cacheOffset = offset - m_nCacheStart;
-  LogAt(3, "##Cache Reading from [%ld]", Long(cacheOffset));
+  LogAt(3, "##Cache Reading from [%ld]", text::AsLong(cacheOffset));
   if (CFileAccess::ReadFromFileOffset(m_hCacheFile, buffer, cacheOffset, 0, 0, count, read,
                                       ReadClip::kUnclipped) == 0) {
-    Report(1010, kActiveSyncFileReadCache, "Cache: Failed to read %ld from offset %ld]",
-           Long(count), Long(cacheOffset));
+    ReportError(1010, kActiveSyncFileReadCache, "Cache: Failed to read %ld from offset %ld]",
+                text::AsLong(count), text::AsLong(cacheOffset));
     return 0;
   }
   return 1;

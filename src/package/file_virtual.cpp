@@ -24,13 +24,6 @@ constexpr const char* kCalcProgressSizeOS = "CFileVirtual::CalcProgressSizeOS:";
 constexpr const char* kCalcProgressSizeGPS = "CFileVirtual::CalcProgressSizeGPS:";
 constexpr const char* kCalcProgressSizeApp = "CFileVirtual::CalcProgressSizeApp:";
 
-int32_t Long(uint32_t value) { return static_cast<int32_t>(value); }
-
-template <typename... Args>
-void Report(int32_t number, const char* operation, std::string_view format, const Args&... args) {
-  LogAppError(number, FormatErrorText(text::Sprintf(format, args...)), operation);
-}
-
 // The percentage of the phase done, in single precision as the terminal computes it: 100 over
 // the total first, then times the bytes done, cut toward zero. Held at the 32-bit limit, where
 // the terminal's conversion saturates.
@@ -56,8 +49,7 @@ constexpr PhaseRule kGPSPhase = {
     "CFileVirtual::CalcProgressSizeGPS: Total size of GPS Update is [%ld]", kCalcProgressSizeGPS};
 constexpr PhaseRule kAppPhase = {
     UpdatePhase::kApplication, "CFileVirtual::CalcProgressSizeApp:Cannot find app header [%s]",
-    "CFileVirtual::CalcProgressSizeApp: Total size of App Update is [%ld]",
-    kCalcProgressSizeApp};
+    "CFileVirtual::CalcProgressSizeApp: Total size of App Update is [%ld]", kCalcProgressSizeApp};
 
 // The lengths of the members that the phase reads, from a fresh header table of the package;
 // a missing member counts 0 and is reported.
@@ -72,10 +64,10 @@ uint32_t PhaseTotal(const PhaseRule& rule) {
     } else if (const CFileHeader* header = access.GetFileHeader(item.text)) {
       total += header->FileLen;
     } else {
-      Report(1036, rule.operation, rule.missing, item.text);
+      ReportError(1036, rule.operation, rule.missing, item.text);
     }
   }
-  LogAt(2, rule.total, Long(total));
+  LogAt(2, rule.total, text::AsLong(total));
   return total;
 }
 
@@ -97,7 +89,7 @@ int CFileVirtual::SetupFileAccess() {
   }
   m_fileAccess.SetContainerPath(m_strContainerPath);
   if (m_fileAccess.LoadFileHeaders() == 0) {
-    Report(1035, kSetupFileAccess, "Cannot load header [%s]", m_strContainerPath);
+    ReportError(1035, kSetupFileAccess, "Cannot load header [%s]", m_strContainerPath);
     return 0;
   }
   return 1;
@@ -109,12 +101,12 @@ int CFileVirtual::HHTFileOpen(std::string_view name) {
   if (IsDesktop()) {
     m_pHeader = m_fileAccess.GetFileHeader(name);
     if (m_pHeader == nullptr) {
-      Report(1031, kHHTFileOpen, "Cannot find cache header for [%s]", name);
+      ReportError(1031, kHHTFileOpen, "Cannot find cache header for [%s]", name);
       return 0;
     }
     m_nPosition = m_pHeader->Offset;
     LogAt(2, "CFileVirtual::HHTFileOpen: Cache: Opened file for reading [%s(%s)] Offset[%ld]",
-          m_strContainerPath, name, Long(m_nPosition));
+          m_strContainerPath, name, text::AsLong(m_nPosition));
     return 1;
   }
 
@@ -124,19 +116,19 @@ int CFileVirtual::HHTFileOpen(std::string_view name) {
   m_hLocal = fs.Open(m_strContainerPath, platform::kGenericRead, platform::kShareNone,
                      platform::Disposition::kOpenExisting, platform::kAttributeNormal);
   if (m_hLocal == platform::kInvalidHandle) {
-    Report(1032, kHHTFileOpen, "Cannot open [%s]", m_strContainerPath);
+    ReportError(1032, kHHTFileOpen, "Cannot open [%s]", m_strContainerPath);
     return 0;
   }
   m_pHeader = m_fileAccess.GetFileHeader(name);
   if (m_pHeader == nullptr) {
-    Report(1031, kHHTFileOpen, "Cannot find header for [%s]", name);
+    ReportError(1031, kHHTFileOpen, "Cannot find header for [%s]", name);
     fs.Close(m_hLocal);
     m_hLocal = platform::kInvalidHandle;
     return 0;
   }
   m_nPosition = m_pHeader->Offset;
   LogAt(2, "CFileVirtual::HHTFileOpen: Opened file for reading [%s(%s)] Offset[%ld]",
-        m_strContainerPath, name, Long(m_nPosition));
+        m_strContainerPath, name, text::AsLong(m_nPosition));
   return 1;
 }
 
@@ -145,21 +137,22 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
   // Desktop reads need a member too; without one there is nothing to read from.
   const bool open = IsDesktop() ? m_pHeader != nullptr : m_hLocal != platform::kInvalidHandle;
   if (!open) {
-    Report(1034, kHHTFileRead, "File not open [%s][%ld]", m_strContainerPath, Long(count));
+    ReportError(1034, kHHTFileRead, "File not open [%s][%ld]", m_strContainerPath,
+                text::AsLong(count));
     return 0;
   }
   if (IsDesktop()) {
     if (m_semaphore.ActiveSyncFileReadCache(m_nPosition, m_pHeader->Offset, m_pHeader->FileLen,
                                             buffer, count, read) == 0) {
-      Report(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
-             m_semaphore.m_strFileName, Long(m_nPosition), Long(count));
+      ReportError(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
+                  m_semaphore.m_strFileName, text::AsLong(m_nPosition), text::AsLong(count));
       return 0;
     }
   } else if (CFileAccess::ReadFromFileOffset(m_hLocal, buffer, m_nPosition, m_pHeader->Offset,
                                              m_pHeader->FileLen, count, read,
                                              ReadClip::kToMember) == 0) {
-    Report(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
-           Long(m_nPosition), Long(count));
+    ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
+                text::AsLong(m_nPosition), text::AsLong(count));
     return 0;
   }
   if (*read > 0) {
@@ -229,7 +222,7 @@ namespace {
 
 bool InterfaceStarted(const char* operation) {
   if (g_pFileInterface != nullptr) return true;
-  Report(1028, operation, "Interface not started");
+  ReportError(1028, operation, "Interface not started");
   return false;
 }
 

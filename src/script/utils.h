@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "log/text.h"
+
 namespace ui {
 class ProgressCtrl;
 }
@@ -19,6 +21,13 @@ extern std::string g_szErrorText;
 
 // Formats into g_szErrorText, cut to the buffer's size, and returns it.
 const std::string& FormatErrorText(const std::string& message);
+
+// Formats an error message into g_szErrorText and reports it with LogAppError.
+template <typename... Args>
+void ReportError(int32_t number, std::string_view operation, std::string_view format,
+                 const Args&... args) {
+  LogAppError(number, FormatErrorText(text::Sprintf(format, args...)), operation);
+}
 
 class CUtils {
  public:

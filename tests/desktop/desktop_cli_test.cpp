@@ -7,21 +7,17 @@
 #include <string>
 
 #include "desktop/desktop_support.h"
+#include "support/command_test.h"
 #include "support/terminal_fixture.h"
 
 namespace {
 
+using testing_support::CommandResult;
 using testing_support::ReadHostFile;
 using testing_support::TempDir;
 using testing_support::WriteHostFile;
 
-struct Ran {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-class DesktopCliTest : public ::testing::Test {
+class DesktopCliTest : public testing_support::CommandTest {
  protected:
   void SetUp() override {
     WriteHostFile(Path("pkg.bin"),
@@ -29,21 +25,11 @@ class DesktopCliTest : public ::testing::Test {
                       {{"Vostrel.ini", "[SoftwareToUpdate]\r\n"}, {"NK.BIN", "kernel"}}));
     std::filesystem::create_directories(Path("root"));
   }
-  Ran Vostrel(const std::string& arguments) {
-    const std::string out = Path("out.txt");
-    const std::string err = Path("err.txt");
-    const std::string command = std::string(VOSTREL_BINARY) + " " + arguments + " >'" + out +
-                                "' 2>'" + err + "' </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(out), ReadHostFile(err)};
-  }
-  std::string Path(const std::string& name) { return (m_dir.Path() / name).string(); }
 
-  TempDir m_dir;
 };
 
 TEST_F(DesktopCliTest, HelpExplainsTheCommandsAndTheirFaults) {
-  const Ran help = Vostrel("desktop serve --help");
+  const CommandResult help = Vostrel("desktop serve --help");
   EXPECT_EQ(help.exitCode, 0);
   for (const char* option : {"--package", "--root", "--cache-size", "--stop-after",
                              "--abort-after-ms", "--fill-short-by", "--fill-size",
@@ -72,14 +58,14 @@ TEST_F(DesktopCliTest, BadCommandLinesExit64WithAMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Ran ran = Vostrel(c.arguments);
+    const CommandResult ran = Vostrel(c.arguments);
     EXPECT_EQ(ran.exitCode, 64);
     EXPECT_NE(ran.err.find(c.message), std::string::npos) << ran.err;
   }
 }
 
 TEST_F(DesktopCliTest, ServePreparesTheRootAndStopsAsItsFaultsSay) {
-  const Ran ran = Vostrel("desktop serve --package " + Path("pkg.bin") + " --root " + Path("root") +
+  const CommandResult ran = Vostrel("desktop serve --package " + Path("pkg.bin") + " --root " + Path("root") +
                           " --cache-size 1M --stop-after 0 --abort-after-ms 0");
   EXPECT_EQ(ran.exitCode, 0) << ran.err;
   EXPECT_NE(ran.out.find("cache fills of 1048576 bytes"), std::string::npos) << ran.out;
@@ -91,21 +77,21 @@ TEST_F(DesktopCliTest, ServePreparesTheRootAndStopsAsItsFaultsSay) {
 
 TEST_F(DesktopCliTest, APackageThatCannotBeServedExitsOne) {
   WriteHostFile(Path("noise.bin"), "this is no package");
-  const Ran ran =
+  const CommandResult ran =
       Vostrel("desktop serve --package " + Path("noise.bin") + " --root " + Path("root"));
   EXPECT_EQ(ran.exitCode, 1);
   EXPECT_NE(ran.err.find("not an update package"), std::string::npos) << ran.err;
 }
 
 TEST_F(DesktopCliTest, AbortLeavesTheMarker) {
-  const Ran ran = Vostrel("desktop abort --root " + Path("root"));
+  const CommandResult ran = Vostrel("desktop abort --root " + Path("root"));
   EXPECT_EQ(ran.exitCode, 0) << ran.err;
   EXPECT_TRUE(std::filesystem::exists(Path("root/abort.me")));
 }
 
 TEST_F(DesktopCliTest, SimRunServesTheTerminalInDesktopMode) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
-  const Ran run = Vostrel("sim run " + Path("T") + " --activesync --package " + Path("pkg.bin") +
+  const CommandResult run = Vostrel("sim run " + Path("T") + " --activesync --package " + Path("pkg.bin") +
                           " --keys STOP --report " + Path("r.json"));
   EXPECT_NE(run.exitCode, 64) << run.err;
   EXPECT_NE(run.out.find("#1 Finished -> Ok 1"), std::string::npos) << run.out;
@@ -117,13 +103,13 @@ TEST_F(DesktopCliTest, SimRunServesTheTerminalInDesktopMode) {
   EXPECT_FALSE(report["desktop"]["log"].empty());
 
   // Without a desktop nothing would answer the terminal in virtual time.
-  const Ran alone = Vostrel("sim run " + Path("T") + " --activesync --keys STOP");
+  const CommandResult alone = Vostrel("sim run " + Path("T") + " --activesync --keys STOP");
   EXPECT_EQ(alone.exitCode, 64);
   EXPECT_NE(alone.err.find("needs --package"), std::string::npos) << alone.err;
 
   // A desktop that stops answering and never gives up would hold the run for ever.
   WriteHostFile(Path("T/terminal.json"), R"({"desktop": {"stop_after": 1, "abort_after_ms": 0}})");
-  const Ran refused =
+  const CommandResult refused =
       Vostrel("sim run " + Path("T") + " --activesync --package " + Path("pkg.bin"));
   EXPECT_EQ(refused.exitCode, 64);
   EXPECT_NE(refused.err.find("desktop.abort_after_ms"), std::string::npos) << refused.err;

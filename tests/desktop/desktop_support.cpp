@@ -25,20 +25,6 @@ namespace desktop_testing {
 
 namespace fs = std::filesystem;
 
-std::string BuildPackage(const std::vector<PackageMember>& members) {
-  std::vector<container::Member> list;
-  for (const PackageMember& member : members) {
-    container::Member entry;
-    entry.name = member.name;
-    entry.contents = member.contents;
-    list.push_back(std::move(entry));
-  }
-  container::VectorSink sink;
-  std::string error;
-  if (!container::WriteContainer(list, {}, sink, &error)) return {};
-  return std::string(sink.Bytes().begin(), sink.Bytes().end());
-}
-
 std::string RandomBytes(std::size_t count, uint32_t seed) {
   std::mt19937 generator(seed);
   std::string bytes(count, '\0');

@@ -15,16 +15,12 @@
 #include <vector>
 
 #include "sim/terminal.h"
+#include "support/package_builder.h"
 
 namespace desktop_testing {
 
-struct PackageMember {
-  std::string name;
-  std::string contents;
-};
-
-// The stored bytes of a package holding the members in order.
-std::string BuildPackage(const std::vector<PackageMember>& members);
+using testing_support::BuildPackage;
+using testing_support::PackageMember;
 // count pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(std::size_t count, uint32_t seed);
 

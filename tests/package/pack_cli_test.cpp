@@ -9,36 +9,20 @@
 
 #include "log/text.h"
 #include "package/container_bytes.h"
+#include "support/command_test.h"
 #include "support/terminal_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace container_bytes;
+using testing_support::CommandResult;
 using testing_support::ReadHostFile;
 using testing_support::TempDir;
 using testing_support::WriteHostFile;
 
-struct Result {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-class PackCliTest : public ::testing::Test {
+class PackCliTest : public testing_support::CommandTest {
  protected:
-  Result Vostrel(const std::string& arguments) {
-    const std::string out = (m_dir.Path() / "out.txt").string();
-    const std::string err = (m_dir.Path() / "err.txt").string();
-    const std::string command = std::string(VOSTREL_BINARY) + " " + arguments + " >'" + out +
-                                "' 2>'" + err + "' </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(out), ReadHostFile(err)};
-  }
-  std::string Path(const std::string& name) { return (m_dir.Path() / name).string(); }
-  // Quoted for the shell.
-  std::string Q(const std::string& name) { return "'" + Path(name) + "'"; }
-
   // A settings file and a folder tree with a read-only, an empty and a non-ASCII member.
   void MakeTree() {
     WriteHostFile(Path("Vostrel.ini"), "[Update]\r\nOS=1\r\n");
@@ -60,17 +44,16 @@ class PackCliTest : public ::testing::Test {
     }
   }
 
-  TempDir m_dir;
 };
 
 TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
   MakeTree();
-  const Result build =
+  const CommandResult build =
       Vostrel("pack build " + Q("p.bin") + " --ini " + Q("Vostrel.ini") + " --dir " + Q("tree"));
   ASSERT_EQ(build.exitCode, 0) << build.err;
   EXPECT_EQ(build.err, "");
 
-  const Result list = Vostrel("pack list " + Q("p.bin") + " --json");
+  const CommandResult list = Vostrel("pack list " + Q("p.bin") + " --json");
   ASSERT_EQ(list.exitCode, 0) << list.err;
   const auto json = nlohmann::json::parse(list.out);
   const std::vector<std::pair<std::string, uint32_t>> expected = {
@@ -90,12 +73,12 @@ TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
   EXPECT_EQ(json["checksum"]["holds"], true);
   EXPECT_EQ(json["error"], nullptr);
 
-  const Result text = Vostrel("pack list " + Q("p.bin"));
+  const CommandResult text = Vostrel("pack list " + Q("p.bin"));
   EXPECT_EQ(text.exitCode, 0);
   EXPECT_NE(text.out.find("0x00000001          7"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("holds"), std::string::npos);
 
-  const Result verify = Vostrel("pack verify " + Q("p.bin"));
+  const CommandResult verify = Vostrel("pack verify " + Q("p.bin"));
   EXPECT_EQ(verify.exitCode, 0) << verify.err;
   EXPECT_NE(verify.out.find("sound: 6 members"), std::string::npos) << verify.out;
 
@@ -111,7 +94,7 @@ TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
   EXPECT_EQ(ReadHostFile(Path("one/Apps/Nav.exe")), std::string(3000, 'N'));
   EXPECT_FALSE(fs::exists(Path("one/Vostrel.ini")));
 
-  const Result missing = Vostrel("pack extract " + Q("p.bin") + " nothing.txt -C " + Q("none"));
+  const CommandResult missing = Vostrel("pack extract " + Q("p.bin") + " nothing.txt -C " + Q("none"));
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("no member named \"nothing.txt\""), std::string::npos);
 }
@@ -138,13 +121,13 @@ TEST_F(PackCliTest, VerifyAndListNameWhatIsWrong) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const Result verify = Vostrel("pack verify " + Q(c.file));
+    const CommandResult verify = Vostrel("pack verify " + Q(c.file));
     EXPECT_EQ(verify.exitCode, 1);
     EXPECT_NE(verify.err.find(c.file), std::string::npos) << verify.err;
     EXPECT_NE(verify.err.find(c.reason), std::string::npos) << verify.err;
     EXPECT_EQ(Vostrel("pack list " + Q(c.file)).exitCode, 1);
   }
-  const Result list = Vostrel("pack list " + Q("flipped.bin"));
+  const CommandResult list = Vostrel("pack list " + Q("flipped.bin"));
   EXPECT_NE(list.out.find("checksum fails: stored"), std::string::npos) << list.out;
 }
 
@@ -166,7 +149,7 @@ TEST_F(PackCliTest, BuildRefusesNamesTheTerminalCannotUse) {
     SCOPED_TRACE(c.what);
     fs::remove_all(Path("d"));
     for (const std::string& file : c.files) WriteHostFile(Path("d/" + file), "x");
-    const Result build =
+    const CommandResult build =
         Vostrel("pack build " + Q("p.bin") + " --ini " + Q("Vostrel.ini") + " --dir " + Q("d"));
     EXPECT_EQ(build.exitCode, 1);
     EXPECT_NE(build.err.find(c.message), std::string::npos) << build.err;
@@ -180,7 +163,7 @@ TEST_F(PackCliTest, ExtractRefusesNamesThatWouldLeaveTheFolder) {
                                     u"C:\\evil.txt", u"a/../../x", u"sub\\"}) {
     SCOPED_TRACE(text::FromUtf16(name));
     WriteHostFile(Path("bad.bin"), ReferenceContainer({{u"ok.txt", 0, "ok"}, {name, 0, "bad"}}, 0));
-    const Result extract = Vostrel("pack extract " + Q("bad.bin") + " -C " + Q("x/y"));
+    const CommandResult extract = Vostrel("pack extract " + Q("bad.bin") + " -C " + Q("x/y"));
     EXPECT_EQ(extract.exitCode, 1);
     EXPECT_NE(extract.err.find("refusing the member"), std::string::npos) << extract.err;
     EXPECT_FALSE(fs::exists(Path("x")));  // nothing written, not even the good member
@@ -202,18 +185,18 @@ TEST_F(PackCliTest, BadCommandLinesExit64AndEveryCommandExplainsItself) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Result result = Vostrel(c.arguments);
+    const CommandResult result = Vostrel(c.arguments);
     EXPECT_EQ(result.exitCode, 64);
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
   for (const char* command :
        {"pack --help", "pack build --help", "pack list --help", "pack extract --help"}) {
     SCOPED_TRACE(command);
-    const Result result = Vostrel(command);
+    const CommandResult result = Vostrel(command);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("Usage"), std::string::npos);
   }
-  const Result verifyHelp = Vostrel("pack verify --help");
+  const CommandResult verifyHelp = Vostrel("pack verify --help");
   EXPECT_EQ(verifyHelp.exitCode, 0);
   EXPECT_NE(verifyHelp.out.find("cannot detect reordered bytes"), std::string::npos);
 }
@@ -221,11 +204,11 @@ TEST_F(PackCliTest, BadCommandLinesExit64AndEveryCommandExplainsItself) {
 TEST_F(PackCliTest, LongWorkShowsNoProgressBarWhenStderrIsNotATerminal) {
   WriteHostFile(Path("Vostrel.ini"), "[Update]");
   WriteHostFile(Path("big/image.nb0"), std::string(17 << 20, '\x5A'));
-  const Result build =
+  const CommandResult build =
       Vostrel("pack build " + Q("p.bin") + " --ini " + Q("Vostrel.ini") + " --dir " + Q("big"));
   EXPECT_EQ(build.exitCode, 0);
   EXPECT_EQ(build.err, "");
-  const Result verify = Vostrel("pack verify " + Q("p.bin"));
+  const CommandResult verify = Vostrel("pack verify " + Q("p.bin"));
   EXPECT_EQ(verify.exitCode, 0);
   EXPECT_EQ(verify.err, "");
   ASSERT_EQ(Vostrel("pack extract " + Q("p.bin") + " image.NB0 -C " + Q("out")).exitCode, 0);
@@ -237,7 +220,7 @@ TEST_F(PackCliTest, AFolderWithoutSettingsBuildsWithAWarning) {
   ASSERT_EQ(Vostrel("pack build " + Q("with.bin") + " --dir " + Q("d")).err, "");
   fs::remove(Path("d/Vostrel.ini"));
   WriteHostFile(Path("d/other.txt"), "o");
-  const Result build = Vostrel("pack build " + Q("without.bin") + " --dir " + Q("d"));
+  const CommandResult build = Vostrel("pack build " + Q("without.bin") + " --dir " + Q("d"));
   EXPECT_EQ(build.exitCode, 0);
   EXPECT_NE(build.err.find("warning: the package has no member \"Vostrel.ini\""),
             std::string::npos);
@@ -255,7 +238,7 @@ TEST_F(PackCliTest, BuildWarnsAboutFilesTheSettingsNameButThePackageLacks) {
                 "[GPS]\r\nGpsSoftware1=GPS|3.3|gps.bin^FIRMWARE\r\n");
   WriteHostFile(Path("p/Images/nk.bin"), "kernel");
   WriteHostFile(Path("p/gps.bin"), "firmware");
-  const Result build =
+  const CommandResult build =
       Vostrel("pack build " + Q("out.bin") + " --ini " + Q("s/Vostrel.ini") + " --dir " + Q("p"));
   EXPECT_EQ(build.exitCode, 0);
   // Members are found as the terminal finds them: by the whole name, without regard to case.

@@ -7,38 +7,21 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/command_test.h"
 #include "support/terminal_fixture.h"
 
 namespace {
 
+using testing_support::CommandResult;
 using testing_support::ReadHostFile;
 using testing_support::TempDir;
 using testing_support::WriteHostFile;
 
-struct Result {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-class CliTest : public ::testing::Test {
- protected:
-  Result Vostrel(const std::string& arguments) {
-    const std::string out = (m_dir.Path() / "out.txt").string();
-    const std::string err = (m_dir.Path() / "err.txt").string();
-    const std::string command = std::string(VOSTREL_BINARY) + " " + arguments + " >'" + out +
-                                "' 2>'" + err + "' </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(out), ReadHostFile(err)};
-  }
-  std::string Path(const std::string& name) { return (m_dir.Path() / name).string(); }
-
-  TempDir m_dir;
-};
+using CliTest = testing_support::CommandTest;
 
 TEST_F(CliTest, InitThenStopOnTheInvalidPackageExitsTwo) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
-  const Result run = Vostrel("sim run " + Path("T") + " --keys STOP --report " + Path("r.json"));
+  const CommandResult run = Vostrel("sim run " + Path("T") + " --keys STOP --report " + Path("r.json"));
   EXPECT_EQ(run.exitCode, 2) << run.err;
   const auto report = nlohmann::json::parse(ReadHostFile(Path("r.json")));
   EXPECT_EQ(report["screens"], nlohmann::json::array({1, 2}));
@@ -66,7 +49,7 @@ TEST_F(CliTest, BadCommandLinesAndTerminalsExit64WithAMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Result result = Vostrel(c.arguments);
+    const CommandResult result = Vostrel(c.arguments);
     EXPECT_EQ(result.exitCode, 64);
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
@@ -75,7 +58,7 @@ TEST_F(CliTest, BadCommandLinesAndTerminalsExit64WithAMessage) {
 TEST_F(CliTest, ACorruptTerminalIsRefusedNamingTheKey) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
   WriteHostFile(Path("T") + "/terminal.json", R"({"power": {"ac_line": "sometimes"}})");
-  Result result = Vostrel("sim run " + Path("T") + " --keys STOP");
+  CommandResult result = Vostrel("sim run " + Path("T") + " --keys STOP");
   EXPECT_EQ(result.exitCode, 64);
   EXPECT_NE(result.err.find("power.ac_line"), std::string::npos) << result.err;
 
@@ -89,7 +72,7 @@ TEST_F(CliTest, EveryCommandExplainsItself) {
   for (const char* command : {"--help", "sim --help", "sim init --help", "sim run --help",
                               "sim show --help", "demo --help"}) {
     SCOPED_TRACE(command);
-    const Result result = Vostrel(command);
+    const CommandResult result = Vostrel(command);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("Usage"), std::string::npos);
   }
@@ -98,7 +81,7 @@ TEST_F(CliTest, EveryCommandExplainsItself) {
 TEST_F(CliTest, ShowPrintsTheStateAndTheLogTail) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
   ASSERT_EQ(Vostrel("sim run " + Path("T") + " --keys STOP --debug-level 2").exitCode, 2);
-  const Result show = Vostrel("sim show " + Path("T"));
+  const CommandResult show = Vostrel("sim show " + Path("T"));
   EXPECT_EQ(show.exitCode, 0);
   EXPECT_NE(show.out.find("charger:      connected"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("Finished VostrelHHT."), std::string::npos) << show.out;
