@@ -195,3 +195,28 @@ INSTANTIATE_TEST_SUITE_P(BothModes, UpdateRunTest,
                          });
 
 }  // namespace
+
+namespace {
+
+class CopyReadsTest : public testing_support::TerminalTest {};
+
+TEST_F(CopyReadsTest, AMemberOfExactlyOneBufferTakesTwoReads) {
+  const std::string exact(262144, 'x');
+  const std::string package =
+      BuildPackage({{"Vostrel.ini", ApplicationSettings("2.0.0", "COPY|exact.dat|\\exact.dat\r\n")},
+                    {"exact.dat", exact}});
+  const sim::RunOutcome outcome = RunDesktop("PLAY", package, {}, 3);
+  EXPECT_EQ(outcome.finalScreen, 8);
+  EXPECT_EQ(ReadFile("\\exact.dat"), exact);
+  // Every read of the member through the cache is logged: a full one, then one of 0 bytes.
+  const std::string debug = DebugText();
+  const std::string read = ",FileLen=262144] Reading [262144]";
+  const std::size_t first = debug.find(read);
+  ASSERT_NE(first, std::string::npos);
+  const std::size_t second = debug.find(read, first + 1);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(debug.find(read, second + 1), std::string::npos);
+  EXPECT_NE(debug.find("LOG:##Cache File Now Reading [0]", first), std::string::npos);
+}
+
+}  // namespace
