@@ -7,13 +7,16 @@
 #include <memory>
 #include <vector>
 
+#include "app/resources.h"
 #include "platform/gui.h"
 #include "sim/result.h"
 
 namespace sim {
 
 class SimGui;
-struct DisplayFonts;
+
+// The program's bitmap resources by number, as the renderer draws them.
+using BitmapLookup = const BitmapResource* (*)(int id);
 
 inline constexpr int kScreenWidth = 320;
 inline constexpr int kScreenHeight = 240;
@@ -27,23 +30,20 @@ struct ScreenImage {
   bool operator==(const ScreenImage&) const = default;
 };
 
+// Draws screens. The renderer is a module loaded when the first display is opened, so that the
+// drawing libraries load only where pictures are made.
 class Display {
  public:
-  // Loads the fonts; fails with a message that names a font that cannot be loaded.
+  // Loads the renderer and its fonts; fails with a message that names what cannot be loaded.
   static Result<std::unique_ptr<Display>> Open();
-  ~Display();
-  Display(const Display&) = delete;
-  Display& operator=(const Display&) = delete;
+  virtual ~Display() = default;
 
   // The screen showing the frame's dialogs, the first at the bottom. Dialog units become
   // pixels at 320/183 across and 240/120 down.
-  ScreenImage Render(const platform::ScreenFrame& frame) const;
+  virtual ScreenImage Render(const platform::ScreenFrame& frame) const = 0;
   // Writes the screen showing the frame to a PNG file; on failure the file may be missing.
-  Status SavePng(const platform::ScreenFrame& frame, const std::filesystem::path& file) const;
-
- private:
-  explicit Display(std::unique_ptr<DisplayFonts> fonts);
-  std::unique_ptr<DisplayFonts> m_fonts;
+  virtual Status SavePng(const platform::ScreenFrame& frame,
+                         const std::filesystem::path& file) const = 0;
 };
 
 // Saves a PNG of the screen at each change of a terminal's screen trace, in order, as

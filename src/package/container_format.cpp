@@ -1,5 +1,9 @@
 #include "package/container_format.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -38,6 +42,36 @@ VOSTREL_VECTOR_CLONES void Complement(std::span<uint8_t> bytes) {
   for (; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
 }
 
+#if defined(__SSE2__)
+// The sum of absolute differences against zero adds 8 bytes into a 64-bit lane per step, the
+// fastest byte sum the processor has; every x86-64 processor has it.
+uint32_t SumBytes(std::span<const uint8_t> bytes) {
+  const uint8_t* p = bytes.data();
+  const std::size_t n = bytes.size();
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc0 = zero;
+  __m128i acc1 = zero;
+  std::size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+    acc0 = _mm_add_epi64(acc0, _mm_add_epi64(_mm_sad_epu8(a, zero), _mm_sad_epu8(b, zero)));
+    acc1 = _mm_add_epi64(acc1, _mm_add_epi64(_mm_sad_epu8(c, zero), _mm_sad_epu8(d, zero)));
+  }
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(a, zero));
+  }
+  const __m128i acc = _mm_add_epi64(acc0, acc1);
+  uint64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  uint64_t sum = lanes[0] + lanes[1];
+  for (; i < n; ++i) sum += p[i];
+  return static_cast<uint32_t>(sum);
+}
+#else
 VOSTREL_VECTOR_CLONES uint32_t SumBytes(std::span<const uint8_t> bytes) {
   const uint8_t* p = bytes.data();
   const std::size_t n = bytes.size();
@@ -56,6 +90,7 @@ VOSTREL_VECTOR_CLONES uint32_t SumBytes(std::span<const uint8_t> bytes) {
   for (; i < n; ++i) sum += p[i];
   return sum;
 }
+#endif
 
 std::optional<Entry> DecodeEntry(std::span<const uint8_t> entry) {
   if (entry.size() < kMinEntryLength) return std::nullopt;
