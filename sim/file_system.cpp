@@ -627,17 +627,24 @@ bool SimFileSystem::Write(Handle file, const void* buffer, uint32_t count, uint3
   return ok;
 }
 
-uint32_t SimFileSystem::Seek(Handle file, int32_t distance, platform::SeekOrigin origin) {
-  std::lock_guard lock(m_mutex);
+SimFileSystem::OpenFile* SimFileSystem::FindPlainFile(Handle file) const {
   OpenFile* open = Find(file);
   if (open == nullptr || open->kind == HandleKind::kText) {
     Fail(platform::kErrorInvalidHandle);
-    return kInvalidValue;
+    return nullptr;
   }
+  // A stream device has neither a position nor a length.
   if (open->kind == HandleKind::kDevice) {
     Fail(platform::kErrorNotSupported);
-    return kInvalidValue;
+    return nullptr;
   }
+  return open;
+}
+
+uint32_t SimFileSystem::Seek(Handle file, int32_t distance, platform::SeekOrigin origin) {
+  std::lock_guard lock(m_mutex);
+  OpenFile* open = FindPlainFile(file);
+  if (open == nullptr) return kInvalidValue;
   int64_t base = 0;
   switch (origin) {
     case platform::SeekOrigin::kBegin:
@@ -669,15 +676,8 @@ uint32_t SimFileSystem::Seek(Handle file, int32_t distance, platform::SeekOrigin
 
 uint32_t SimFileSystem::GetSize(Handle file) {
   std::lock_guard lock(m_mutex);
-  OpenFile* open = Find(file);
-  if (open == nullptr || open->kind == HandleKind::kText) {
-    Fail(platform::kErrorInvalidHandle);
-    return kInvalidValue;
-  }
-  if (open->kind == HandleKind::kDevice) {
-    Fail(platform::kErrorNotSupported);
-    return kInvalidValue;
-  }
+  OpenFile* open = FindPlainFile(file);
+  if (open == nullptr) return kInvalidValue;
   struct stat st {};
   if (::fstat(open->fd, &st) != 0) {
     FailErrno(errno);

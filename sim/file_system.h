@@ -51,8 +51,7 @@ class SimFileSystem final : public platform::FileSystem {
   platform::Handle Open(std::string_view path, uint32_t access, uint32_t share,
                         platform::Disposition disposition, uint32_t flagsAndAttributes) override;
   bool Read(platform::Handle file, void* buffer, uint32_t count, uint32_t* read) override;
-  bool Write(platform::Handle file, const void* buffer, uint32_t count,
-             uint32_t* written) override;
+  bool Write(platform::Handle file, const void* buffer, uint32_t count, uint32_t* written) override;
   uint32_t Seek(platform::Handle file, int32_t distance, platform::SeekOrigin origin) override;
   uint32_t GetSize(platform::Handle file) override;
   bool Close(platform::Handle file) override;
@@ -66,9 +65,8 @@ class SimFileSystem final : public platform::FileSystem {
 
   // Opens a file for another simulated process (the shell, the desktop): the same rules as
   // Open, but the handle belongs to that process.
-  platform::Handle OpenFor(ProcessId owner, std::string_view path, uint32_t access,
-                           uint32_t share, platform::Disposition disposition,
-                           uint32_t flagsAndAttributes);
+  platform::Handle OpenFor(ProcessId owner, std::string_view path, uint32_t access, uint32_t share,
+                           platform::Disposition disposition, uint32_t flagsAndAttributes);
   // Closes every handle that a process still holds (it has ended).
   void CloseAllOf(ProcessId owner);
   // Runs pause, outside the file system's lock, after a deletion that failed because a handle of
@@ -102,6 +100,9 @@ class SimFileSystem final : public platform::FileSystem {
                               uint32_t share, platform::Disposition disposition,
                               uint32_t flagsAndAttributes);
   OpenFile* Find(platform::Handle handle) const;
+  // The file behind a handle that has a position and a length (not a text stream or a
+  // device); null with the last error set otherwise.
+  OpenFile* FindPlainFile(platform::Handle handle) const;
   bool DeleteLocked(std::string_view path, ProcessId* holder);
 
   std::filesystem::path m_root;

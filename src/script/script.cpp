@@ -100,7 +100,7 @@ constexpr struct {
   const char* keyword;
   ScriptCommand command;
 } kCommands[] = {
-    {"DEL", kScriptDel}, {"REN", kScriptRen}, {"MKDIR", kScriptMkDir},
+    {"DEL", kScriptDel},     {"REN", kScriptRen},   {"MKDIR", kScriptMkDir},
     {"RMDIR", kScriptRmDir}, {"COPY", kScriptCopy},
 };
 
@@ -177,66 +177,76 @@ int CScript::ProcessOneLine(std::string_view line) {
     // A field cut to its buffer could name another file; such a line is not run at all.
     LogAt(1, "CScript::ProcessOneLine: Line or field too long [%s]", copy);
     fields = Split(copy);
-    LogAppError(1021,
-                FormatErrorText(text::Sprintf("Error [%ld] [%s] [%s][%s][%s],", -1, copy,
-                                              fields.command, fields.parameter1,
-                                              fields.parameter2)),
-                "CScript::ProcessOneLine");
+    LogAppError(
+        1021,
+        FormatErrorText(text::Sprintf("Error [%ld] [%s] [%s][%s][%s],", -1, copy, fields.command,
+                                      fields.parameter1, fields.parameter2)),
+        "CScript::ProcessOneLine");
     return -1;
   }
   LogAt(3, "CScript:Split [%s] into [%s][%s][%s]", copy, fields.command, fields.parameter1,
         fields.parameter2);
 
-  int result = 0;
-  switch (LookUp(fields.command)) {
-    case kScriptDel:
-      LogAt(2, "CScript:***CmdLclDel [%s]", fields.parameter1);
-      result = CtrlLclDel(fields.parameter1);
-      break;
-    case kScriptRen:
-      LogAt(2, "CScript:***CmdLclRen [%s][%s]", fields.parameter1, fields.parameter2);
-      result = CtrlLclRen(fields.parameter1, fields.parameter2);
-      break;
-    case kScriptMkDir:
-      LogAt(2, "CScript:***CmdLclMkDir [%s]", fields.parameter1);
-      result = CtrlLclMkDir(fields.parameter1);
-      break;
-    case kScriptRmDir:
-      LogAt(2, "CScript:***CmdLclRmDir [%s]", fields.parameter1);
-      result = CtrlLclRmDir(fields.parameter1);
-      break;
-    case kScriptCopy:
-      LogAt(2, "CScript:***CmdLclCopy [%s][%s]", fields.parameter1, fields.parameter2);
-      result = CtrlLclCopy(fields.parameter1, fields.parameter2);
-      break;
-    default:
-      LogAppError(1020,
-                  FormatErrorText(text::Sprintf("CmdUnknown [%s][%s][%s]", fields.command,
-                                                fields.parameter1, fields.parameter2)),
-                  "CScript::ProcessOneLine");
-      result = -1;
-      break;
+  // What each command logs before its handler runs, and the handler.
+  static constexpr struct {
+    ScriptCommand command;
+    const char* announce;
+    bool twoParameters;
+    int (CScript::*handler)(const std::string&, const std::string&);
+  } kHandlers[] = {
+      {kScriptDel, "CScript:***CmdLclDel [%s]", false, &CScript::CtrlLclDel},
+      {kScriptRen, "CScript:***CmdLclRen [%s][%s]", true, &CScript::CtrlLclRen},
+      {kScriptMkDir, "CScript:***CmdLclMkDir [%s]", false, &CScript::CtrlLclMkDir},
+      {kScriptRmDir, "CScript:***CmdLclRmDir [%s]", false, &CScript::CtrlLclRmDir},
+      {kScriptCopy, "CScript:***CmdLclCopy [%s][%s]", true, &CScript::CtrlLclCopy},
+  };
+  const int command = LookUp(fields.command);
+  int result = -1;
+  bool known = false;
+  for (const auto& entry : kHandlers) {
+    if (entry.command != command) continue;
+    known = true;
+    if (entry.twoParameters) {
+      LogAt(2, entry.announce, fields.parameter1, fields.parameter2);
+    } else {
+      LogAt(2, entry.announce, fields.parameter1);
+    }
+    result = (this->*entry.handler)(fields.parameter1, fields.parameter2);
+  }
+  if (!known) {
+    LogAppError(1020,
+                FormatErrorText(text::Sprintf("CmdUnknown [%s][%s][%s]", fields.command,
+                                              fields.parameter1, fields.parameter2)),
+                "CScript::ProcessOneLine");
   }
   if (result != 0) {
-    LogAppError(1021,
-                FormatErrorText(text::Sprintf("Error [%ld] [%s] [%s][%s][%s],", result, copy,
-                                              fields.command, fields.parameter1,
-                                              fields.parameter2)),
-                "CScript::ProcessOneLine");
+    LogAppError(
+        1021,
+        FormatErrorText(text::Sprintf("Error [%ld] [%s] [%s][%s][%s],", result, copy,
+                                      fields.command, fields.parameter1, fields.parameter2)),
+        "CScript::ProcessOneLine");
   }
   return result;
 }
 
-int CScript::CtrlLclDel(const std::string& path) {
+// DEL and RMDIR both delete what the last component matches below the rest of the path,
+// folders with their contents, and the folder itself once it is empty; failures are reported
+// by the delete alone.
+namespace {
+void DeleteMatchingTree(const std::string& path) {
   const auto [directory, pattern] = SplitPath(path);
   g_pUtils->Deltree(directory, pattern);
+}
+}  // namespace
+
+int CScript::CtrlLclDel(const std::string& path, const std::string& /*unused*/) {
+  DeleteMatchingTree(path);
   LogAt(2, "CtrlLclDel:: Delete [%s] succeeded", path);
   return 0;
 }
 
-int CScript::CtrlLclRmDir(const std::string& path) {
-  const auto [directory, pattern] = SplitPath(path);
-  g_pUtils->Deltree(directory, pattern);
+int CScript::CtrlLclRmDir(const std::string& path, const std::string& /*unused*/) {
+  DeleteMatchingTree(path);
   LogAt(2, "CtrlLclRmDir:: Remove dir [%s] succeeded", path);
   return 0;
 }
@@ -252,7 +262,7 @@ int CScript::CtrlLclRen(const std::string& from, const std::string& to) {
   return 0;
 }
 
-int CScript::CtrlLclMkDir(const std::string& path) {
+int CScript::CtrlLclMkDir(const std::string& path, const std::string& /*unused*/) {
   if (platform::Fs().CreateFolder(path)) {
     LogAt(2, "CtrlLclMkDir:: Create dir [%s] succeeded", path);
     return 0;
@@ -274,8 +284,8 @@ int CScript::CtrlLclCopy(const std::string& member, const std::string& destinati
 
 int CScript::ControlCopyFile(std::string_view member, std::string_view destination) {
   if (!m_pFile) {
-    m_pFile = std::make_unique<CFileVirtual>(g_pSettings->m_bActiveSync,
-                                             g_pSettings->m_strPackagePath);
+    m_pFile =
+        std::make_unique<CFileVirtual>(g_pSettings->m_bActiveSync, g_pSettings->m_strPackagePath);
   }
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
   if (!buffer) {
@@ -315,8 +325,8 @@ int CScript::ControlCopyFile(std::string_view member, std::string_view destinati
       break;
     }
     if (written != read) {
-      ReportCopyError(1006, text::Sprintf("Expected to write [%ld], only written [%ld]", read,
-                                          written));
+      ReportCopyError(1006,
+                      text::Sprintf("Expected to write [%ld], only written [%ld]", read, written));
       ok = false;
       break;
     }

@@ -52,10 +52,11 @@ class CScript {
   int ControlCopyFile(std::string_view member, std::string_view destination);
 
  private:
-  int CtrlLclDel(const std::string& path);
+  // The handlers take both parameters, so that one table holds them all.
+  int CtrlLclDel(const std::string& path, const std::string& unused);
   int CtrlLclRen(const std::string& from, const std::string& to);
-  int CtrlLclMkDir(const std::string& path);
-  int CtrlLclRmDir(const std::string& path);
+  int CtrlLclMkDir(const std::string& path, const std::string& unused);
+  int CtrlLclRmDir(const std::string& path, const std::string& unused);
   int CtrlLclCopy(const std::string& member, const std::string& destination);
 
   std::unique_ptr<CFileVirtual> m_pFile;
