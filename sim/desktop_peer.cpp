@@ -14,11 +14,11 @@
 
 #include "log/text.h"
 #include "package/file_semaphore.h"
-#include "package/phase_members.h"
+#include "settings/phase_members.h"
+#include "settings/settings.h"
 #include "sim/file_system.h"
 #include "sim/scheduler.h"
 #include "sim/terminal.h"
-#include "update/settings.h"
 
 namespace sim {
 

@@ -1,9 +1,10 @@
 #include "sim/runner.h"
 
 #include "app/vostrel_app.h"
-#include "update/settings.h"
+#include "settings/settings.h"
 #include "sim/desktop_peer.h"
 #include "sim/gui.h"
+#include "sim/updater_state.h"
 
 namespace sim {
 
@@ -76,8 +77,9 @@ Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
   std::error_code error;
   std::filesystem::copy_file(package, target, std::filesystem::copy_options::overwrite_existing,
                              error);
-  if (error) return Status::Failure(package.string() + ": cannot be copied to " + folder +
-                                    "install.bin (" + error.message() + ")");
+  if (error)
+    return Status::Failure(package.string() + ": cannot be copied to " + folder + "install.bin (" +
+                           error.message() + ")");
   return {};
 }
 
@@ -92,7 +94,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
 
   const InstalledVersions before = terminal.Versions();
   terminal.Seen().rebooted = false;
-  SetSettingsObserver([&outcome](const CUpdateSettings& settings) {
+  const auto record = [&outcome](const CUpdateSettings& settings) {
     const struct {
       int32_t CUpdateSettings::*offered;
       int32_t CUpdateSettings::*marked;
@@ -118,10 +120,11 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
     outcome.lastError = settings.m_nLastError;
     outcome.lastErrorText = settings.m_strLastError;
     outcome.lastErrorFunction = settings.m_strLastErrorFunction;
-  });
+  };
+  SetSettingsObserver(record);
 
   terminal.Install();
-  ResetProcessState();
+  ResetUpdaterState();
   Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(kUpdaterProcess);
   if (options.desktop != nullptr) options.desktop->Begin();
@@ -137,7 +140,9 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
     outcome.desktopServed = true;
     outcome.desktopLog = options.desktop->Log();
   }
-  ResetProcessState();
+  // A run cut off by a reboot or by the end of its keys never destroyed its settings.
+  if (g_pSettings != nullptr) record(*g_pSettings);
+  ResetUpdaterState();
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
   if (terminal.Seen().rebooted) terminal.Restart();

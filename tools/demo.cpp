@@ -14,11 +14,11 @@
 #include "app/screens.h"
 #include "log/text.h"
 #include "script/script.h"
+#include "settings/settings.h"
 #include "sim/display.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
-#include "update/settings.h"
 
 namespace tools {
 
@@ -171,8 +171,9 @@ int RunDemo(const std::string& dirArgument) {
   const fs::path examples = VOSTREL_EXAMPLES_DIR;
   std::error_code error;
   if (!fs::exists(examples / "Vostrel.ini", error)) {
-    return Fail((examples / "Vostrel.ini").string() + " is missing: the demo needs the "
-                                                      "repository's examples folder");
+    return Fail((examples / "Vostrel.ini").string() +
+                " is missing: the demo needs the "
+                "repository's examples folder");
   }
 
   std::printf("VostrelHHT demo in %s\n\n", dir.string().c_str());
@@ -208,10 +209,11 @@ int RunDemo(const std::string& dirArgument) {
   if (sim::Status marker = sim::PlaceDebugMarker(**terminal, 2); !marker) {
     return Fail(marker.error());
   }
-  std::printf("\n2. A fresh terminal in %s with Navigator 1.0.0 installed; its resident shell "
-              "runs and holds the application's files. The package lies beside the program "
-              "(\\Storage Card\\install.bin).\n",
-              terminalDir.string().c_str());
+  std::printf(
+      "\n2. A fresh terminal in %s with Navigator 1.0.0 installed; its resident shell "
+      "runs and holds the application's files. The package lies beside the program "
+      "(\\Storage Card\\install.bin).\n",
+      terminalDir.string().c_str());
 
   std::printf("\n3. The update: PLAY on the welcome screen, then PLAY to leave.\n");
   auto update = RunOnce(**terminal, "PLAY PLAY", {dir / "screens" / "run1", dir / "run1.json"});
@@ -227,7 +229,7 @@ int RunDemo(const std::string& dirArgument) {
   if (cleaned) {
     std::printf("  the user's documents were set aside as \\Flash Disk2\\clean.me\n");
   }
-  std::printf("  leaving: %s\n", update->rebooted ? "the terminal restarted (rebooted)"
+  std::printf("  leaving: %s\n", update->rebooted          ? "the terminal restarted (rebooted)"
                                  : update->rerunnerStarted ? "the rerunner was started"
                                                            : sim::RunEndName(update->end));
   const sim::PartOutcome& application = update->parts[2];
@@ -248,8 +250,9 @@ int RunDemo(const std::string& dirArgument) {
   std::printf("\nWhere to look:\n");
   std::printf("  the log:          %s\n",
               (*terminal)->Files().HostPath("\\Flash disk2\\Vostrel.log").string().c_str());
-  std::printf("                    (a successful update deletes its log; this one is the "
-              "second run's)\n");
+  std::printf(
+      "                    (a successful update deletes its log; this one is the "
+      "second run's)\n");
   std::printf("  every log entry:  %s (the kernel debug output, \"LOG:\" lines)\n",
               (terminalDir / "debug.log").string().c_str());
   std::printf("  screen pictures:  %s and %s\n", (dir / "screens" / "run1").string().c_str(),
@@ -257,10 +260,10 @@ int RunDemo(const std::string& dirArgument) {
   std::printf("  run reports:      %s and %s\n", (dir / "run1.json").string().c_str(),
               (dir / "run2.json").string().c_str());
 
-  const bool succeeded = update->finalScreen == 8 && again->finalScreen == 5 &&
-                         application.installedAfter == "2.1.0";
-  std::printf("\n%s\n", succeeded ? "The demo update succeeded."
-                                   : "The demo update did NOT go as expected.");
+  const bool succeeded =
+      update->finalScreen == 8 && again->finalScreen == 5 && application.installedAfter == "2.1.0";
+  std::printf("\n%s\n",
+              succeeded ? "The demo update succeeded." : "The demo update did NOT go as expected.");
   return succeeded ? 0 : 1;
 }
 

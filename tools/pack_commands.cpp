@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -21,9 +21,9 @@
 
 #include "log/text.h"
 #include "package/container_format.h"
+#include "settings/phase_members.h"
+#include "settings/settings.h"
 #include "tools/commands.h"
-#include "package/phase_members.h"
-#include "update/settings.h"
 
 namespace tools {
 

@@ -14,6 +14,7 @@
 #include "app/screens.h"
 #include "app/vostrel_app.h"
 #include "log/text.h"
+#include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/desktop_peer.h"
 #include "sim/display.h"
@@ -21,8 +22,8 @@
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "sim/terminal.h"
+#include "sim/updater_state.h"
 #include "tools/commands.h"
-#include "update/settings.h"
 #include "update/version_dlg.h"
 
 namespace tools {
@@ -190,7 +191,7 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
   auto terminal = sim::Terminal::Open(dir / "t");
   if (!terminal) return R::Failure(terminal.error());
   (*terminal)->Install();
-  ResetProcessState();
+  sim::ResetUpdaterState();
   (*terminal)->Clock().AttachMainThread(sim::kUpdaterProcess);
   g_pSettings = new CUpdateSettings();
   g_pSettings->LoadFromBytes(
@@ -207,7 +208,7 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
     version.OnInitDialog();
     state = version.Describe();
   }
-  ResetProcessState();
+  sim::ResetUpdaterState();
   (*terminal)->Clock().EndProcess(sim::kUpdaterProcess);
   (*terminal)->Uninstall();
   return state;
@@ -226,9 +227,9 @@ int RunScreens(const std::string& dir) {
   }
   auto version = ExampleVersionDialog();
   if (!version) return Fail("version dialog: " + version.error());
-  pictures.push_back({"version-dialog.png",
-                      platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)),
-                                             *version}}});
+  pictures.push_back(
+      {"version-dialog.png",
+       platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)), *version}}});
   for (const auto& [name, frame] : pictures) {
     const fs::path file = fs::path(dir) / name;
     if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return Fail(saved.error());

@@ -5,15 +5,14 @@
 #include "log/log.h"
 #include "package/file_semaphore.h"
 #include "platform/platform.h"
-#include "script/utils.h"
+#include "settings/settings.h"
 #include "update/device.h"
-#include "update/settings.h"
 #include "update/validate_package.h"
 #include "update/version_dlg.h"
+#include "utils/utils.h"
 
 int g_nScreen = 0;
 std::atomic<int> g_bBusy{0};
-platform::Handle g_hUserActivity = platform::kNullHandle;
 int g_bInKeyHandler = 0;
 platform::Handle g_hKeepAliveThread = platform::kNullHandle;
 
@@ -27,8 +26,7 @@ constexpr int kInitialBitmap = 129;
 }  // namespace
 
 CVostrelHHTDlg::CVostrelHHTDlg()
-    : ui::Dialog(kMainDialogTemplate, "", kDialogWidth, kDialogHeight, false),
-      m_progress(*this, kIdcProgress, 48, 85, 86, 10, true),
+    : CUpdateDialog(kMainDialogTemplate, kDialogWidth, kDialogHeight),
       m_errorLine(*this, kIdcErrorLine, 1, 109, 180, 10, "ERROR DESCRIPTION", false),
       m_picture(*this, kIdcPicture, 0, 0, kDialogWidth, kDialogHeight, kInitialBitmap) {}
 
@@ -202,17 +200,6 @@ void CVostrelHHTDlg::RebootStep() {
   g_Device.Reboot();
 }
 
-void CVostrelHHTDlg::SendEndOfRun() {
-  CFileSemaphore semaphore;
-  if (g_pSettings->m_bActiveSync) {
-    CFileCommand command;
-    command.m_bRequest = 1;
-    command.m_nCommand = kCommandFinished;
-    semaphore.HHTProcessCommand(command);
-  }
-  semaphore.DeleteAbortFiles();
-}
-
 uint32_t KeepAliveThread() {
   auto& kernel = platform::Kern();
   const platform::Handle event = kernel.CreateEvent(kUserActivityEvent, false, false);
@@ -229,4 +216,11 @@ uint32_t KeepAliveThread() {
   }
   kernel.CloseHandle(event);
   return result;
+}
+
+void ResetAppState() {
+  g_nScreen = 0;
+  g_bBusy = 0;
+  g_bInKeyHandler = 0;
+  g_hKeepAliveThread = platform::kNullHandle;
 }

@@ -10,67 +10,31 @@
 #include "platform/types.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
-
-// Screen numbers; the picture of each is in the screen table.
-enum Screen : int {
-  kScreenLoading = 1,
-  kScreenInvalidPackage = 2,
-  kScreenWelcome = 3,
-  kScreenNoCharger = 4,
-  kScreenNothingToUpdate = 5,
-  kScreenUpdatingOS = 6,
-  kScreenUpdatingApplication = 7,
-  kScreenSuccess = 8,
-  kScreenFailed = 9,
-  kScreenUpdatingGPS = 10,
-  kScreenRestartRequired = 11,
-};
+#include "update/update_dialog.h"
 
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr int kIdcPicture = 1001;
-inline constexpr int kIdcProgress = 1007;
 inline constexpr int kIdcErrorLine = 1008;
 inline constexpr int kIconMain = 128;
 inline constexpr uint32_t kCheckVersionsTimer = 1;
 
-inline constexpr const char* kUserActivityEvent = "PowerManager/ActivityTimer/UserActivity";
 inline constexpr const char* kRerunnerPath = "\\Flash Disk2\\rerunner.exe";
 
-class CVostrelHHTDlg : public ui::Dialog {
+class CVostrelHHTDlg : public CUpdateDialog {
  public:
   CVostrelHHTDlg();
 
   // Shows a screen and records its number in g_nScreen.
-  void SetScreen(int screen);
-  // The update sequence; ends on the completed, failed or restart-required screen.
-  void ControlVostrel();
-  bool ProcessAppScript();
-  // True when any part is marked for update.
-  bool CheckIfSomethingToDo();
+  void SetScreen(int screen) override;
   // Something to do and a charger connected; otherwise shows screen 5 or 4.
   bool IsReadyToUpdate();
-  // Stops the rerunner and the resident shell; true when its files are free.
-  bool CheckTavimonShutdown();
-  uint32_t GetTavimonProcessID();
-  bool RemoveFonts(std::string_view folder, bool recursive);
-  bool CheckFilesUnlocked(std::string_view folder, std::string_view pattern, bool recursive);
-  bool DeleteMatching(std::string_view folder, std::string_view pattern);
-  void CleanUserData();
-  void DeleteTempFiles();
-  // In desktop mode tells the desktop that the run has ended; then deletes the markers.
-  void SendEndOfRun();
   // The first timer tick: validation, installed versions and the decision.
   void CheckVersions(uint32_t timerId);
-  // Decides, part by part, what the package offers and what must be updated.
-  void DecideUpdates();
 
-  ui::ProgressCtrl m_progress;
   ui::StaticText m_errorLine;
   ui::PictureCtrl m_picture;
   std::string m_strError;
   int m_hIcon = 0;
-  int32_t m_bRebootNeeded = 0;
-  int32_t m_bCleanUserData = 0;
 
  protected:
   bool OnInitDialog() override;
@@ -103,9 +67,11 @@ class CVostrelHHTDlg : public ui::Dialog {
 
 extern int g_nScreen;
 extern std::atomic<int> g_bBusy;
-extern platform::Handle g_hUserActivity;
 extern int g_bInKeyHandler;
 extern platform::Handle g_hKeepAliveThread;
 
 // Signals the user activity event every 2 seconds while g_bBusy is set.
 uint32_t KeepAliveThread();
+
+// Puts the module's process-wide state back to its value at program start.
+void ResetAppState();

@@ -4,7 +4,7 @@
 
 #include "app/main_dialog.h"
 #include "log/text.h"
-#include "update/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

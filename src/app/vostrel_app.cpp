@@ -1,15 +1,13 @@
 #include "app/vostrel_app.h"
 
 #include "app/main_dialog.h"
-#include "app/version.h"
 #include "flash/image_key.h"
 #include "log/log.h"
 #include "log/text.h"
-#include "package/file_virtual.h"
 #include "platform/platform.h"
-#include "script/utils.h"
-#include "ui/message_queue.h"
-#include "update/settings.h"
+#include "settings/settings.h"
+#include "update/version.h"
+#include "utils/utils.h"
 
 namespace {
 SettingsObserver g_settingsObserver;
@@ -72,28 +70,4 @@ int RunVostrelHHT(std::string_view commandLine) {
   CVostrelHHTApp app{std::string(commandLine)};
   app.InitInstance();
   return 0;
-}
-
-void ResetProcessState() {
-  ReportSettings();
-  InterfaceStop();
-  g_nProgressTotal = 0;
-  g_nProgressDone = 0;
-  g_nLastPercent = -1;
-  delete g_pSettings;
-  g_pSettings = nullptr;
-  delete g_pLog;
-  g_pLog = nullptr;
-  delete g_pUtils;
-  g_pUtils = nullptr;
-  ReleaseImageKey();
-  g_nDebugLevel = 1;
-  g_szLogText.clear();
-  g_szErrorText.clear();
-  g_nScreen = 0;
-  g_bBusy = 0;
-  g_hUserActivity = platform::kNullHandle;
-  g_bInKeyHandler = 0;
-  g_hKeepAliveThread = platform::kNullHandle;
-  ui::ResetFramework();
 }

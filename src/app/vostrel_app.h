@@ -22,11 +22,7 @@ class CVostrelHHTApp {
 // exit code.
 int RunVostrelHHT(std::string_view commandLine);
 
-// Called with the run's settings just before they are destroyed at the end of the program (or
-// when a cut-off run is cleaned up), so that whoever ran the updater can report them.
+// Called with the run's settings just before they are destroyed at the end of the program, so
+// that whoever ran the updater can report them.
 using SettingsObserver = std::function<void(const CUpdateSettings&)>;
 void SetSettingsObserver(SettingsObserver observer);
-
-// Releases what a run left behind when it was cut off (a reboot or the end of a simulation)
-// and puts every process-wide variable back to its value at program start.
-void ResetProcessState();

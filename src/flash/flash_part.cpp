@@ -1,5 +1,6 @@
 #include "flash/flash_part.h"
 
+#include "flash/image_key.h"
 #include "log/log.h"
 
 // PLACEHOLDER: the flash partition writer is not built yet. No disk driver is found, so a
@@ -11,3 +12,5 @@ bool PrepareFlashPart(std::string_view /*file*/, int /*partition*/,
   return false;
 }
 bool RunFlashPart() { return false; }
+
+void ResetFlashState() { ReleaseImageKey(); }

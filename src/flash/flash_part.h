@@ -9,3 +9,6 @@
 bool PrepareFlashPart(std::string_view file, int partition, std::string_view signature);
 // Writes the prepared image; true when it is in flash.
 bool RunFlashPart();
+
+// Forgets the flash job and releases the image key, as at program start.
+void ResetFlashState();

@@ -10,3 +10,6 @@ bool GPSProg() {
   DebugAt(1, "GPSProg: GPS programming is not available in this build\r\n");
   return false;
 }
+
+// PLACEHOLDER: no driver state is kept yet.
+void ResetGpsState() {}

@@ -10,3 +10,6 @@ void GPSProgSetBootFile(std::string_view file, std::string_view minDriverVersion
 void GPSProgSetFirmwareFile(std::string_view file, std::string_view version);
 // Programs the receiver from the files named; true when the new firmware was verified.
 bool GPSProg();
+
+// Forgets the files named and the driver state, as at program start.
+void ResetGpsState();

@@ -104,8 +104,8 @@ bool CLog::FileExists(std::string_view path) {
 void CLog::WriteHeader(platform::Handle stream) {
   const std::string time = GetTime();
   const std::string date = GetDate();
-  Put(stream, text::Sprintf("Teverlind Log File                     (Created : %s   %s)\n", date,
-                            time));
+  Put(stream,
+      text::Sprintf("Teverlind Log File                     (Created : %s   %s)\n", date, time));
   Put(stream, std::string(78, '-') + "\n\n");
   Put(stream, "Time      Remark\n");
   m_lastDate.clear();
@@ -142,4 +142,11 @@ const std::string& CLog::GetTime() {
   const platform::LocalTime t = platform::Kern().GetLocalTime();
   m_time = text::Sprintf("%02d:%02d:%02d", t.hour, t.minute, t.second);
   return m_time;
+}
+
+void ResetLogState() {
+  delete g_pLog;
+  g_pLog = nullptr;
+  g_nDebugLevel = 1;
+  g_szLogText.clear();
 }

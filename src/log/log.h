@@ -86,3 +86,7 @@ void LogAt(int level, std::string_view format, const Args&... args) {
 
 // Sends a formatted text to the kernel debug output when the debug level is at least `level`.
 void DebugAt(int level, const std::string& text);
+
+// Deletes the log and puts the debug level and the text buffer back to their values at program
+// start.
+void ResetLogState();

@@ -6,7 +6,7 @@
 #include "log/text.h"
 #include "package/container_format.h"
 #include "platform/platform.h"
-#include "script/utils.h"
+#include "utils/utils.h"
 
 namespace {
 

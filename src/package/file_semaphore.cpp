@@ -8,7 +8,7 @@
 #include "package/container_format.h"
 #include "package/file_access.h"
 #include "platform/platform.h"
-#include "script/utils.h"
+#include "utils/utils.h"
 
 namespace {
 

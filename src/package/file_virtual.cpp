@@ -5,10 +5,10 @@
 
 #include "log/log.h"
 #include "log/text.h"
-#include "package/phase_members.h"
 #include "platform/platform.h"
-#include "script/utils.h"
-#include "update/settings.h"
+#include "settings/phase_members.h"
+#include "settings/settings.h"
+#include "utils/utils.h"
 
 uint32_t g_nProgressTotal = 0;
 uint32_t g_nProgressDone = 0;
@@ -251,4 +251,11 @@ uint32_t InterfaceFileSize(std::string_view name) {
 
 void InterfaceSetProgress(int percent) {
   if (g_pUtils != nullptr) g_pUtils->SetProgress(percent);
+}
+
+void ResetPackageState() {
+  InterfaceStop();
+  g_nProgressTotal = 0;
+  g_nProgressDone = 0;
+  g_nLastPercent = -1;
 }

@@ -94,3 +94,6 @@ int InterfaceFileClose();
 uint32_t InterfaceFileSize(std::string_view name);
 // Moves the main dialog's progress bar; g_nLastPercent stays as it is.
 void InterfaceSetProgress(int percent);
+
+// Stops the interface and puts the progress counters back to their values at program start.
+void ResetPackageState();

@@ -7,139 +7,10 @@
 #include "log/text.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
-#include "script/utils.h"
-#include "update/settings.h"
+#include "settings/settings.h"
+#include "utils/utils.h"
 
 namespace {
-
-struct Fields {
-  std::string command;
-  std::string parameter1;
-  std::string parameter2;
-};
-
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-// Splits at the first two separators; a run of bars is one separator, and everything after the
-// second separator, bars included, is the second parameter.
-Fields Split(std::string_view line) {
-  Fields fields;
-  std::string* targets[] = {&fields.command, &fields.parameter1};
-  std::size_t position = 0;
-  for (std::string* target : targets) {
-    const std::size_t bar = line.find('|', position);
-    if (bar == std::string_view::npos) {
-      *target = std::string(line.substr(position));
-      position = line.size();
-      break;
-    }
-    *target = std::string(line.substr(position, bar - position));
-    position = line.find_first_not_of('|', bar);
-    if (position == std::string_view::npos) position = line.size();
-  }
-  fields.parameter2 = std::string(line.substr(std::min(position, line.size())));
-  // The command keeps the blanks before its separator; the parameters lose theirs.
-  fields.parameter1 = std::string(TrimBlanks(fields.parameter1));
-  fields.parameter2 = std::string(TrimBlanks(fields.parameter2));
-  return fields;
-}
-
-// The date fields of a token, in the order they are looked for.
-struct DateField {
-  const char* name;
-  int (*value)(const platform::LocalTime&);
-};
-
-constexpr DateField kDateFields[] = {
-    {"CC", [](const platform::LocalTime& t) { return t.year / 100; }},
-    {"YY", [](const platform::LocalTime& t) { return t.year % 100; }},
-    {"MM", [](const platform::LocalTime& t) { return t.month; }},
-    {"DD", [](const platform::LocalTime& t) { return t.day; }},
-    {"HH", [](const platform::LocalTime& t) { return t.hour; }},
-    {"NN", [](const platform::LocalTime& t) { return t.minute; }},
-    {"SS", [](const platform::LocalTime& t) { return t.second; }},
-};
-
-std::string ExpandToken(std::string_view token) {
-  std::string upper = text::ToUpper(token);
-  bool found = false;
-  for (const DateField& field : kDateFields) {
-    const std::size_t at = upper.find(field.name);
-    if (at == std::string::npos) continue;
-    // Each field is read from the clock when it is replaced.
-    upper.replace(at, 2, text::Sprintf("%02d", field.value(platform::Kern().GetLocalTime())));
-    found = true;
-  }
-  return found ? upper : std::string(token);
-}
-
-// Replaces every "<...>" token of a parameter; a "<" without a later ">" ends the tokens.
-std::string ExpandTokens(std::string_view parameter) {
-  std::string out;
-  std::size_t position = 0;
-  while (position < parameter.size()) {
-    const std::size_t open = parameter.find('<', position);
-    if (open == std::string_view::npos) break;
-    const std::size_t close = parameter.find('>', open + 1);
-    if (close == std::string_view::npos) break;
-    out += parameter.substr(position, open - position);
-    out += ExpandToken(parameter.substr(open + 1, close - open - 1));
-    position = close + 1;
-  }
-  out += parameter.substr(position);
-  return out;
-}
-
-constexpr struct {
-  const char* keyword;
-  ScriptCommand command;
-} kCommands[] = {
-    {"DEL", kScriptDel},     {"REN", kScriptRen},   {"MKDIR", kScriptMkDir},
-    {"RMDIR", kScriptRmDir}, {"COPY", kScriptCopy},
-};
-
-int LookUp(std::string_view command) {
-  for (const auto& entry : kCommands) {
-    if (text::EqualsNoCase(command, entry.keyword)) return entry.command;
-  }
-  return kScriptUnknown;
-}
-
-bool WithinLimits(const Fields& fields) {
-  return text::Utf16Length(fields.command) <= CScript::kMaxCommandUnits &&
-         text::Utf16Length(fields.parameter1) <= CScript::kMaxParameterUnits &&
-         text::Utf16Length(fields.parameter2) <= CScript::kMaxParameterUnits;
-}
-
-enum class Tokens { kExpand, kAsWritten };
-
-// Splits a trimmed command line and expands its tokens; false when a field is too long.
-bool SplitLine(std::string_view trimmed, Fields* fields, Tokens tokens = Tokens::kExpand) {
-  if (text::Utf16Length(trimmed) > CScript::kMaxLineUnits) return false;
-  *fields = Split(trimmed);
-  if (!WithinLimits(*fields)) return false;
-  if (tokens == Tokens::kAsWritten) return true;
-  fields->parameter1 = ExpandTokens(fields->parameter1);
-  fields->parameter2 = ExpandTokens(fields->parameter2);
-  return WithinLimits(*fields);
-}
-
-bool ExtractFields(std::string_view line, Tokens tokens, int* command, std::string* parameter1,
-                   std::string* parameter2) {
-  if (line.empty() || !IsLetter(line.front())) return false;
-  Fields fields;
-  if (!SplitLine(TrimBlanks(line), &fields, tokens)) return false;
-  *command = LookUp(fields.command);
-  *parameter1 = fields.parameter1;
-  *parameter2 = fields.parameter2;
-  return true;
-}
 
 // A directory and the last component of a path (no backslash: no directory).
 std::pair<std::string, std::string> SplitPath(const std::string& path) {
@@ -160,23 +31,23 @@ CScript::~CScript() = default;
 
 bool CScript::ExtractParams(std::string_view line, int* command, std::string* parameter1,
                             std::string* parameter2) {
-  return ExtractFields(line, Tokens::kExpand, command, parameter1, parameter2);
+  return ExtractScriptParams(line, ScriptTokens::kExpanded, command, parameter1, parameter2);
 }
 
 bool CScript::SplitParams(std::string_view line, int* command, std::string* parameter1,
                           std::string* parameter2) {
-  return ExtractFields(line, Tokens::kAsWritten, command, parameter1, parameter2);
+  return ExtractScriptParams(line, ScriptTokens::kAsWritten, command, parameter1, parameter2);
 }
 
 int CScript::ProcessOneLine(std::string_view line) {
-  const std::string copy(TrimBlanks(line));
-  if (copy.empty() || !IsLetter(copy.front())) return 0;
+  const std::string copy(TrimScriptBlanks(line));
+  if (copy.empty() || !IsScriptLetter(copy.front())) return 0;
 
-  Fields fields;
-  if (!SplitLine(copy, &fields)) {
+  ScriptFields fields;
+  if (!SplitScriptLine(copy, &fields, ScriptTokens::kExpanded)) {
     // A field cut to its buffer could name another file; such a line is not run at all.
     LogAt(1, "CScript::ProcessOneLine: Line or field too long [%s]", copy);
-    fields = Split(copy);
+    fields = SplitScriptFields(copy);
     LogAppError(
         1021,
         FormatErrorText(text::Sprintf("Error [%ld] [%s] [%s][%s][%s],", -1, copy, fields.command,
@@ -200,7 +71,7 @@ int CScript::ProcessOneLine(std::string_view line) {
       {kScriptRmDir, "CScript:***CmdLclRmDir [%s]", false, &CScript::CtrlLclRmDir},
       {kScriptCopy, "CScript:***CmdLclCopy [%s][%s]", true, &CScript::CtrlLclCopy},
   };
-  const int command = LookUp(fields.command);
+  const int command = LookUpScriptCommand(fields.command);
   int result = -1;
   bool known = false;
   for (const auto& entry : kHandlers) {

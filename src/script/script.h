@@ -7,23 +7,16 @@
 #include <string>
 #include <string_view>
 
-class CFileVirtual;
+#include "settings/script_line.h"
 
-enum ScriptCommand : int {
-  kScriptUnknown = -1,
-  kScriptDel = 0,
-  kScriptRen = 1,
-  kScriptMkDir = 2,
-  kScriptRmDir = 3,
-  kScriptCopy = 4,
-};
+class CFileVirtual;
 
 class CScript {
  public:
   // The terminal's buffers: longer lines and fields are refused rather than cut.
-  static constexpr std::size_t kMaxLineUnits = 1023;
-  static constexpr std::size_t kMaxCommandUnits = 51;
-  static constexpr std::size_t kMaxParameterUnits = 255;
+  static constexpr std::size_t kMaxLineUnits = kScriptMaxLineUnits;
+  static constexpr std::size_t kMaxCommandUnits = kScriptMaxCommandUnits;
+  static constexpr std::size_t kMaxParameterUnits = kScriptMaxParameterUnits;
   // One transfer of a copy.
   static constexpr uint32_t kCopyBufferSize = 262144;
 

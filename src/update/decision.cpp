@@ -1,11 +1,11 @@
-#include "app/main_dialog.h"
 #include "log/log.h"
 #include "platform/platform.h"
-#include "script/utils.h"
+#include "settings/settings.h"
 #include "update/device.h"
-#include "update/settings.h"
+#include "update/update_dialog.h"
+#include "utils/utils.h"
 
-void CVostrelHHTDlg::DecideUpdates() {
+void CUpdateDialog::DecideUpdates() {
   CUpdateSettings& settings = *g_pSettings;
   const struct {
     std::string (CDevice::*installed)();
@@ -15,9 +15,9 @@ void CVostrelHHTDlg::DecideUpdates() {
     int32_t CUpdateSettings::*marked;
     const char* logText;
   } parts[] = {
-      {&CDevice::GetVersionBoot, settings.FindOSDefinition("BOOT"),
-       &CUpdateSettings::m_bOSSelected, &CUpdateSettings::m_bOfferBoot,
-       &CUpdateSettings::m_bUpdateBoot, "CheckVersions: Boot Loader [Cur=%s] [New=%s] - "},
+      {&CDevice::GetVersionBoot, settings.FindOSDefinition("BOOT"), &CUpdateSettings::m_bOSSelected,
+       &CUpdateSettings::m_bOfferBoot, &CUpdateSettings::m_bUpdateBoot,
+       "CheckVersions: Boot Loader [Cur=%s] [New=%s] - "},
       {&CDevice::GetVersionKernel, settings.FindOSDefinition("KRNL"),
        &CUpdateSettings::m_bOSSelected, &CUpdateSettings::m_bOfferKernel,
        &CUpdateSettings::m_bUpdateKernel, "CheckVersions: Kernel [Cur=%s] [New=%s] - "},
@@ -35,8 +35,7 @@ void CVostrelHHTDlg::DecideUpdates() {
     if (settings.*part.selected != 0 && part.definition != nullptr) {
       settings.*part.offered = 1;
       if (CUtils::IsVersionNewer(installed, part.definition->version)) settings.*part.marked = 1;
-      LogAt(2,
-            std::string(part.logText) + (settings.*part.marked ? "" : "no ") + "update required",
+      LogAt(2, std::string(part.logText) + (settings.*part.marked ? "" : "no ") + "update required",
             installed, part.definition->version);
     }
     // Reading versions can take a while; the terminal must not suspend meanwhile.
@@ -44,7 +43,7 @@ void CVostrelHHTDlg::DecideUpdates() {
   }
 }
 
-bool CVostrelHHTDlg::CheckIfSomethingToDo() {
+bool CUpdateDialog::CheckIfSomethingToDo() {
   const struct {
     const char* text;
     int32_t marked;

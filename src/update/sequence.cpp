@@ -1,6 +1,5 @@
 #include <string>
 
-#include "app/main_dialog.h"
 #include "flash/flash_part.h"
 #include "gps/gps_prog.h"
 #include "log/log.h"
@@ -9,8 +8,9 @@
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "script/script.h"
-#include "script/utils.h"
-#include "update/settings.h"
+#include "settings/settings.h"
+#include "update/update_dialog.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ bool ContainsBinExtension(const std::string& file) {
 
 }  // namespace
 
-void CVostrelHHTDlg::ControlVostrel() {
+void CUpdateDialog::ControlVostrel() {
   CUpdateSettings& settings = *g_pSettings;
   CFileVirtual file(settings.m_bActiveSync, settings.m_strPackagePath);
   bool result = true;
@@ -166,7 +166,7 @@ void CVostrelHHTDlg::ControlVostrel() {
   }
 }
 
-bool CVostrelHHTDlg::ProcessAppScript() {
+bool CUpdateDialog::ProcessAppScript() {
   CScript script;
   CFileSemaphore semaphore;
   bool result = true;

@@ -3,12 +3,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/main_dialog.h"
 #include "log/log.h"
 #include "log/text.h"
 #include "platform/platform.h"
-#include "script/utils.h"
-#include "update/settings.h"
+#include "settings/settings.h"
+#include "update/update_dialog.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void DebugLastError(std::string_view format) {
 
 }  // namespace
 
-bool CVostrelHHTDlg::CheckTavimonShutdown() {
+bool CUpdateDialog::CheckTavimonShutdown() {
   auto& kernel = platform::Kern();
   const platform::Handle stop = kernel.CreateEvent(kRerunnerStopEvent, false, false);
   if (stop != platform::kNullHandle) {
@@ -98,7 +98,7 @@ bool CVostrelHHTDlg::CheckTavimonShutdown() {
          CheckFilesUnlocked("\\flash disk2", "*.ttf", true);
 }
 
-uint32_t CVostrelHHTDlg::GetTavimonProcessID() {
+uint32_t CUpdateDialog::GetTavimonProcessID() {
   auto& kernel = platform::Kern();
   const platform::Handle snapshot = kernel.CreateProcessSnapshot();
   if (snapshot == platform::kInvalidHandle) {
@@ -127,7 +127,7 @@ uint32_t CVostrelHHTDlg::GetTavimonProcessID() {
   return processId;
 }
 
-bool CVostrelHHTDlg::RemoveFonts(std::string_view folder, bool recursive) {
+bool CUpdateDialog::RemoveFonts(std::string_view folder, bool recursive) {
   std::vector<platform::FindEntry> entries;
   if (!platform::Fs().FindAll(text::Sprintf("%s\\*.*", folder), &entries)) {
     DebugLastError("GetLastError %d\r\n");
@@ -145,8 +145,8 @@ bool CVostrelHHTDlg::RemoveFonts(std::string_view folder, bool recursive) {
   return true;
 }
 
-bool CVostrelHHTDlg::CheckFilesUnlocked(std::string_view folder, std::string_view pattern,
-                                        bool recursive) {
+bool CUpdateDialog::CheckFilesUnlocked(std::string_view folder, std::string_view pattern,
+                                       bool recursive) {
   auto& fs = platform::Fs();
   std::vector<platform::FindEntry> entries;
   if (!fs.FindAll(text::Sprintf("%s\\%s", folder, pattern), &entries)) {
@@ -155,10 +155,9 @@ bool CVostrelHHTDlg::CheckFilesUnlocked(std::string_view folder, std::string_vie
   }
   for (const platform::FindEntry& entry : entries) {
     if (IsFolder(entry)) continue;
-    const platform::Handle file =
-        fs.Open(text::Sprintf("%s\\%s", folder, entry.name), platform::kGenericWrite,
-                platform::kShareNone, platform::Disposition::kOpenExisting,
-                platform::kAttributeNormal);
+    const platform::Handle file = fs.Open(
+        text::Sprintf("%s\\%s", folder, entry.name), platform::kGenericWrite, platform::kShareNone,
+        platform::Disposition::kOpenExisting, platform::kAttributeNormal);
     if (file == platform::kInvalidHandle) return false;
     fs.Close(file);
   }
@@ -176,7 +175,7 @@ bool CVostrelHHTDlg::CheckFilesUnlocked(std::string_view folder, std::string_vie
   return true;
 }
 
-bool CVostrelHHTDlg::DeleteMatching(std::string_view folder, std::string_view pattern) {
+bool CUpdateDialog::DeleteMatching(std::string_view folder, std::string_view pattern) {
   auto& fs = platform::Fs();
   std::string base(folder);
   if (base.empty() || base.back() != '\\') base += '\\';
@@ -206,7 +205,7 @@ bool CVostrelHHTDlg::DeleteMatching(std::string_view folder, std::string_view pa
   return true;
 }
 
-void CVostrelHHTDlg::CleanUserData() {
+void CUpdateDialog::CleanUserData() {
   if (CUtils::FileExists(kCleanMePath)) DeleteMatching("\\Flash disk2", "clean.me");
   auto& fs = platform::Fs();
   fs.SetAttributes(kUserDataFolder, platform::kAttributeNormal);
@@ -214,7 +213,7 @@ void CVostrelHHTDlg::CleanUserData() {
   fs.Move(kUserDataFolder, kCleanMePath);
 }
 
-void CVostrelHHTDlg::DeleteTempFiles() {
+void CUpdateDialog::DeleteTempFiles() {
   auto& fs = platform::Fs();
   const std::string& settingsPath = g_pSettings->m_strSettingsPath;
   if (!settingsPath.empty() && CUtils::FileExists(settingsPath)) fs.Delete(settingsPath);

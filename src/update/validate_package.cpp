@@ -4,8 +4,8 @@
 
 #include "log/log.h"
 #include "log/text.h"
-#include "script/utils.h"
-#include "update/settings.h"
+#include "settings/settings.h"
+#include "utils/utils.h"
 
 namespace {
 

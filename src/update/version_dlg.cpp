@@ -1,11 +1,11 @@
 #include "update/version_dlg.h"
 
-#include "app/version.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "ui/message.h"
 #include "update/device.h"
-#include "update/settings.h"
+#include "update/version.h"
 
 namespace {
 

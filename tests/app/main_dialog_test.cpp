@@ -7,11 +7,11 @@
 
 #include "log/log.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "sim/gui.h"
 #include "support/terminal_fixture.h"
-#include "script/utils.h"
 #include "ui/message_queue.h"
-#include "update/settings.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -45,17 +45,17 @@ TEST_F(MainDialogTest, PlayAndStopFollowTheScreenTable) {
   constexpr uint32_t kPlay = ui::kVkReturn;
   constexpr uint32_t kStop = ui::kVkControl;
   const KeyCase cases[] = {
-      {1, kPlay, Effect::kNothing},           {1, kStop, Effect::kNothing},
-      {2, kPlay, Effect::kPlainLeave},        {2, kStop, Effect::kPlainLeave},
-      {3, kPlay, Effect::kNothingToUpdate},   {3, kStop, Effect::kPlainLeave},
-      {4, kPlay, Effect::kNothingToUpdate},   {4, kStop, Effect::kPlainLeave},
-      {5, kPlay, Effect::kPlainLeave},        {5, kStop, Effect::kPlainLeave},
-      {6, kPlay, Effect::kNothing},           {6, kStop, Effect::kNothing},
-      {7, kPlay, Effect::kNothing},           {7, kStop, Effect::kNothing},
-      {8, kPlay, Effect::kRestartLeave},      {8, kStop, Effect::kRestartLeave},
-      {9, kPlay, Effect::kEndRunRestart},     {9, kStop, Effect::kNothingToUpdate},
-      {10, kPlay, Effect::kNothing},          {10, kStop, Effect::kNothing},
-      {11, kPlay, Effect::kRestartLeave},     {11, kStop, Effect::kRestartLeave},
+      {1, kPlay, Effect::kNothing},         {1, kStop, Effect::kNothing},
+      {2, kPlay, Effect::kPlainLeave},      {2, kStop, Effect::kPlainLeave},
+      {3, kPlay, Effect::kNothingToUpdate}, {3, kStop, Effect::kPlainLeave},
+      {4, kPlay, Effect::kNothingToUpdate}, {4, kStop, Effect::kPlainLeave},
+      {5, kPlay, Effect::kPlainLeave},      {5, kStop, Effect::kPlainLeave},
+      {6, kPlay, Effect::kNothing},         {6, kStop, Effect::kNothing},
+      {7, kPlay, Effect::kNothing},         {7, kStop, Effect::kNothing},
+      {8, kPlay, Effect::kRestartLeave},    {8, kStop, Effect::kRestartLeave},
+      {9, kPlay, Effect::kEndRunRestart},   {9, kStop, Effect::kNothingToUpdate},
+      {10, kPlay, Effect::kNothing},        {10, kStop, Effect::kNothing},
+      {11, kPlay, Effect::kRestartLeave},   {11, kStop, Effect::kRestartLeave},
   };
   WriteFile("\\Flash Disk2\\rerunner.exe", "");
   for (const KeyCase& c : cases) {
@@ -88,8 +88,7 @@ TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
   EXPECT_EQ(g_nScreen, kScreenNoCharger);
-  EXPECT_NE(Log().find("CheckIfSomethingToDo: Application - update selected"),
-            std::string::npos);
+  EXPECT_NE(Log().find("CheckIfSomethingToDo: Application - update selected"), std::string::npos);
   EXPECT_NE(Log().find("CheckIfSomethingToDo: GPS - update not selected"), std::string::npos);
 
   // PLAY on the no-charger screen checks again; an unknown line status counts as connected.
@@ -223,7 +222,8 @@ TEST_F(MainDialogTest, TheFailedScreenShowsTheLastError) {
   EXPECT_TRUE(dialog.m_errorLine.IsVisible());
   LogAppError(1019, "CHECKSUM FAILED", "CFileAccess::IsCheckSumValid:");
   dialog.SetScreen(kScreenFailed);
-  EXPECT_EQ(dialog.m_errorLine.GetWindowText(), "(1019)CHECKSUM FAILED (CFileAccess::IsCheckSumValid:)");
+  EXPECT_EQ(dialog.m_errorLine.GetWindowText(),
+            "(1019)CHECKSUM FAILED (CFileAccess::IsCheckSumValid:)");
   dialog.SetScreen(kScreenWelcome);
   EXPECT_FALSE(dialog.m_errorLine.IsVisible());
   EXPECT_FALSE(dialog.m_progress.IsVisible());

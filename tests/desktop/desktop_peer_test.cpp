@@ -14,10 +14,10 @@
 #include "package/file_access.h"
 #include "package/file_semaphore.h"
 #include "package/file_virtual.h"
+#include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/runner.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "desktop/desktop_support.h"
 #include "package/file_semaphore.h"
 #include "package/file_virtual.h"
+#include "settings/settings.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

@@ -15,9 +15,10 @@
 #include "app/vostrel_app.h"
 #include "log/log.h"
 #include "package/container_format.h"
-#include "script/utils.h"
+#include "settings/settings.h"
 #include "sim/desktop_peer.h"
-#include "update/settings.h"
+#include "sim/updater_state.h"
+#include "utils/utils.h"
 
 extern char** environ;
 
@@ -141,7 +142,7 @@ RealtimeTerminal::RealtimeTerminal(const fs::path& dir) {
   }
   m_terminal = std::move(*opened);
   m_terminal->Install();
-  ResetProcessState();
+  sim::ResetUpdaterState();
   m_terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
   g_nDebugLevel = 3;
   g_pUtils = new CUtils();
@@ -152,7 +153,7 @@ RealtimeTerminal::RealtimeTerminal(const fs::path& dir) {
 
 RealtimeTerminal::~RealtimeTerminal() {
   if (!m_terminal) return;
-  ResetProcessState();
+  sim::ResetUpdaterState();
   m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
   m_terminal->Uninstall();
 }

@@ -10,8 +10,8 @@
 #include "desktop/desktop_support.h"
 #include "package/container_bytes.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

@@ -12,13 +12,14 @@
 #include "desktop/desktop_support.h"
 #include "package/container_bytes.h"
 #include "platform/platform.h"
-#include "script/utils.h"
+#include "settings/settings.h"
 #include "sim/desktop_peer.h"
+#include "sim/updater_state.h"
 #include "support/terminal_fixture.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/message.h"
-#include "update/settings.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -362,7 +363,7 @@ TEST_F(FileVirtualTest, EntryPointsReportAnInterfaceThatIsNotStarted) {
   InterfaceStart();
   g_nProgressTotal = 5;
   g_nLastPercent = 40;
-  ResetProcessState();
+  sim::ResetUpdaterState();
   EXPECT_EQ(g_pFileInterface, nullptr);
   EXPECT_EQ(g_nProgressTotal, 0U);
   EXPECT_EQ(g_nLastPercent, -1);

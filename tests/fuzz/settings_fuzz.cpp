@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "log/text.h"
-#include "update/ini_file.h"
-#include "update/settings.h"
+#include "settings/ini_file.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "package/container_bytes.h"
 #include "package/container_format.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "log/log.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

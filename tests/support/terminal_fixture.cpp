@@ -8,10 +8,11 @@
 
 #include "app/vostrel_app.h"
 #include "log/log.h"
-#include "script/utils.h"
-#include "update/settings.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "sim/desktop_peer.h"
+#include "sim/updater_state.h"
+#include "utils/utils.h"
 
 namespace testing_support {
 
@@ -50,12 +51,12 @@ void TerminalTest::SetUp() {
   ASSERT_TRUE(opened.ok()) << opened.error();
   m_terminal = std::move(*opened);
   m_terminal->Install();
-  ResetProcessState();
+  sim::ResetUpdaterState();
   m_terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
 }
 
 void TerminalTest::TearDown() {
-  ResetProcessState();
+  sim::ResetUpdaterState();
   if (m_terminal) {
     m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
     m_terminal->Uninstall();
@@ -98,8 +99,7 @@ sim::RunOutcome TerminalTest::RunDesktop(std::string_view keys, const std::strin
   return Run(keys, std::move(options), debugLevel);
 }
 
-sim::RunOutcome TerminalTest::Run(std::string_view keys, sim::RunOptions options,
-                                  int debugLevel) {
+sim::RunOutcome TerminalTest::Run(std::string_view keys, sim::RunOptions options, int debugLevel) {
   auto parsed = sim::ParseKeys(keys);
   EXPECT_TRUE(parsed.ok()) << parsed.error();
   options.keys = parsed.ok() ? *parsed : std::vector<sim::KeyPress>{};
@@ -117,7 +117,7 @@ void TerminalTest::Reopen() {
   // The hardware as the test changed it is what the terminal starts with.
   const sim::Status saved = sim::SaveConfig(m_terminal->Dir() / "terminal.json", Term().Config());
   ASSERT_TRUE(saved.ok()) << saved.error();
-  ResetProcessState();
+  sim::ResetUpdaterState();
   m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
   m_terminal->Uninstall();
   const fs::path dir = m_terminal->Dir();

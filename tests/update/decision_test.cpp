@@ -5,8 +5,8 @@
 #include "app/main_dialog.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 
@@ -39,15 +39,15 @@ TEST_F(DecisionTest, MarksOfferedPartsWhoseVersionIsNewer) {
   EXPECT_EQ(g_pSettings->m_bOfferKernel, 1);
   EXPECT_EQ(g_pSettings->m_bUpdateKernel, 0);  // equal
   EXPECT_EQ(g_pSettings->m_bOfferApp, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateApp, 0);     // equal
+  EXPECT_EQ(g_pSettings->m_bUpdateApp, 0);  // equal
   EXPECT_EQ(g_pSettings->m_bOfferGPS, 1);
   EXPECT_EQ(g_pSettings->m_bUpdateGPS, 1);
   const std::string log = Log();
-  for (const char* line : {
-           "CheckVersions: Boot Loader [Cur=1.0.2] [New=1.0.3] - update required\r\n",
-           "CheckVersions: Kernel [Cur=1.0.5] [New=1.0.5] - no update required\r\n",
-           "CheckVersions: Application [Cur=1.0.0] [New=1.0.0] - no update required\r\n",
-           "CheckVersions: GPS [Cur=3.3.0] [New=3.3.1] - update required\r\n"}) {
+  for (const char* line :
+       {"CheckVersions: Boot Loader [Cur=1.0.2] [New=1.0.3] - update required\r\n",
+        "CheckVersions: Kernel [Cur=1.0.5] [New=1.0.5] - no update required\r\n",
+        "CheckVersions: Application [Cur=1.0.0] [New=1.0.0] - no update required\r\n",
+        "CheckVersions: GPS [Cur=3.3.0] [New=3.3.1] - update required\r\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
   }
   // One user-activity signal after each part.

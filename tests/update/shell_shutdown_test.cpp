@@ -9,11 +9,11 @@
 
 #include "app/main_dialog.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "sim/gui.h"
 #include "sim/kernel.h"
 #include "sim/shell.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 

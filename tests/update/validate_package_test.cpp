@@ -5,9 +5,9 @@
 #include <string>
 
 #include "log/log.h"
+#include "settings/settings.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
-#include "update/settings.h"
 
 namespace {
 
@@ -83,9 +83,8 @@ TEST_F(ValidatePackageTest, FailuresReportTheirErrors) {
        "CFileAccess::IsCheckSumValid:"},
       {"no settings member", BuildPackage({{"App.exe", "x"}}), false, 1017,
        "Cannot extract [Vostrel.ini to \\Storage Card\\]", "CValidatePackage::LoadAppSettings"},
-      {"headers that do not load", std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8), true,
-       1027, "Cannot load headers [\\Storage Card\\install.bin]",
-       "CValidatePackage::LoadAppSettings"},
+      {"headers that do not load", std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8), true, 1027,
+       "Cannot load headers [\\Storage Card\\install.bin]", "CValidatePackage::LoadAppSettings"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

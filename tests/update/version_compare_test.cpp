@@ -3,8 +3,8 @@
 #include <string>
 
 #include "log/log.h"
-#include "script/utils.h"
 #include "support/terminal_fixture.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -19,21 +19,21 @@ struct Comparison {
 TEST(VersionCompareTest, ComparesUpToFiveWidenedComponentsInAlternatingPasses) {
   const Comparison cases[] = {
       {"1.0.08", "1.0.10", true},
-      {"2.5", "2.10", true},       // numbers, not text
-      {"1.2", "1.2.3", false},     // the offered third component is not read
+      {"2.5", "2.10", true},    // numbers, not text
+      {"1.2", "1.2.3", false},  // the offered third component is not read
       {"1.2.3", "1.2", false},
-      {"", "1.0", true},           // installed version unknown
+      {"", "1.0", true},  // installed version unknown
       {"", "", true},
-      {"1.0", "", false},          // nothing offered is never newer
-      {"1.0", " 1.1 ", true},      // blanks around are removed
+      {"1.0", "", false},      // nothing offered is never newer
+      {"1.0", " 1.1 ", true},  // blanks around are removed
       {"\t1.1\r\n", "1.1", false},
-      {"1.2.3", "1.2.3", false},   // equal
+      {"1.2.3", "1.2.3", false},  // equal
       // A component above 999999 widens its field, so the texts compare out of step: 999999
       // counts as newer than 1234567, and 1234567 as newer than 2000000.
       {"1.1234567.0", "1.999999.9", true},
       {"1.2000000", "1.1234567", false},
       {"1.1234567", "1.2000000", true},
-      {"1.-1", "1.0", true},       // a minus sorts below any digit
+      {"1.-1", "1.0", true},  // a minus sorts below any digit
       {"1.0", "1.-1", false},
       // The current version gives at most one component more than the offered one.
       {"1.0.0.9", "1.0", false},
@@ -70,8 +70,9 @@ TEST_F(VersionCompareLogTest, LogsTheWidenedTexts) {
             std::string::npos)
       << log;
   EXPECT_TRUE(CUtils::IsVersionNewer("", "1"));
-  EXPECT_EQ(ReadFile("\\Flash disk2\\Vostrel.log").find("InCur:[] InNew:[1]\r\n17:01:11  "
-                                                        "CUtils::IsVersionNewer:Cur"),
+  EXPECT_EQ(ReadFile("\\Flash disk2\\Vostrel.log")
+                .find("InCur:[] InNew:[1]\r\n17:01:11  "
+                      "CUtils::IsVersionNewer:Cur"),
             std::string::npos);
 }
 

@@ -6,10 +6,10 @@
 
 #include "app/main_dialog.h"
 #include "log/log.h"
+#include "settings/settings.h"
 #include "sim/gui.h"
 #include "support/terminal_fixture.h"
 #include "ui/message_queue.h"
-#include "update/settings.h"
 
 namespace {
 
@@ -83,8 +83,7 @@ TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
   };
   EXPECT_EQ(list.rows, expected);
   EXPECT_EQ(dialog.m_strVersion, "1.0.08");
-  EXPECT_NE(ReadFile("\\Flash disk2\\Vostrel.log").find("Displaying Versions"),
-            std::string::npos);
+  EXPECT_NE(ReadFile("\\Flash disk2\\Vostrel.log").find("Displaying Versions"), std::string::npos);
 }
 
 TEST_F(VersionDlgTest, TabWithFunctionKeysFlipsOfferedPartsOnly) {
@@ -126,8 +125,8 @@ TEST_F(VersionDlgTest, OtherKeysWithTabAreSwallowedAndTheTabReleaseThenCloses) {
   // release of TAB that follows closes the dialog.
   EXPECT_EQ(Press(dialog, "TAB+PLAY"), 2);
   EXPECT_TRUE(dialog.HasEnded());
-  EXPECT_EQ(g_pSettings->m_bUpdateBoot + g_pSettings->m_bUpdateKernel +
-                g_pSettings->m_bUpdateApp + g_pSettings->m_bUpdateGPS,
+  EXPECT_EQ(g_pSettings->m_bUpdateBoot + g_pSettings->m_bUpdateKernel + g_pSettings->m_bUpdateApp +
+                g_pSettings->m_bUpdateGPS,
             0);
 }
 

@@ -1,10 +1,10 @@
-#include "update/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <cstdint>
 
+#include "log/log.h"
 #include "log/text.h"
 #include "platform/platform.h"
-#include "script/utils.h"
 
 namespace {
 
@@ -148,7 +148,7 @@ bool ReadFileBytes(std::string_view path, std::string* bytes) {
 
 int ReadIniValue(std::string_view path, std::string_view section, std::string_view key,
                  std::string_view defaultValue, std::string* out) {
-  if (!CUtils::FileExists(path)) return kIniNoFile;
+  if (!CLog::FileExists(path)) return kIniNoFile;
   std::string bytes;
   if (!ReadFileBytes(path, &bytes)) return kIniCannotOpen;
   return ReadIniValueFromBytes(bytes, section, key, defaultValue, out);

@@ -1,4 +1,4 @@
-#include "script/utils.h"
+#include "utils/utils.h"
 
 #include <cstdint>
 #include <vector>
@@ -6,10 +6,10 @@
 #include "log/log.h"
 #include "log/text.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "ui/controls.h"
 #include "ui/message.h"
 #include "ui/message_queue.h"
-#include "update/settings.h"
 
 CUtils* g_pUtils = nullptr;
 std::string g_szErrorText;
@@ -48,8 +48,8 @@ bool CUtils::Deltree(std::string_view directory, std::string_view pattern) {
       const std::string path = base + entry.name;
       fs.SetAttributes(path, entry.attributes & ~platform::kAttributeReadOnly);
       if (!fs.Delete(path)) {
-        LogAppError(1023, FormatErrorText(text::Sprintf("DeleteFile failed with %s%s", base,
-                                                        entry.name)),
+        LogAppError(1023,
+                    FormatErrorText(text::Sprintf("DeleteFile failed with %s%s", base, entry.name)),
                     "CUtils::Deltree:");
       }
     }
@@ -204,4 +204,10 @@ void CUtils::SetProgress(int position) {
 std::string ResolveFilePath(std::string_view name) {
   if (CUtils::FileExists(name)) return std::string(name);
   return CUtils::PathJoin(CUtils::GetAppDirectory(), name);
+}
+
+void ResetUtilsState() {
+  delete g_pUtils;
+  g_pUtils = nullptr;
+  g_szErrorText.clear();
 }

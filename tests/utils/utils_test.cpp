@@ -1,4 +1,4 @@
-#include "script/utils.h"
+#include "utils/utils.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 
 #include "log/log.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "support/terminal_fixture.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/message_queue.h"
-#include "update/settings.h"
 
 namespace {
 
@@ -33,8 +33,7 @@ TEST_F(UtilsTest, DeltreeWithoutPatternRemovesEverythingAndTheFolder) {
   EXPECT_TRUE(g_pUtils->Deltree("\\Temp", ""));
   EXPECT_FALSE(Exists("\\Temp"));
   EXPECT_EQ(g_pSettings->m_nLastError, 0);
-  EXPECT_NE(Log().find("CUtils::Deltree: Deltree Processing \\Temp\\sub\\deep"),
-            std::string::npos);
+  EXPECT_NE(Log().find("CUtils::Deltree: Deltree Processing \\Temp\\sub\\deep"), std::string::npos);
 }
 
 TEST_F(UtilsTest, DeltreeWithPatternLeavesOthersAndReportsTheFolderItCannotRemove) {
@@ -48,19 +47,20 @@ TEST_F(UtilsTest, DeltreeWithPatternLeavesOthersAndReportsTheFolderItCannotRemov
   EXPECT_EQ(g_pSettings->m_nLastError, 1024);
   EXPECT_EQ(g_pSettings->m_strLastError, "RemoveDirectory failed on \\Temp");
   EXPECT_EQ(g_pSettings->m_strLastErrorFunction, "CUtils::Deltree:");
-  EXPECT_NE(Log().find("LogAppError: ERROR #################################\r\n"
-                       "17:01:11  LogAppError: Error Number [1024] in Function [CUtils::Deltree:]\r\n"
-                       "17:01:11  LogAppError: Error [RemoveDirectory failed on \\Temp]\r\n"
-                       "17:01:11  LogAppError: ERROR #################################\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      Log().find("LogAppError: ERROR #################################\r\n"
+                 "17:01:11  LogAppError: Error Number [1024] in Function [CUtils::Deltree:]\r\n"
+                 "17:01:11  LogAppError: Error [RemoveDirectory failed on \\Temp]\r\n"
+                 "17:01:11  LogAppError: ERROR #################################\r\n"),
+      std::string::npos);
 }
 
 TEST_F(UtilsTest, DeltreeReportsAFileItCannotDeleteAndGoesOn) {
   WriteFile("\\Temp\\held.txt", "h");
   WriteFile("\\Temp\\free.txt", "f");
-  const platform::Handle held = Term().Files().OpenFor(
-      77, "\\Temp\\held.txt", platform::kGenericRead, platform::kShareNone,
-      platform::Disposition::kOpenExisting, 0);
+  const platform::Handle held =
+      Term().Files().OpenFor(77, "\\Temp\\held.txt", platform::kGenericRead, platform::kShareNone,
+                             platform::Disposition::kOpenExisting, 0);
   ASSERT_NE(held, platform::kInvalidHandle);
   EXPECT_TRUE(g_pUtils->Deltree("\\Temp", "*.txt"));
   EXPECT_FALSE(Exists("\\Temp\\free.txt"));
@@ -90,9 +90,15 @@ TEST(UtilsPathTest, JoinsAndComparisons) {
     const char* b;
     bool greater;
   } cases[] = {
-      {"1.10", "1.9", false}, {"1.9", "1.10", true}, {"abc", "abc", false},
-      {"abd", "abc", true},   {"abc", "ab", true},   {"ab", "abc", false},
-      {"", "", false},        {"a", "", true},       {"-1", "0", false},
+      {"1.10", "1.9", false},
+      {"1.9", "1.10", true},
+      {"abc", "abc", false},
+      {"abd", "abc", true},
+      {"abc", "ab", true},
+      {"ab", "abc", false},
+      {"", "", false},
+      {"a", "", true},
+      {"-1", "0", false},
       // Compared as UTF-16 units: U+FF21 is above U+00E9 although its UTF-8 bytes start lower.
       {"\xEF\xBC\xA1", "\xC3\xA9", true},
   };

@@ -118,3 +118,6 @@ class CUpdateSettings {
 };
 
 extern CUpdateSettings* g_pSettings;
+
+// Deletes the settings of a run that was cut off.
+void ResetSettingsState();

@@ -65,3 +65,6 @@ extern CUtils* g_pUtils;
 
 // The name itself when a file of that name exists, else the name in the program's folder.
 std::string ResolveFilePath(std::string_view name);
+
+// Deletes the utilities and clears the error buffer, as at program start.
+void ResetUtilsState();

@@ -1,9 +1,8 @@
-#include "package/phase_members.h"
+#include "settings/phase_members.h"
 
 #include <algorithm>
 
-#include "script/script.h"
-#include "update/settings.h"
+#include "settings/settings.h"
 
 std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase phase,
                                   ScriptTokens tokens) {
@@ -13,9 +12,7 @@ std::vector<PhaseItem> PhaseItems(const CUpdateSettings& settings, UpdatePhase p
       int command = kScriptUnknown;
       std::string member;
       std::string destination;
-      const bool split = tokens == ScriptTokens::kExpanded
-                             ? CScript::ExtractParams(line, &command, &member, &destination)
-                             : CScript::SplitParams(line, &command, &member, &destination);
+      const bool split = ExtractScriptParams(line, tokens, &command, &member, &destination);
       if (!split) {
         items.push_back({false, line});
       } else if (command == kScriptCopy) {

@@ -1,11 +1,11 @@
-#include "update/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 #include <string>
 
 #include "log/log.h"
 #include "log/text.h"
-#include "update/ini_file.h"
+#include "settings/ini_file.h"
 
 CUpdateSettings* g_pSettings = nullptr;
 
@@ -265,4 +265,9 @@ const SoftwareDefinition* CUpdateSettings::FindApplicationDefinition() const {
 
 int32_t CUpdateSettings::UsedDefinitions() const {
   return std::clamp<int32_t>(m_nDefinitions, 0, kMaxDefinitions);
+}
+
+void ResetSettingsState() {
+  delete g_pSettings;
+  g_pSettings = nullptr;
 }

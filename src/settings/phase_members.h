@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/script_line.h"
+
 class CUpdateSettings;
 
 enum class UpdatePhase { kOS, kGPS, kApplication };
@@ -17,10 +19,6 @@ struct PhaseItem {
   // The member's name as written, or the script line that does not split.
   std::string text;
 };
-
-// How the script's parameters are read: with their date tokens expanded from the terminal's
-// clock, as the terminal reads them, or as written, away from a terminal.
-enum class ScriptTokens { kExpanded, kAsWritten };
 
 // The phase's items in the order of the settings (definitions in table order, script lines in
 // file order). Definitions whose command is not valid, and script lines other than COPY, give

@@ -1,0 +1,186 @@
+// The layering check: reads the #include lines of src/ and sim/ and fails, naming the file and
+// the include, when a module of the updater includes a module above it, when the updater
+// includes the simulator or the tools, or when modules include each other in a circle.
+//
+// The updater's modules are the folders of src/, in this order from the bottom up; a module may
+// include itself and the modules below it. flash/driver is a module of its own, below
+// everything but the platform.
+//
+// The simulator's modules are its file pairs (sim/shell.h with sim/shell.cpp); they may include
+// any module of the updater and each other, but never in a circle.
+//
+// Usage: check_layers SOURCE_DIR
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Module ranks of the updater, bottom first. Modules of equal rank may not include each other.
+const std::map<std::string, int> kRanks = {
+    {"platform", 0}, {"flash/driver", 1}, {"log", 1},   {"ui", 1},  {"settings", 2}, {"utils", 3},
+    {"package", 4},  {"script", 5},       {"flash", 6}, {"gps", 6}, {"update", 7},   {"app", 8},
+};
+
+struct Include {
+  std::string file;  // relative to the source folder
+  int line = 0;
+  std::string target;  // as written between the quotes
+};
+
+std::vector<Include> ReadIncludes(const fs::path& root, const fs::path& file) {
+  static const std::regex kInclude(R"(^\s*#\s*include\s*"([^"]+)\")");
+  std::vector<Include> includes;
+  std::ifstream in(file);
+  std::string text;
+  int number = 0;
+  while (std::getline(in, text)) {
+    ++number;
+    std::smatch match;
+    if (std::regex_search(text, match, kInclude)) {
+      includes.push_back({fs::relative(file, root).generic_string(), number, match[1].str()});
+    }
+  }
+  return includes;
+}
+
+// The updater module of a path below src/ ("update/sequence.cpp" -> "update"), or "" when the
+// path lies in no known module.
+std::string UpdaterModule(const std::string& path) {
+  if (path.rfind("flash/driver/", 0) == 0) return "flash/driver";
+  const std::size_t slash = path.find('/');
+  if (slash == std::string::npos) return "";
+  const std::string folder = path.substr(0, slash);
+  return kRanks.contains(folder) ? folder : "";
+}
+
+// The simulator module of a path ("sim/shell.cpp" -> "sim/shell").
+std::string SimModule(const std::string& path) {
+  return fs::path(path).replace_extension().generic_string();
+}
+
+bool IsSource(const fs::path& path) {
+  const std::string extension = path.extension().string();
+  return extension == ".h" || extension == ".cpp";
+}
+
+// Finds a circle in a graph of modules; returns it as a path that ends where it began.
+std::vector<std::string> FindCircle(const std::map<std::string, std::set<std::string>>& edges) {
+  std::map<std::string, int> state;  // 0 unvisited, 1 on the path, 2 done
+  std::vector<std::string> path;
+  std::vector<std::string> circle;
+  std::function<bool(const std::string&)> visit = [&](const std::string& node) {
+    state[node] = 1;
+    path.push_back(node);
+    const auto it = edges.find(node);
+    if (it != edges.end()) {
+      for (const std::string& next : it->second) {
+        if (state[next] == 1) {
+          const auto start = std::find(path.begin(), path.end(), next);
+          circle.assign(start, path.end());
+          circle.push_back(next);
+          return true;
+        }
+        if (state[next] == 0 && visit(next)) return true;
+      }
+    }
+    path.pop_back();
+    state[node] = 2;
+    return false;
+  };
+  for (const auto& [node, targets] : edges) {
+    if (state[node] == 0 && visit(node)) return circle;
+  }
+  return {};
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& part : parts) out += (out.empty() ? "" : " -> ") + part;
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: check_layers SOURCE_DIR\n";
+    return 64;
+  }
+  const fs::path root = argv[1];
+  int faults = 0;
+  const auto fail = [&faults](const Include& include, const std::string& why) {
+    std::cerr << include.file << ":" << include.line << ": #include \"" << include.target
+              << "\": " << why << "\n";
+    ++faults;
+  };
+
+  std::map<std::string, std::set<std::string>> srcEdges;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "src")) {
+    if (!entry.is_regular_file() || !IsSource(entry.path())) continue;
+    const std::string path = fs::relative(entry.path(), root / "src").generic_string();
+    const std::string from = UpdaterModule(path);
+    if (from.empty()) continue;
+    for (Include include : ReadIncludes(root, entry.path())) {
+      if (include.target.rfind("sim/", 0) == 0 || include.target.rfind("tools/", 0) == 0) {
+        fail(include, "the updater must not use the simulator or the tools");
+        continue;
+      }
+      const std::string to = UpdaterModule(include.target);
+      if (to.empty() || to == from) continue;
+      srcEdges[from].insert(to);
+      if (kRanks.at(to) >= kRanks.at(from)) {
+        fail(include, "module " + from + "/ must not include " + to + "/, which is not below it");
+      }
+    }
+  }
+  if (const auto circle = FindCircle(srcEdges); !circle.empty()) {
+    std::cerr << "src/: modules include each other in a circle: " << Join(circle) << "\n";
+    ++faults;
+  }
+
+  std::map<std::string, std::set<std::string>> simEdges;
+  std::map<std::pair<std::string, std::string>, Include> simWitness;
+  for (const auto& entry : fs::directory_iterator(root / "sim")) {
+    if (!entry.is_regular_file() || !IsSource(entry.path())) continue;
+    const std::string path = fs::relative(entry.path(), root).generic_string();
+    const std::string from = SimModule(path);
+    for (Include include : ReadIncludes(root, entry.path())) {
+      if (include.target.rfind("tools/", 0) == 0) {
+        fail(include, "the simulator must not use the tools");
+        continue;
+      }
+      if (include.target.rfind("sim/", 0) != 0) continue;
+      const std::string to = SimModule(include.target);
+      if (to == from) continue;
+      simEdges[from].insert(to);
+      simWitness.emplace(std::pair(from, to), include);
+    }
+  }
+  if (const auto circle = FindCircle(simEdges); !circle.empty()) {
+    std::cerr << "sim/: parts include each other in a circle: " << Join(circle) << "\n";
+    for (std::size_t i = 0; i + 1 < circle.size(); ++i) {
+      const Include& include = simWitness.at({circle[i], circle[i + 1]});
+      std::cerr << "  " << include.file << ":" << include.line << ": #include \"" << include.target
+                << "\"\n";
+    }
+    ++faults;
+  }
+
+  if (faults != 0) {
+    std::cerr << faults << " layering fault(s); the intended graph is in the README's "
+              << "architecture section\n";
+    return 1;
+  }
+  std::cout << "layering: src/ and sim/ include one way\n";
+  return 0;
+}
