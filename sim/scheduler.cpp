@@ -205,6 +205,31 @@ void Scheduler::At(uint64_t when, std::function<void()> action) {
   m_actions.emplace(std::pair(when, ++m_order), std::move(action));
 }
 
+bool Scheduler::WaitUntil(const void* channel, uint64_t deadline,
+                          const std::function<bool()>& ready) {
+  for (;;) {
+    if (ready()) return true;
+    std::unique_lock lock(m_mutex);
+    ThreadRecord* self = Self();
+    const uint64_t now = m_mode == ClockMode::kRealtime ? Now() : m_now;
+    if (self == nullptr || now >= deadline) return false;
+    self->channel = channel;
+    Block(lock, *self, deadline);
+    self->channel = nullptr;
+    if (m_ended[self->process] && std::uncaught_exceptions() == 0) throw ProcessEnded{};
+  }
+}
+
+void Scheduler::Notify(const void* channel) {
+  std::lock_guard lock(m_mutex);
+  const uint64_t now = m_mode == ClockMode::kRealtime ? Now() : m_now;
+  for (auto& [id, record] : m_threads) {
+    if (record->channel != channel || !record->blocked || record->finished) continue;
+    if (record->wakeAt > now) record->wakeAt = now;
+    record->order = ++m_order;
+  }
+}
+
 void Scheduler::MarkEnded(ProcessId process) {
   std::lock_guard lock(m_mutex);
   m_ended[process] = true;

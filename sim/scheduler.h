@@ -50,6 +50,16 @@ class Scheduler {
   // Runs an action at an instant, on whichever thread brings the clock there.
   void At(uint64_t when, std::function<void()> action);
 
+  // Blocks the calling thread until `ready` holds or the instant `deadline` passes, whichever
+  // comes first: what a serial read does while it waits for bytes. `ready` is asked at once and
+  // again whenever the channel (any address that both sides agree on) is notified; other
+  // threads and due actions run meanwhile. Returns what `ready` answered last. Throws
+  // ProcessEnded when the thread's process has ended.
+  bool WaitUntil(const void* channel, uint64_t deadline, const std::function<bool()>& ready);
+  // Wakes the threads that wait on the channel; they run, at the current instant, once the
+  // calling thread blocks.
+  void Notify(const void* channel);
+
   // Marks a process as ended: its threads end at their next blocking call.
   void MarkEnded(ProcessId process);
   bool HasEnded(ProcessId process) const;
@@ -69,6 +79,7 @@ class Scheduler {
     uint64_t order = 0;
     bool blocked = false;
     bool finished = false;
+    const void* channel = nullptr;  // what the thread waits on besides its wake-up time
     std::thread thread;
   };
 

@@ -126,4 +126,50 @@ TEST(SchedulerTest, ThreadsOfOtherProcessesOutliveAnEndedOne) {
   // The scheduler's destruction ends the peer.
 }
 
+// A reader waits for bytes that a peer delivers: the wait ends at the delivery when it comes
+// before the deadline, at the deadline when nothing comes, and a notice without data does not
+// end it early.
+TEST(SchedulerTest, AWaitEndsWhenDataArriveOrAtItsDeadline) {
+  Scheduler scheduler(ClockMode::kVirtual);
+  scheduler.AttachMainThread(kProcess);
+  int channel = 0;
+  int bytes = 0;
+  const auto ready = [&] { return bytes > 0; };
+
+  scheduler.At(30, [&] {
+    bytes = 3;
+    scheduler.Notify(&channel);
+  });
+  EXPECT_TRUE(scheduler.WaitUntil(&channel, 2000, ready));
+  EXPECT_EQ(scheduler.Now(), 30U);
+
+  bytes = 0;
+  scheduler.At(100, [&] { scheduler.Notify(&channel); });  // a notice, but nothing arrived
+  scheduler.At(150, [&] { bytes = 1; });                    // data without a notice
+  EXPECT_FALSE(scheduler.WaitUntil(&channel, 130, ready));
+  EXPECT_EQ(scheduler.Now(), 130U);
+
+  // Data already there: no wait at all.
+  scheduler.SleepFor(70);
+  EXPECT_TRUE(scheduler.WaitUntil(&channel, 5000, ready));
+  EXPECT_EQ(scheduler.Now(), 200U);
+  scheduler.EndProcess(kProcess);
+}
+
+TEST(SchedulerTest, AThreadOfAnotherProcessCanEndAWait) {
+  Scheduler scheduler(ClockMode::kVirtual);
+  scheduler.AttachMainThread(kProcess);
+  int channel = 0;
+  bool sent = false;
+  scheduler.Spawn(kProcess + 1, [&] {
+    scheduler.SleepFor(700);
+    sent = true;
+    scheduler.Notify(&channel);
+    scheduler.SleepFor(10000);
+  });
+  EXPECT_TRUE(scheduler.WaitUntil(&channel, 2000, [&] { return sent; }));
+  EXPECT_EQ(scheduler.Now(), 700U);
+  scheduler.EndProcess(kProcess);
+}
+
 }  // namespace
