@@ -165,8 +165,8 @@ const char* ShellDestroyName(ShellDestroy action) {
 
 std::string FormatLocalTime(const platform::LocalTime& t) {
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
   return text;
 }
 
@@ -202,9 +202,9 @@ platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t m
   return t;
 }
 
-std::string GpsVersionAnswer(const TerminalConfig& config) {
-  if (config.gpsVersionAnswer) return *config.gpsVersionAnswer;
-  return config.gpsDriverVersion + "/GSW3 " + config.gpsFirmwareVersion;
+std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion) {
+  if (driver.answer) return *driver.answer;
+  return driver.version + "/GSW3 " + firmwareVersion;
 }
 
 Result<TerminalConfig> ParseConfig(const json& root) {
@@ -214,8 +214,9 @@ Result<TerminalConfig> ParseConfig(const json& root) {
     top.Read("program", config.programPath, "a terminal path (text)");
     if (config.programPath.empty() || config.programPath.front() != '\\' ||
         config.programPath.back() == '\\') {
-      top.Fail("program", "expected the full terminal path of the program, such as "
-                          "\"\\\\Storage Card\\\\VostrelHHT.exe\"");
+      top.Fail("program",
+               "expected the full terminal path of the program, such as "
+               "\"\\\\Storage Card\\\\VostrelHHT.exe\"");
     }
     top.Read("folders", config.folders, "a list of terminal paths");
 
@@ -241,34 +242,35 @@ Result<TerminalConfig> ParseConfig(const json& root) {
           found = true;
         }
       }
-      if (!found) section.Fail("ac_line", "expected one of connected, disconnected, unknown, unreadable");
+      if (!found)
+        section.Fail("ac_line", "expected one of connected, disconnected, unknown, unreadable");
       section.CheckUnknown();
     }
 
     if (const json* hal = top.Child("hal")) {
       Section section(*hal, "hal");
-      section.Read("reboot_fails", config.rebootFails, "true or false");
-      section.ReadOptional("boot_version", config.bootVersion,
+      section.Read("reboot_fails", config.hal.rebootFails, "true or false");
+      section.ReadOptional("boot_version", config.hal.bootVersion,
                            "a version text, or null for a failing query");
-      section.ReadOptional("kernel_version", config.kernelVersion,
+      section.ReadOptional("kernel_version", config.hal.kernelVersion,
                            "a version text, or null for a failing query");
       section.CheckUnknown();
     }
 
     if (const json* gps = top.Child("gps_driver")) {
       Section section(*gps, "gps_driver");
-      section.Read("present", config.gpsDriverPresent, "true or false");
-      section.Read("version", config.gpsDriverVersion, "a version text");
-      section.ReadOptional("answer", config.gpsVersionAnswer,
+      section.Read("present", config.gpsDriver.present, "true or false");
+      section.Read("version", config.gpsDriver.version, "a version text");
+      section.ReadOptional("answer", config.gpsDriver.answer,
                            "the driver's whole version answer, or null");
-      section.ReadOptional("returned_count", config.gpsVersionCount,
+      section.ReadOptional("returned_count", config.gpsDriver.returnedCount,
                            "a byte count, or null for the answer's length plus one");
       section.CheckUnknown();
     }
 
     if (const json* gps = top.Child("gps")) {
       Section section(*gps, "gps");
-      section.Read("firmware_version", config.gpsFirmwareVersion, "a version text");
+      section.Read("firmware_version", config.gps.firmwareVersion, "a version text");
       section.CheckUnknown();
     }
 
@@ -292,7 +294,7 @@ Result<TerminalConfig> ParseConfig(const json& root) {
     if (const json* shell = top.Child("shell")) {
       Section section(*shell, "shell");
       ShellConfig& shellConfig = config.shell;
-      section.Read("application_version", config.applicationVersion, "a version text");
+      section.Read("application_version", config.shell.applicationVersion, "a version text");
       section.Read("running", shellConfig.running, "true or false");
       std::string onDestroy = ShellDestroyName(shellConfig.onDestroy);
       section.Read("on_destroy", onDestroy, "one of end, ignore");
@@ -342,21 +344,20 @@ json ConfigToJson(const TerminalConfig& config) {
   json root;
   root["program"] = config.programPath;
   root["folders"] = config.folders;
-  root["clock"] = {{"start", FormatLocalTime(config.clockStart)},
-                   {"tick_start", config.tickStart}};
+  root["clock"] = {{"start", FormatLocalTime(config.clockStart)}, {"tick_start", config.tickStart}};
   root["power"] = {{"ac_line", AcLineName(config.acLine)}};
   const auto optional = [](const auto& value) -> json {
     return value ? json(*value) : json(nullptr);
   };
-  root["hal"] = {{"reboot_fails", config.rebootFails},
-                 {"boot_version", optional(config.bootVersion)},
-                 {"kernel_version", optional(config.kernelVersion)}};
-  root["gps_driver"] = {{"present", config.gpsDriverPresent},
-                        {"version", config.gpsDriverVersion},
-                        {"answer", optional(config.gpsVersionAnswer)},
-                        {"returned_count", optional(config.gpsVersionCount)}};
-  root["gps"] = {{"firmware_version", config.gpsFirmwareVersion}};
-  root["shell"] = {{"application_version", config.applicationVersion},
+  root["hal"] = {{"reboot_fails", config.hal.rebootFails},
+                 {"boot_version", optional(config.hal.bootVersion)},
+                 {"kernel_version", optional(config.hal.kernelVersion)}};
+  root["gps_driver"] = {{"present", config.gpsDriver.present},
+                        {"version", config.gpsDriver.version},
+                        {"answer", optional(config.gpsDriver.answer)},
+                        {"returned_count", optional(config.gpsDriver.returnedCount)}};
+  root["gps"] = {{"firmware_version", config.gps.firmwareVersion}};
+  root["shell"] = {{"application_version", config.shell.applicationVersion},
                    {"running", config.shell.running},
                    {"on_destroy", ShellDestroyName(config.shell.onDestroy)},
                    {"end_after_seconds", config.shell.endAfterSeconds},

@@ -5,11 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/kernel.h"
 #include "sim/result.h"
@@ -21,8 +20,34 @@ enum class AcLine { kConnected, kDisconnected, kUnknown, kUnreadable };
 // What the resident shell does with the window-destroy message.
 enum class ShellDestroy { kEnd, kIgnore };
 
+// The hardware layer's own answers.
+struct HalConfig {
+  // The reboot control fails instead of restarting the terminal.
+  bool rebootFails = false;
+  // The installed images' versions that the version query reports; none: the query fails.
+  std::optional<std::string> bootVersion = "1.0.2";
+  std::optional<std::string> kernelVersion = "1.0.5";
+};
+
+// The GPS driver "GPS1:".
+struct GpsDriverConfig {
+  bool present = true;
+  std::string version = "2.10";
+  // The driver's whole version answer instead of "<driver>/GSW3 <firmware>".
+  std::optional<std::string> answer;
+  // The byte count the driver returns instead of the answer's length plus its terminator.
+  std::optional<uint32_t> returnedCount;
+};
+
+// The GPS receiver behind the driver.
+struct GpsConfig {
+  std::string firmwareVersion = "3.2.4";
+};
+
 // The resident shell "tavimon.exe".
 struct ShellConfig {
+  // The application version that a fresh terminal's shell reports in the registry.
+  std::string applicationVersion = "1.0.0";
   // The shell starts at power on and after a reboot.
   bool running = true;
   // kEnd: it ends endAfterSeconds virtual seconds after the message (0: before the sending
@@ -69,23 +94,9 @@ struct TerminalConfig {
   uint32_t tickStart = 0;
 
   AcLine acLine = AcLine::kConnected;
-  // The reboot control fails instead of restarting the terminal.
-  bool rebootFails = false;
-  // The installed images' versions that the hardware layer reports; none: the query fails.
-  std::optional<std::string> bootVersion = "1.0.2";
-  std::optional<std::string> kernelVersion = "1.0.5";
-
-  // The GPS driver "GPS1:" and the firmware of the receiver behind it.
-  bool gpsDriverPresent = true;
-  std::string gpsDriverVersion = "2.10";
-  std::string gpsFirmwareVersion = "3.2.4";
-  // The driver's whole version answer instead of "<driver>/GSW3 <firmware>".
-  std::optional<std::string> gpsVersionAnswer;
-  // The byte count the driver returns instead of the answer's length plus its terminator.
-  std::optional<uint32_t> gpsVersionCount;
-
-  // The application version that a fresh terminal's shell reports in the registry.
-  std::string applicationVersion = "1.0.0";
+  HalConfig hal;
+  GpsDriverConfig gpsDriver;
+  GpsConfig gps;
   ShellConfig shell;
 
   // The desktop that a desktop-mode run with a package is served by.
@@ -107,7 +118,7 @@ platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t m
 const char* AcLineName(AcLine line);
 const char* ShellDestroyName(ShellDestroy action);
 
-// The text the GPS driver answers to the version query.
-std::string GpsVersionAnswer(const TerminalConfig& config);
+// The text the GPS driver answers to the version query, with the receiver's firmware version.
+std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion);
 
 }  // namespace sim

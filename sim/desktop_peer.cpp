@@ -18,7 +18,6 @@
 #include "settings/settings.h"
 #include "sim/file_system.h"
 #include "sim/scheduler.h"
-#include "sim/terminal.h"
 
 namespace sim {
 
@@ -538,35 +537,38 @@ DesktopPeer::End DesktopPeer::Serve(PeerFolder& folder, PeerClock& clock,
 
 // ---- SimDesktop ----
 
-SimDesktop::SimDesktop(Terminal& terminal, std::unique_ptr<DesktopPeer> peer)
-    : m_terminal(terminal),
+SimDesktop::SimDesktop(SimFileSystem& files, Scheduler& clock, std::unique_ptr<DesktopPeer> peer)
+    : m_files(files),
+      m_scheduler(clock),
       m_peer(std::move(peer)),
-      m_folder(terminal.Files()),
-      m_clock(terminal.Clock()) {}
+      m_folder(files),
+      m_clock(clock) {}
 
-Result<std::unique_ptr<SimDesktop>> SimDesktop::Open(Terminal& terminal, const fs::path& package,
+Result<std::unique_ptr<SimDesktop>> SimDesktop::Open(SimFileSystem& files, Scheduler& clock,
+                                                     const fs::path& package,
                                                      const DesktopConfig& config) {
   using R = Result<std::unique_ptr<SimDesktop>>;
   auto peer = DesktopPeer::Open(package, config);
   if (!peer) return R::Failure(peer.error());
-  std::unique_ptr<SimDesktop> desktop(new SimDesktop(terminal, std::move(*peer)));
+  std::unique_ptr<SimDesktop> desktop(new SimDesktop(files, clock, std::move(*peer)));
   if (Status prepared = desktop->m_peer->Prepare(desktop->m_folder, desktop->m_clock); !prepared) {
     return R::Failure("the terminal's root folder: " + prepared.error());
   }
   return desktop;
 }
 
-Result<std::unique_ptr<SimDesktop>> SimDesktop::Start(Terminal& terminal, const fs::path& package,
+Result<std::unique_ptr<SimDesktop>> SimDesktop::Start(SimFileSystem& files, Scheduler& clock,
+                                                      const fs::path& package,
                                                       const DesktopConfig& config) {
-  auto desktop = Open(terminal, package, config);
+  auto desktop = Open(files, clock, package, config);
   if (desktop) (*desktop)->Begin();
   return desktop;
 }
 
 void SimDesktop::Begin() {
   if (Begun()) return;
-  Scheduler& scheduler = m_terminal.Clock();
-  m_terminal.Files().SetRefusalPause(kDesktopProcess, [&scheduler] { scheduler.SleepFor(1); });
+  Scheduler& scheduler = m_scheduler;
+  m_files.SetRefusalPause(kDesktopProcess, [&scheduler] { scheduler.SleepFor(1); });
   m_running = true;
   scheduler.Spawn(kDesktopProcess, [this] {
     const DesktopPeer::End end = m_peer->Serve(m_folder, m_clock);
@@ -581,10 +583,10 @@ SimDesktop::~SimDesktop() { Stop(); }
 void SimDesktop::Stop() {
   if (!m_running) return;
   m_running = false;
-  m_terminal.Clock().EndProcess(kDesktopProcess);
+  m_scheduler.EndProcess(kDesktopProcess);
   m_folder.Release();
-  m_terminal.Files().CloseAllOf(kDesktopProcess);
-  m_terminal.Files().SetRefusalPause(kDesktopProcess, nullptr);
+  m_files.CloseAllOf(kDesktopProcess);
+  m_files.SetRefusalPause(kDesktopProcess, nullptr);
 }
 
 }  // namespace sim

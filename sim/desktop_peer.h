@@ -25,7 +25,6 @@
 
 namespace sim {
 
-class Terminal;
 class Scheduler;
 class SimFileSystem;
 
@@ -204,11 +203,12 @@ class DesktopPeer {
 class SimDesktop {
  public:
   // Opens the package and prepares the root folder; the desktop answers nothing until Begin.
-  static Result<std::unique_ptr<SimDesktop>> Open(Terminal& terminal,
+  // The desktop reaches the terminal's files over the link and runs on its clock.
+  static Result<std::unique_ptr<SimDesktop>> Open(SimFileSystem& files, Scheduler& clock,
                                                   const std::filesystem::path& package,
                                                   const DesktopConfig& config);
   // Open, then Begin.
-  static Result<std::unique_ptr<SimDesktop>> Start(Terminal& terminal,
+  static Result<std::unique_ptr<SimDesktop>> Start(SimFileSystem& files, Scheduler& clock,
                                                    const std::filesystem::path& package,
                                                    const DesktopConfig& config);
   // Starts the desktop's thread, which first runs when the thread that runs the simulation
@@ -231,9 +231,10 @@ class SimDesktop {
   std::optional<DesktopPeer::End> Ended() const { return m_end; }
 
  private:
-  SimDesktop(Terminal& terminal, std::unique_ptr<DesktopPeer> peer);
+  SimDesktop(SimFileSystem& files, Scheduler& clock, std::unique_ptr<DesktopPeer> peer);
 
-  Terminal& m_terminal;
+  SimFileSystem& m_files;
+  Scheduler& m_scheduler;
   std::unique_ptr<DesktopPeer> m_peer;
   SimFolder m_folder;
   SchedulerClock m_clock;

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/terminal.h"
-
 namespace sim {
 
+GpsDriver::GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, FirmwareVersion firmware)
+    : m_config(config), m_files(files), m_firmware(std::move(firmware)) {
+  m_files.RegisterDevice("GPS1:", this);
+}
+
+GpsDriver::~GpsDriver() { m_files.RegisterDevice("GPS1:", nullptr); }
+
 bool GpsDriver::Open(uint32_t /*access*/, uint32_t /*share*/) {
-  if (m_terminal.Config().gpsDriverPresent) return true;
+  if (m_config.present) return true;
   platform::SetLastError(platform::kErrorFileNotFound);
   return false;
 }
@@ -19,7 +24,7 @@ bool GpsDriver::IoControl(uint32_t code, const void* /*in*/, uint32_t /*inSize*/
     platform::SetLastError(platform::kErrorNotSupported);
     return false;
   }
-  const std::string answer = GpsVersionAnswer(m_terminal.Config());
+  const std::string answer = GpsVersionAnswer(m_config, m_firmware());
   if (out == nullptr || outSize == 0) {
     platform::SetLastError(platform::kErrorInsufficientBuffer);
     return false;
@@ -30,7 +35,7 @@ bool GpsDriver::IoControl(uint32_t code, const void* /*in*/, uint32_t /*inSize*/
   std::memcpy(bytes, answer.data(), copied);
   bytes[copied] = '\0';
   const uint32_t count = static_cast<uint32_t>(copied + 1);
-  if (returned != nullptr) *returned = m_terminal.Config().gpsVersionCount.value_or(count);
+  if (returned != nullptr) *returned = m_config.returnedCount.value_or(count);
   return true;
 }
 

@@ -1,17 +1,24 @@
 // The terminal's GPS driver, the stream device "GPS1:".
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "sim/config.h"
 #include "sim/file_system.h"
+#include "sim/part.h"
 
 namespace sim {
 
-class Terminal;
-
-class GpsDriver final : public Device {
+class GpsDriver final : public Device, public TerminalPart {
  public:
   static constexpr uint32_t kIoctlGetVersion = 0x8000200C;
 
-  explicit GpsDriver(Terminal& terminal) : m_terminal(terminal) {}
+  // The driver answers with the firmware version of the receiver behind it.
+  using FirmwareVersion = std::function<std::string()>;
+  // Registers itself as "GPS1:" with the file system.
+  GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, FirmwareVersion firmware);
+  ~GpsDriver() override;
 
   // Fails with 2 while the terminal has no GPS driver loaded.
   bool Open(uint32_t access, uint32_t share) override;
@@ -22,7 +29,9 @@ class GpsDriver final : public Device {
                  uint32_t* returned) override;
 
  private:
-  Terminal& m_terminal;
+  const GpsDriverConfig& m_config;
+  SimFileSystem& m_files;
+  FirmwareVersion m_firmware;
 };
 
 }  // namespace sim

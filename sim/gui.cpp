@@ -66,7 +66,7 @@ bool SimGui::Deliver(platform::KeyEvent* event) {
 
 bool SimGui::PollKey(platform::KeyEvent* event) {
   if (Deliver(event)) return true;
-  if (!m_timed.empty() && *m_timed.front().at <= m_terminal.Now()) {
+  if (!m_timed.empty() && *m_timed.front().at <= m_clock.Now()) {
     Expand(m_timed.front());
     m_timed.erase(m_timed.begin());
     return Deliver(event);
@@ -76,7 +76,7 @@ bool SimGui::PollKey(platform::KeyEvent* event) {
 
 bool SimGui::WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) {
   if (PollKey(event)) return true;
-  const uint64_t now = m_terminal.Now();
+  const uint64_t now = m_clock.Now();
   const bool forever = timeoutMs == platform::kInfinite;
   // The next plain key is pressed only when the updater waits with nothing else due.
   if (forever && !m_plain.empty()) {
@@ -86,16 +86,16 @@ bool SimGui::WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) {
   }
   const uint64_t deadline = forever ? UINT64_MAX : now + timeoutMs;
   if (!m_timed.empty() && *m_timed.front().at <= deadline) {
-    m_terminal.Clock().SleepUntil(*m_timed.front().at);
+    m_clock.SleepUntil(*m_timed.front().at);
     return PollKey(event);
   }
   if (forever) {
     // No key is left: the run is over and the terminal stays on its screen.
     m_exhausted = true;
-    m_terminal.Clock().MarkEnded(kUpdaterProcess);
+    m_clock.MarkEnded(kUpdaterProcess);
     throw ProcessEnded{};
   }
-  m_terminal.Clock().SleepUntil(deadline);
+  m_clock.SleepUntil(deadline);
   return PollKey(event);
 }
 
@@ -108,20 +108,20 @@ uint16_t SimGui::GetAsyncKeyState(uint32_t virtualKey) {
 
 platform::Handle SimGui::FindWindow(std::string_view className, std::string_view title) {
   if (!title.empty()) return platform::kNullHandle;  // the terminal's windows have no titles
-  const ProcessId owner = m_terminal.Processes().FindWindow(std::string(className));
+  const ProcessId owner = m_processes.FindWindow(std::string(className));
   if (owner == 0) return platform::kNullHandle;
-  return m_terminal.Processes().WindowOf(owner);
+  return m_processes.WindowOf(owner);
 }
 
 intptr_t SimGui::SendMessage(platform::Handle window, uint32_t message, uintptr_t /*wParam*/,
                              intptr_t /*lParam*/) {
-  const ProcessId owner = m_terminal.Processes().OwnerOfWindow(static_cast<uint32_t>(window));
-  SimProcess* process = m_terminal.Processes().Find(owner);
+  const ProcessId owner = m_processes.OwnerOfWindow(static_cast<uint32_t>(window));
+  SimProcess* process = m_processes.Find(owner);
   if (process == nullptr) {
     platform::SetLastError(1400);  // invalid window handle
     return 0;
   }
-  return process->OnWindowMessage(m_terminal, message);
+  return process->OnWindowMessage(message);
 }
 
 bool SimGui::RemoveFontResource(std::string_view path) {
@@ -132,7 +132,7 @@ bool SimGui::RemoveFontResource(std::string_view path) {
     platform::SetLastError(platform::kErrorFileNotFound);
     return false;
   }
-  m_terminal.Files().Close(it->handle);
+  m_files.Close(it->handle);
   m_removedFonts.push_back(it->path);
   m_fonts.erase(it);
   return true;
@@ -149,7 +149,7 @@ void SimGui::ForgetFontsOf(ProcessId owner) {
 void SimGui::Present(const platform::ScreenFrame& frame) {
   m_lastFrame = frame;
   TraceEntry entry;
-  entry.time = m_terminal.Now();
+  entry.time = m_clock.Now();
   bool mainShown = false;
   for (const platform::DialogState& dialog : frame.dialogs) {
     if (dialog.templateId == kVersionTemplate) entry.versionDialog = true;

@@ -11,14 +11,34 @@
 #include <vector>
 
 #include "platform/gui.h"
+#include "sim/file_system.h"
 #include "sim/keys.h"
-#include "sim/terminal.h"
+#include "sim/processes.h"
+#include "sim/scheduler.h"
 
 namespace sim {
 
+// One change of what the screen shows.
+struct TraceEntry {
+  uint64_t time = 0;  // milliseconds since the start
+  int screen = 0;     // 0 when the main dialog shows no known picture
+  bool progressVisible = false;
+  int progress = 0;
+  bool errorVisible = false;
+  std::string errorText;
+  bool versionDialog = false;
+  bool operator==(const TraceEntry& other) const {
+    return screen == other.screen && progressVisible == other.progressVisible &&
+           progress == other.progress && errorVisible == other.errorVisible &&
+           errorText == other.errorText && versionDialog == other.versionDialog;
+  }
+};
+
 class SimGui final : public platform::Gui {
  public:
-  explicit SimGui(Terminal& terminal) : m_terminal(terminal) {}
+  // Keys are pressed on the clock; windows belong to processes; a font holds its file open.
+  SimGui(Scheduler& clock, ProcessTable& processes, SimFileSystem& files)
+      : m_clock(clock), m_processes(processes), m_files(files) {}
 
   // The keys of the run, in order; timed ones are pressed at their time.
   void SetKeys(const std::vector<KeyPress>& keys);
@@ -55,7 +75,9 @@ class SimGui final : public platform::Gui {
   void Expand(const KeyPress& press);
   bool Deliver(platform::KeyEvent* event);
 
-  Terminal& m_terminal;
+  Scheduler& m_clock;
+  ProcessTable& m_processes;
+  SimFileSystem& m_files;
   std::deque<KeyPress> m_plain;
   std::vector<KeyPress> m_timed;  // by time
   std::deque<platform::KeyEvent> m_pending;

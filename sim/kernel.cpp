@@ -1,7 +1,6 @@
 #include "sim/kernel.h"
 
 #include "log/text.h"
-#include "sim/terminal.h"
 
 namespace sim {
 
@@ -14,14 +13,11 @@ constexpr int kNormalPriority = 3;
 constexpr struct {
   uint32_t id;
   const char* name;
-} kSystemProcesses[] = {
-    {0x0042, "NK.EXE"}, {0x0046, "filesys.exe"}, {0x004A, "device.exe"},
-    {0x004E, "gwes.exe"}, {0x0052, "services.exe"}};
-
-std::string LeafOf(std::string_view path) {
-  const std::size_t slash = path.find_last_of('\\');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
+} kSystemProcesses[] = {{0x0042, "NK.EXE"},
+                        {0x0046, "filesys.exe"},
+                        {0x004A, "device.exe"},
+                        {0x004E, "gwes.exe"},
+                        {0x0052, "services.exe"}};
 
 }  // namespace
 
@@ -47,7 +43,7 @@ bool SimKernel::SetEvent(platform::Handle event) {
   }
   const std::string name = it->second.eventName;
   m_events[name].signalled = true;
-  m_terminal.OnEventSignalled(name);
+  m_services.events.Signal(name);
   return true;
 }
 
@@ -60,7 +56,7 @@ bool SimKernel::CloseHandle(platform::Handle handle) {
 }
 
 platform::Handle SimKernel::CreateThread(std::function<uint32_t()> body) {
-  Scheduler& scheduler = m_terminal.Clock();
+  Scheduler& scheduler = m_services.clock;
   ProcessId process = scheduler.CurrentProcess();
   if (process == 0) process = kUpdaterProcess;
   scheduler.Spawn(process, [body = std::move(body)] { body(); });
@@ -74,7 +70,7 @@ bool SimKernel::SetThreadPriority(platform::Handle thread, int priority) {
     return false;
   }
   // A thread raised above the caller's normal priority preempts it at once.
-  if (priority < kNormalPriority) m_terminal.Clock().SleepFor(0);
+  if (priority < kNormalPriority) m_services.clock.SleepFor(0);
   return true;
 }
 
@@ -85,10 +81,10 @@ platform::Handle SimKernel::CreateProcessSnapshot() {
   }
   HandleRecord record(Kind::kSnapshot);
   for (const auto& system : kSystemProcesses) record.snapshot.push_back({system.id, system.name});
-  if (!m_terminal.Clock().HasEnded(kUpdaterProcess)) {
-    record.snapshot.push_back({kUpdaterProcess, LeafOf(m_terminal.Config().programPath)});
+  if (!m_services.clock.HasEnded(kUpdaterProcess)) {
+    record.snapshot.push_back({kUpdaterProcess, LeafOf(m_services.config.programPath)});
   }
-  for (const SimProcess* process : m_terminal.Processes().All()) {
+  for (const SimProcess* process : m_services.processes.All()) {
     record.snapshot.push_back({process->Id(), process->ExeName()});
   }
   return Add(std::move(record));
@@ -112,7 +108,7 @@ bool SimKernel::ProcessAt(platform::Handle snapshot, uint32_t index,
 bool SimKernel::CloseSnapshot(platform::Handle snapshot) { return CloseHandle(snapshot); }
 
 platform::Handle SimKernel::OpenProcess(uint32_t /*access*/, uint32_t processId) {
-  if (m_terminal.Processes().Find(processId) == nullptr) {
+  if (m_services.processes.Find(processId) == nullptr) {
     platform::SetLastError(platform::kErrorInvalidParameter);
     return platform::kNullHandle;
   }
@@ -127,39 +123,40 @@ bool SimKernel::TerminateProcess(platform::Handle process, uint32_t /*exitCode*/
     platform::SetLastError(platform::kErrorInvalidHandle);
     return false;
   }
-  SimProcess* target = m_terminal.Processes().Find(it->second.processId);
+  SimProcess* target = m_services.processes.Find(it->second.processId);
   if (target == nullptr) return true;  // already gone
   if (!target->CanBeTerminated()) {
     platform::SetLastError(platform::kErrorAccessDenied);
     return false;
   }
-  m_terminal.Processes().End(target->Id());
+  m_services.processes.End(target->Id());
   return true;
 }
 
 bool SimKernel::CreateProcess(std::string_view program, std::string_view /*commandLine*/) {
-  const uint32_t attributes = m_terminal.Files().GetAttributes(program);
-  if (attributes == platform::kInvalidValue ||
-      (attributes & platform::kAttributeDirectory) != 0) {
+  const uint32_t attributes = m_services.files.GetAttributes(program);
+  if (attributes == platform::kInvalidValue || (attributes & platform::kAttributeDirectory) != 0) {
     platform::SetLastError(platform::kErrorFileNotFound);
     return false;
   }
   const std::string path(program);
-  m_terminal.Seen().startedPrograms.push_back(path);
-  m_terminal.Processes().Start(m_terminal.MakeProgram(path));
+  m_services.seen.startedPrograms.push_back(path);
+  m_services.processes.Start(m_services.processes.MakeProgram(path));
   return true;
 }
 
 uint32_t SimKernel::GetTickCount() {
-  return static_cast<uint32_t>(m_terminal.Config().tickStart + m_terminal.Now());
+  return static_cast<uint32_t>(m_services.config.tickStart + m_services.clock.Now());
 }
 
-platform::LocalTime SimKernel::GetLocalTime() { return m_terminal.LocalTimeNow(); }
+platform::LocalTime SimKernel::GetLocalTime() {
+  return AddMilliseconds(m_services.config.clockStart, m_services.clock.Now());
+}
 
-void SimKernel::Sleep(uint32_t milliseconds) { m_terminal.Clock().SleepFor(milliseconds); }
+void SimKernel::Sleep(uint32_t milliseconds) { m_services.clock.SleepFor(milliseconds); }
 
-std::string SimKernel::GetModuleFileName() { return m_terminal.Config().programPath; }
+std::string SimKernel::GetModuleFileName() { return m_services.config.programPath; }
 
-void SimKernel::DebugOutput(std::string_view text) { m_terminal.DebugOutput(text); }
+void SimKernel::DebugOutput(std::string_view text) { m_services.debug.Write(text); }
 
 }  // namespace sim

@@ -7,17 +7,34 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "sim/config.h"
+#include "sim/debug_log.h"
+#include "sim/events.h"
+#include "sim/file_system.h"
+#include "sim/observations.h"
+#include "sim/processes.h"
+#include "sim/scheduler.h"
 
 namespace sim {
 
-class Terminal;
+// What the kernel works with: the clock and threads, the files (a program must exist to
+// start), the processes, the named events, the debug output, and the system's own settings
+// (the program's path, the clock's start).
+struct KernelServices {
+  Scheduler& clock;
+  SimFileSystem& files;
+  ProcessTable& processes;
+  EventBus& events;
+  Observations& seen;
+  DebugLog& debug;
+  const TerminalConfig& config;
+};
 
 class SimKernel final : public platform::Kernel {
  public:
-  explicit SimKernel(Terminal& terminal) : m_terminal(terminal) {}
+  explicit SimKernel(const KernelServices& services) : m_services(services) {}
 
-  platform::Handle CreateEvent(std::string_view name, bool manualReset,
-                               bool initialState) override;
+  platform::Handle CreateEvent(std::string_view name, bool manualReset, bool initialState) override;
   bool SetEvent(platform::Handle event) override;
   bool CloseHandle(platform::Handle handle) override;
   platform::Handle CreateThread(std::function<uint32_t()> body) override;
@@ -55,7 +72,7 @@ class SimKernel final : public platform::Kernel {
 
   platform::Handle Add(HandleRecord record);
 
-  Terminal& m_terminal;
+  KernelServices m_services;
   std::map<platform::Handle, HandleRecord> m_handles;
   std::map<std::string, EventState> m_events;
   platform::Handle m_nextHandle = 0x2000;

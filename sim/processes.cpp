@@ -3,11 +3,25 @@
 #include <algorithm>
 
 #include "log/text.h"
-#include "sim/terminal.h"
 
 namespace sim {
 
-ProcessTable::ProcessTable(Terminal& terminal) : m_terminal(terminal) {}
+namespace {
+
+// A program started with CreateProcess that the terminal knows nothing special about.
+class PlainProgram : public SimProcess {
+ public:
+  using SimProcess::SimProcess;
+};
+
+}  // namespace
+
+std::string LeafOf(std::string_view path) {
+  const std::size_t slash = path.find_last_of('\\');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+ProcessTable::ProcessTable(SimFileSystem& files) : m_files(files) {}
 ProcessTable::~ProcessTable() = default;
 
 ProcessId ProcessTable::Start(std::unique_ptr<SimProcess> process) {
@@ -16,7 +30,7 @@ ProcessId ProcessTable::Start(std::unique_ptr<SimProcess> process) {
   process->m_id = id;
   SimProcess& ref = *process;
   m_processes[id] = std::move(process);
-  ref.OnStart(m_terminal);
+  ref.OnStart();
   return id;
 }
 
@@ -28,8 +42,25 @@ void ProcessTable::End(ProcessId id) {
   m_windows.erase(std::remove_if(m_windows.begin(), m_windows.end(),
                                  [&](const WindowRecord& w) { return w.owner == id; }),
                   m_windows.end());
-  m_terminal.Files().CloseAllOf(id);
-  process->OnEnd(m_terminal);
+  m_files.CloseAllOf(id);
+  process->OnEnd();
+}
+
+void ProcessTable::EndAll() {
+  m_poweringOff = true;
+  for (SimProcess* process : All()) End(process->Id());
+  m_poweringOff = false;
+}
+
+void ProcessTable::RegisterProgram(const std::string& exeName, ProgramFactory factory) {
+  m_programs[text::ToUpper(exeName)] = std::move(factory);
+}
+
+std::unique_ptr<SimProcess> ProcessTable::MakeProgram(const std::string& path) const {
+  const std::string leaf = LeafOf(path);
+  const auto it = m_programs.find(text::ToUpper(leaf));
+  if (it != m_programs.end()) return it->second(path);
+  return std::make_unique<PlainProgram>(leaf, path);
 }
 
 SimProcess* ProcessTable::Find(ProcessId id) const {

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "log/text.h"
-#include "sim/gui.h"
-#include "sim/terminal.h"
 
 namespace sim {
 
@@ -52,50 +50,47 @@ std::string FirstLine(std::string_view bytes) {
 
 }  // namespace
 
-void Shell::OnStart(Terminal& terminal) {
+void Shell::OnStart() {
   const KeepLastError keep;
-  m_terminal = &terminal;
-  const ShellConfig& config = terminal.Config().shell;
-  ++terminal.Seen().shellStarts;
-  terminal.Processes().CreateWindow(Id(), kShellWindowClass);
-  HoldFiles(terminal, kShellFolder);
-  if (config.lockedFile) Hold(terminal, *config.lockedFile);
-  if (config.orphanedLock) Hold(terminal, *config.orphanedLock);
-  ReportVersion(terminal);
+  const ShellConfig& config = m_services.config;
+  ++m_services.seen.shellStarts;
+  m_services.processes.CreateWindow(Id(), kShellWindowClass);
+  HoldFiles(kShellFolder);
+  if (config.lockedFile) Hold(*config.lockedFile);
+  if (config.orphanedLock) Hold(*config.orphanedLock);
+  ReportVersion();
 }
 
-bool Shell::CanBeTerminated() const {
-  return m_terminal == nullptr || m_terminal->Config().shell.canBeTerminated;
-}
+bool Shell::CanBeTerminated() const { return m_services.config.canBeTerminated; }
 
-void Shell::HoldFiles(Terminal& terminal, const std::string& folder) {
+void Shell::HoldFiles(const std::string& folder) {
   std::vector<platform::FindEntry> entries;
-  if (!terminal.Files().FindAll(folder + "\\*.*", &entries)) return;
+  if (!m_services.files.FindAll(folder + "\\*.*", &entries)) return;
   for (const platform::FindEntry& entry : entries) {
     const std::string path = folder + "\\" + entry.name;
     if ((entry.attributes & platform::kAttributeDirectory) != 0) {
-      HoldFiles(terminal, path);
+      HoldFiles(path);
     } else if (EndsWithAny(entry.name, kProgramExtensions) ||
                EndsWithAny(entry.name, kFontExtensions)) {
-      Hold(terminal, path);
+      Hold(path);
     }
   }
 }
 
-void Shell::Hold(Terminal& terminal, const std::string& path) {
+void Shell::Hold(const std::string& path) {
   // A file that someone else holds already stays theirs.
   const platform::Handle handle =
-      terminal.Files().OpenFor(Id(), path, platform::kGenericRead, platform::kShareNone,
+      m_services.files.OpenFor(Id(), path, platform::kGenericRead, platform::kShareNone,
                                platform::Disposition::kOpenExisting, platform::kAttributeNormal);
   if (handle == platform::kInvalidHandle) return;
   const std::size_t slash = path.find_last_of('\\');
   if (EndsWithAny(std::string_view(path).substr(slash + 1), kFontExtensions)) {
-    terminal.Gui().LoadFont(Id(), path, handle);
+    m_services.gui.LoadFont(Id(), path, handle);
   }
 }
 
-void Shell::ReportVersion(Terminal& terminal) {
-  SimFileSystem& files = terminal.Files();
+void Shell::ReportVersion() {
+  SimFileSystem& files = m_services.files;
   const platform::Handle file =
       files.OpenFor(Id(), kVersionFile, platform::kGenericRead, platform::kShareRead,
                     platform::Disposition::kOpenExisting, platform::kAttributeNormal);
@@ -108,78 +103,89 @@ void Shell::ReportVersion(Terminal& terminal) {
   bytes.resize(read);
   const std::string version = FirstLine(bytes);
   if (version.empty()) return;
-  terminal.Registry().SetString(kVersionKey, kVersionValue, version);
-  terminal.Registry().Flush();
+  m_services.registry.SetString(kVersionKey, kVersionValue, version);
+  m_services.registry.Flush();
 }
 
-intptr_t Shell::OnWindowMessage(Terminal& terminal, uint32_t message) {
-  const ShellConfig& config = terminal.Config().shell;
+intptr_t Shell::OnWindowMessage(uint32_t message) {
+  const ShellConfig& config = m_services.config;
   if (message != kWmDestroy || config.onDestroy == ShellDestroy::kIgnore || m_endScheduled) {
     return 0;
   }
   m_endScheduled = true;
   const ProcessId id = Id();
+  ProcessTable& processes = m_services.processes;
   if (config.endAfterSeconds == 0) {
     // The shell is gone once this returns; nothing of it is touched after.
-    EndOnItsOwn(terminal, id);
+    EndOnItsOwn(processes, id);
     return 0;
   }
-  terminal.Clock().At(terminal.Now() + uint64_t{config.endAfterSeconds} * 1000,
-                      [&terminal, id] { EndOnItsOwn(terminal, id); });
+  Scheduler& clock = m_services.clock;
+  clock.At(clock.Now() + uint64_t{config.endAfterSeconds} * 1000,
+           [&processes, id] { EndOnItsOwn(processes, id); });
   return 0;
 }
 
-void Shell::EndOnItsOwn(Terminal& terminal, ProcessId id) {
-  auto* shell = dynamic_cast<Shell*>(terminal.Processes().Find(id));
+void Shell::EndOnItsOwn(ProcessTable& processes, ProcessId id) {
+  auto* shell = dynamic_cast<Shell*>(processes.Find(id));
   if (shell == nullptr) return;
   shell->m_endingOnItsOwn = true;
-  terminal.Processes().End(id);
+  processes.End(id);
 }
 
-void Shell::OnEnd(Terminal& terminal) {
+void Shell::OnEnd() {
   const KeepLastError keep;
   // Its files closed with it; the fonts it loaded go too.
-  terminal.Gui().ForgetFontsOf(Id());
-  if (terminal.PoweringOff()) return;
-  const ShellConfig& config = terminal.Config().shell;
+  m_services.gui.ForgetFontsOf(Id());
+  if (m_services.processes.PoweringOff()) return;
+  const ShellConfig& config = m_services.config;
   if (!m_endingOnItsOwn && config.orphanedLock) {
     // Terminated: a handle it passed on stays open in a process that never ends.
-    terminal.Files().OpenFor(kOrphanHolder, *config.orphanedLock, platform::kGenericRead,
+    m_services.files.OpenFor(kOrphanHolder, *config.orphanedLock, platform::kGenericRead,
                              platform::kShareNone, platform::Disposition::kOpenExisting,
                              platform::kAttributeNormal);
   }
-  if (auto* rerunner = dynamic_cast<Rerunner*>(terminal.Processes().FindByName(kRerunnerExe))) {
-    rerunner->OnShellEnded(terminal);
+  if (auto* rerunner = dynamic_cast<Rerunner*>(m_services.processes.FindByName(kRerunnerExe))) {
+    rerunner->OnShellEnded();
   }
 }
 
-void Rerunner::OnStart(Terminal& terminal) {
-  ++terminal.Seen().rerunnerStarts;
-  StartShell(terminal);
+Rerunner::Rerunner(const ShellServices& services, const std::string& path)
+    : SimProcess(LeafOf(path), path), m_services(services) {}
+
+void Rerunner::OnStart() {
+  ++m_services.seen.rerunnerStarts;
+  StartShell(m_services);
 }
 
-void Rerunner::OnShellEnded(Terminal& terminal) { StartShell(terminal); }
+void Rerunner::OnShellEnded() { StartShell(m_services); }
 
-SimProcess* FindShell(Terminal& terminal) { return terminal.Processes().FindByName(kShellExe); }
+SimProcess* FindShell(const ProcessTable& processes) { return processes.FindByName(kShellExe); }
 
-SimProcess* StartShell(Terminal& terminal) {
-  if (SimProcess* running = FindShell(terminal)) return running;
-  const ProcessId id = terminal.Processes().Start(std::make_unique<Shell>());
-  return terminal.Processes().Find(id);
+SimProcess* StartShell(const ShellServices& services) {
+  if (SimProcess* running = FindShell(services.processes)) return running;
+  const ProcessId id = services.processes.Start(std::make_unique<Shell>(services));
+  return services.processes.Find(id);
 }
 
-void RegisterShellPrograms(Terminal& terminal) {
-  terminal.RegisterProgram(kRerunnerExe, [](const std::string& path) {
-    return std::make_unique<Rerunner>(path.substr(path.find_last_of('\\') + 1), path);
+ShellPart::ShellPart(const ShellServices& services, EventBus& events) : m_services(services) {
+  ProcessTable& processes = services.processes;
+  processes.RegisterProgram(kRerunnerExe, [this](const std::string& path) {
+    return std::make_unique<Rerunner>(m_services, path);
   });
-  terminal.RegisterProgram(kShellExe,
-                           [](const std::string& /*path*/) { return std::make_unique<Shell>(); });
-  terminal.OnEvent(kRerunnerStopEvent, [&terminal] {
-    ++terminal.Seen().rerunnerStopSignals;
-    while (SimProcess* rerunner = terminal.Processes().FindByName(kRerunnerExe)) {
-      terminal.Processes().End(rerunner->Id());
+  processes.RegisterProgram(kShellExe, [this](const std::string& /*path*/) {
+    return std::make_unique<Shell>(m_services);
+  });
+  events.On(kRerunnerStopEvent, [this] {
+    ++m_services.seen.rerunnerStopSignals;
+    while (SimProcess* rerunner = m_services.processes.FindByName(kRerunnerExe)) {
+      m_services.processes.End(rerunner->Id());
     }
   });
+}
+
+void ShellPart::PowerOn() {
+  if (m_services.config.running) StartShell(m_services);
 }
 
 }  // namespace sim

@@ -8,11 +8,17 @@
 
 #include <string>
 
+#include "sim/config.h"
+#include "sim/events.h"
+#include "sim/file_system.h"
+#include "sim/gui.h"
+#include "sim/observations.h"
+#include "sim/part.h"
 #include "sim/processes.h"
+#include "sim/registry.h"
+#include "sim/scheduler.h"
 
 namespace sim {
-
-class Terminal;
 
 inline constexpr const char* kShellExe = "tavimon.exe";
 // The shell's program; the simulated shell runs whether or not this file exists.
@@ -31,24 +37,36 @@ inline constexpr ProcessId kOrphanHolder = 0x004A;
 
 inline constexpr uint32_t kWmDestroy = 2;
 
+// What the shell and the rerunner work with.
+struct ShellServices {
+  const ShellConfig& config;
+  SimFileSystem& files;
+  ProcessTable& processes;
+  SimRegistry& registry;
+  SimGui& gui;
+  Scheduler& clock;
+  Observations& seen;
+};
+
 class Shell final : public SimProcess {
  public:
-  Shell() : SimProcess(kShellExe, kShellPath) {}
+  explicit Shell(const ShellServices& services)
+      : SimProcess(kShellExe, kShellPath), m_services(services) {}
 
-  void OnStart(Terminal& terminal) override;
-  intptr_t OnWindowMessage(Terminal& terminal, uint32_t message) override;
+  void OnStart() override;
+  intptr_t OnWindowMessage(uint32_t message) override;
   bool CanBeTerminated() const override;
-  void OnEnd(Terminal& terminal) override;
+  void OnEnd() override;
 
   // Ends the shell of this id as a program ends by itself; nothing when it is gone.
-  static void EndOnItsOwn(Terminal& terminal, ProcessId id);
+  static void EndOnItsOwn(ProcessTable& processes, ProcessId id);
 
  private:
-  void HoldFiles(Terminal& terminal, const std::string& folder);
-  void Hold(Terminal& terminal, const std::string& path);
-  void ReportVersion(Terminal& terminal);
+  void HoldFiles(const std::string& folder);
+  void Hold(const std::string& path);
+  void ReportVersion();
 
-  Terminal* m_terminal = nullptr;
+  ShellServices m_services;
   bool m_endingOnItsOwn = false;
   bool m_endScheduled = false;
 };
@@ -57,16 +75,28 @@ class Shell final : public SimProcess {
 // again whenever it ends.
 class Rerunner final : public SimProcess {
  public:
-  using SimProcess::SimProcess;
-  void OnStart(Terminal& terminal) override;
-  void OnShellEnded(Terminal& terminal);
+  Rerunner(const ShellServices& services, const std::string& path);
+  void OnStart() override;
+  void OnShellEnded();
+
+ private:
+  ShellServices m_services;
 };
 
-// Makes the terminal know the two programs and stop the rerunner on "RERUNNER_STOP".
-void RegisterShellPrograms(Terminal& terminal);
+// The shell and the rerunner as a part of the terminal: the terminal knows both programs, the
+// rerunner stops on "RERUNNER_STOP", and the shell starts at power on when configured to.
+class ShellPart final : public TerminalPart {
+ public:
+  ShellPart(const ShellServices& services, EventBus& events);
+  void PowerOn() override;
+
+ private:
+  ShellServices m_services;
+};
+
 // Starts the shell unless one runs; returns it.
-SimProcess* StartShell(Terminal& terminal);
+SimProcess* StartShell(const ShellServices& services);
 // The running shell, or null.
-SimProcess* FindShell(Terminal& terminal);
+SimProcess* FindShell(const ProcessTable& processes);
 
 }  // namespace sim

@@ -1,13 +1,11 @@
 #include "sim/terminal.h"
 
-#include <iterator>
+#include <cstring>
+#include <sstream>
 #include <system_error>
 
 #include "log/text.h"
 #include "sim/gps_driver.h"
-#include "sim/gui.h"
-#include "sim/hal.h"
-#include "sim/kernel.h"
 #include "sim/shell.h"
 
 namespace sim {
@@ -18,17 +16,8 @@ namespace {
 
 constexpr const char* kLaunchEvent = "SD_LAUNCH_EVENT";
 constexpr const char* kUserActivityEvent = "PowerManager/ActivityTimer/UserActivity";
-
-// A program started with CreateProcess that the terminal knows nothing special about.
-class PlainProgram : public SimProcess {
- public:
-  using SimProcess::SimProcess;
-};
-
-std::string LeafOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+constexpr uint32_t kQueryKernel = 1;
+constexpr uint32_t kQueryBoot = 2;
 
 fs::path HostPathOf(const fs::path& root, const std::string& terminalPath) {
   fs::path path = root;
@@ -44,25 +33,107 @@ fs::path HostPathOf(const fs::path& root, const std::string& terminalPath) {
   return path;
 }
 
+// The version query of the hardware layer: the kernel's (input 1) or the boot loader's (input
+// 2) version as a zero-terminated UTF-16 text.
+bool AnswerVersionQuery(const HalConfig& config, const void* in, uint32_t inSize, void* out,
+                        uint32_t outSize, uint32_t* returned) {
+  uint32_t which = 0;
+  if (in == nullptr || inSize < sizeof which) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
+  std::memcpy(&which, in, sizeof which);
+  const std::optional<std::string>& version =
+      which == kQueryKernel ? config.kernelVersion
+                            : (which == kQueryBoot ? config.bootVersion : std::nullopt);
+  if (!version) {
+    platform::SetLastError(which == kQueryKernel || which == kQueryBoot
+                               ? platform::kErrorGenFailure
+                               : platform::kErrorInvalidParameter);
+    return false;
+  }
+  const std::u16string units = text::ToUtf16(*version);
+  const uint32_t bytes = static_cast<uint32_t>((units.size() + 1) * 2);
+  if (out == nullptr || outSize < bytes) {
+    platform::SetLastError(platform::kErrorInsufficientBuffer);
+    return false;
+  }
+  auto* target = static_cast<uint8_t*>(out);
+  for (std::size_t i = 0; i <= units.size(); ++i) {
+    const char16_t unit = i < units.size() ? units[i] : u'\0';
+    target[2 * i] = static_cast<uint8_t>(unit & 0xFF);
+    target[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+  }
+  if (returned != nullptr) *returned = bytes;
+  return true;
+}
+
+// The version text that the hardware layer answers for the kernel or the boot loader, or empty.
+std::string QueryImageVersion(SimHal& hal, uint32_t which) {
+  uint8_t out[128] = {};
+  uint32_t returned = 0;
+  const uint32_t saved = platform::GetLastError();
+  const bool ok = hal.KernelIoControl(platform::kIoctlHalGetVersion, &which, sizeof which, out,
+                                      sizeof out, &returned);
+  platform::SetLastError(saved);
+  if (!ok) return {};
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < sizeof out; i += 2) {
+    const char16_t unit = static_cast<char16_t>(out[i] | (out[i + 1] << 8));
+    if (unit == u'\0') break;
+    units.push_back(unit);
+  }
+  return text::FromUtf16(units);
+}
+
 }  // namespace
 
 Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
-    : m_dir(std::move(dir)), m_config(std::move(config)) {
+    : m_dir(std::move(dir)), m_config(std::move(config)), m_debugLog(m_dir / "debug.log") {
   m_scheduler = std::make_unique<Scheduler>(mode);
   m_files = std::make_unique<SimFileSystem>(m_dir / "fs");
   m_registry = std::make_unique<SimRegistry>(m_dir / "registry.json");
-  m_processes = std::make_unique<ProcessTable>(*this);
-  m_kernel = std::make_unique<SimKernel>(*this);
-  m_hal = std::make_unique<SimHal>(*this);
-  m_gui = std::make_unique<SimGui>(*this);
-  m_gpsDriver = std::make_unique<GpsDriver>(*this);
+  m_processes = std::make_unique<ProcessTable>(*m_files);
+  m_kernel = std::make_unique<SimKernel>(
+      KernelServices{*m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog, m_config});
+  m_hal = std::make_unique<SimHal>(*m_files, m_config.acLine);
+  m_gui = std::make_unique<SimGui>(*m_scheduler, *m_processes, *m_files);
+
+  m_events.On(kLaunchEvent, [this] { ++m_seen.launchSignals; });
+  m_events.On(kUserActivityEvent, [this] {
+    ++m_seen.userActivitySignals;
+    m_seen.userActivityTimes.push_back(Now());
+  });
+  m_hal->OnIoControl(
+      platform::kIoctlHalGetVersion,
+      [this](const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned) {
+        return AnswerVersionQuery(m_config.hal, in, inSize, out, outSize, returned);
+      });
+  m_hal->OnIoControl(platform::kIoctlHalReboot,
+                     [this](const void*, uint32_t, void*, uint32_t, uint32_t*) {
+                       if (m_config.hal.rebootFails) {
+                         platform::SetLastError(platform::kErrorGenFailure);
+                         return false;
+                       }
+                       // The terminal restarts: the updater's process ends here and nothing after
+                       // the call runs.
+                       m_seen.rebooted = true;
+                       m_scheduler->MarkEnded(kUpdaterProcess);
+                       throw ProcessEnded{};
+                     });
+
+  Add(std::make_unique<ShellPart>(ShellServices{m_config.shell, *m_files, *m_processes, *m_registry,
+                                                *m_gui, *m_scheduler, m_seen},
+                                  m_events));
+  Add(std::make_unique<GpsDriver>(m_config.gpsDriver, *m_files,
+                                  [this] { return m_config.gps.firmwareVersion; }));
 }
 
 Terminal::~Terminal() {
   Uninstall();
   // Programs still running end with the terminal; their threads with the scheduler.
-  EndAllProcesses();
-  m_files->RegisterDevice("GPS1:", nullptr);
+  PowerOff();
+  m_parts.clear();
   m_scheduler.reset();
 }
 
@@ -88,7 +159,7 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
   if (Status saved = SaveConfig(dir / "terminal.json", config); !saved) return saved;
   // The shell reports the installed application's version in the registry.
   SimRegistry registry(dir / "registry.json");
-  registry.SetString("Tavimon\\VersionInfo", "Version", config.applicationVersion);
+  registry.SetString("Tavimon\\VersionInfo", "Version", config.shell.applicationVersion);
   if (Status saved = registry.Save(); !saved) return saved;
   std::ofstream(dir / "debug.log", std::ios::binary | std::ios::trunc);
   return {};
@@ -98,8 +169,9 @@ Result<std::unique_ptr<Terminal>> Terminal::Open(const fs::path& dir, ClockMode 
   using R = Result<std::unique_ptr<Terminal>>;
   std::error_code error;
   if (!fs::is_directory(dir / "fs", error)) {
-    return R::Failure(dir.string() + ": not a terminal folder (no fs/ in it; create one with "
-                                     "\"vostrel sim init\")");
+    return R::Failure(dir.string() +
+                      ": not a terminal folder (no fs/ in it; create one with "
+                      "\"vostrel sim init\")");
   }
   auto config = LoadConfig(dir / "terminal.json");
   if (!config) return R::Failure(config.error());
@@ -110,35 +182,25 @@ Result<std::unique_ptr<Terminal>> Terminal::Open(const fs::path& dir, ClockMode 
 
 Status Terminal::Start() {
   if (Status loaded = m_registry->Load(); !loaded) return loaded;
-  m_debugLog.open(m_dir / "debug.log", std::ios::binary | std::ios::app);
-  if (!m_debugLog) return Status::Failure((m_dir / "debug.log").string() + ": cannot be written");
-
-  OnEvent(kLaunchEvent, [this] { ++m_seen.launchSignals; });
-  OnEvent(kUserActivityEvent, [this] {
-    ++m_seen.userActivitySignals;
-    m_seen.userActivityTimes.push_back(Now());
-  });
-  m_files->RegisterDevice("GPS1:", m_gpsDriver.get());
-  RegisterShellPrograms(*this);
-  Boot();
+  if (Status opened = m_debugLog.Open(); !opened) return opened;
+  PowerOn();
   return {};
 }
 
-void Terminal::Boot() {
-  if (m_config.shell.running) StartShell(*this);
+void Terminal::PowerOn() {
+  for (const auto& part : m_parts) part->PowerOn();
 }
 
-void Terminal::EndAllProcesses() {
-  m_poweringOff = true;
-  for (SimProcess* process : m_processes->All()) m_processes->End(process->Id());
+void Terminal::PowerOff() {
+  m_processes->EndAll();
   m_files->CloseAllOf(kOrphanHolder);
-  m_poweringOff = false;
+  for (auto it = m_parts.rbegin(); it != m_parts.rend(); ++it) (*it)->PowerOff();
 }
 
 void Terminal::Restart() {
-  EndAllProcesses();
+  PowerOff();
   ++m_seen.restarts;
-  Boot();
+  PowerOn();
 }
 
 void Terminal::Install() { platform::Install(Backend()); }
@@ -153,49 +215,19 @@ platform::Backend Terminal::Backend() {
 
 uint64_t Terminal::Now() const { return m_scheduler->Now(); }
 
-platform::LocalTime Terminal::LocalTimeNow() const {
-  return AddMilliseconds(m_config.clockStart, Now());
-}
-
-void Terminal::DebugOutput(std::string_view text) {
-  m_debugLog.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
 InstalledVersions Terminal::Versions() {
   InstalledVersions versions;
-  versions.boot = m_config.bootVersion.value_or("");
-  versions.kernel = m_config.kernelVersion.value_or("");
-  versions.application =
-      m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
-  if (m_config.gpsDriverPresent) versions.gps = m_config.gpsFirmwareVersion;
+  versions.boot = QueryImageVersion(*m_hal, kQueryBoot);
+  versions.kernel = QueryImageVersion(*m_hal, kQueryKernel);
+  versions.application = m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
+  if (m_config.gpsDriver.present) versions.gps = m_config.gps.firmwareVersion;
   return versions;
 }
 
-std::string Terminal::DebugText() {
-  m_debugLog.flush();
-  std::ifstream in(m_dir / "debug.log", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Terminal::OnEventSignalled(const std::string& name) {
-  const auto it = m_listeners.find(name);
-  if (it == m_listeners.end()) return;
-  for (const auto& listener : it->second) listener();
-}
-
-void Terminal::OnEvent(const std::string& name, std::function<void()> listener) {
-  m_listeners[name].push_back(std::move(listener));
-}
-
-std::unique_ptr<SimProcess> Terminal::MakeProgram(const std::string& path) {
-  const std::string leaf = LeafOf(path);
-  const auto it = m_programs.find(text::ToUpper(leaf));
-  if (it != m_programs.end()) return it->second(path);
-  return std::make_unique<PlainProgram>(leaf, path);
-}
-
-void Terminal::RegisterProgram(const std::string& exeName, ProgramFactory factory) {
-  m_programs[text::ToUpper(exeName)] = std::move(factory);
+std::string Terminal::DescribeParts() {
+  std::ostringstream out;
+  for (const auto& part : m_parts) part->Describe(out);
+  return out.str();
 }
 
 }  // namespace sim

@@ -4,21 +4,28 @@
 //   DIR/fs/             its file system ("\")
 //   DIR/registry.json   HKEY_LOCAL_MACHINE, written on flush
 //   DIR/debug.log       the kernel debug output
+//
+// The terminal is its core services (the clock, the file system, the registry, the processes,
+// the named events, the kernel, the hardware layer and the window system) and its parts, each
+// made with only the services it uses: the resident shell, the GPS driver, and further devices.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "sim/config.h"
+#include "sim/debug_log.h"
+#include "sim/events.h"
 #include "sim/file_system.h"
-#include "sim/keys.h"
+#include "sim/gui.h"
+#include "sim/hal.h"
+#include "sim/kernel.h"
+#include "sim/observations.h"
+#include "sim/part.h"
 #include "sim/processes.h"
 #include "sim/registry.h"
 #include "sim/result.h"
@@ -26,46 +33,12 @@
 
 namespace sim {
 
-class SimKernel;
-class SimHal;
-class SimGui;
-class GpsDriver;
-
-// What the terminal saw happen during a run.
-struct Observations {
-  int launchSignals = 0;        // "SD_LAUNCH_EVENT" signalled
-  int userActivitySignals = 0;  // the power manager's user-activity event signalled
-  std::vector<uint64_t> userActivityTimes;  // when, in milliseconds since the start
-  int rerunnerStopSignals = 0;  // "RERUNNER_STOP" signalled
-  bool rebooted = false;
-  int rerunnerStarts = 0;
-  int shellStarts = 0;  // the resident shell started, at power on or again later
-  int restarts = 0;     // the terminal booted again after a reboot
-  std::vector<std::string> startedPrograms;
-};
-
 // The versions that the terminal reports as installed; empty when it reports none.
 struct InstalledVersions {
   std::string boot;
   std::string kernel;
   std::string application;
   std::string gps;
-};
-
-// One change of what the screen shows.
-struct TraceEntry {
-  uint64_t time = 0;  // milliseconds since the start
-  int screen = 0;     // 0 when the main dialog shows no known picture
-  bool progressVisible = false;
-  int progress = 0;
-  bool errorVisible = false;
-  std::string errorText;
-  bool versionDialog = false;
-  bool operator==(const TraceEntry& other) const {
-    return screen == other.screen && progressVisible == other.progressVisible &&
-           progress == other.progress && errorVisible == other.errorVisible &&
-           errorText == other.errorText && versionDialog == other.versionDialog;
-  }
 };
 
 class Terminal {
@@ -82,7 +55,8 @@ class Terminal {
 
   const std::filesystem::path& Dir() const { return m_dir; }
   const TerminalConfig& Config() const { return m_config; }
-  // Tests and runs may change the hardware before the updater starts.
+  // Tests and runs may change the hardware before the updater starts; the parts see the
+  // change.
   TerminalConfig& MutableConfig() { return m_config; }
 
   Scheduler& Clock() { return *m_scheduler; }
@@ -92,6 +66,7 @@ class Terminal {
   SimHal& Hal() { return *m_hal; }
   SimGui& Gui() { return *m_gui; }
   ProcessTable& Processes() { return *m_processes; }
+  EventBus& Events() { return m_events; }
   Observations& Seen() { return m_seen; }
 
   // Makes this terminal the platform the updater runs on.
@@ -99,45 +74,40 @@ class Terminal {
   void Uninstall();
   platform::Backend Backend();
 
-  // Milliseconds since the terminal started, and the local time now.
+  // Milliseconds since the terminal started.
   uint64_t Now() const;
-  platform::LocalTime LocalTimeNow() const;
 
-  // What the terminal reports as installed now.
+  // What the terminal reports as installed now, asked as the updater asks it.
   InstalledVersions Versions();
 
   // The terminal boots again after a reboot: every process ends, handles left in the system's
-  // processes close, and the shell starts when configured to.
+  // processes close, and the parts power on again.
   void Restart();
-  // True while the terminal ends its processes for a restart or on closing: programs that end
-  // then do not start others.
-  bool PoweringOff() const { return m_poweringOff; }
 
-  // Appends to DIR/debug.log.
-  void DebugOutput(std::string_view text);
   // Everything in DIR/debug.log.
-  std::string DebugText();
+  std::string DebugText() { return m_debugLog.Text(); }
 
-  // A process object for a program file that is being started: the terminal's own programs
-  // (the rerunner, the shell) get their behaviour, any other program simply runs.
-  std::unique_ptr<SimProcess> MakeProgram(const std::string& path);
-  using ProgramFactory = std::function<std::unique_ptr<SimProcess>(const std::string& path)>;
-  void RegisterProgram(const std::string& exeName, ProgramFactory factory);
-
-  // Reacts to a signalled named event (the listeners of the terminal's own programs).
-  void OnEventSignalled(const std::string& name);
-  // Registers what happens when a named event is signalled.
-  void OnEvent(const std::string& name, std::function<void()> listener);
+  // What the parts hold, a few lines each, for "vostrel sim show".
+  std::string DescribeParts();
 
  private:
   Terminal(std::filesystem::path dir, TerminalConfig config, ClockMode mode);
   Status Start();
-  // What starts at power on.
-  void Boot();
-  void EndAllProcesses();
+  void PowerOn();
+  void PowerOff();
+  // Adds a part; parts power on in the order they were added and off in reverse.
+  template <typename Part>
+  Part& Add(std::unique_ptr<Part> part) {
+    Part& ref = *part;
+    m_parts.push_back(std::move(part));
+    return ref;
+  }
 
   std::filesystem::path m_dir;
   TerminalConfig m_config;
+  Observations m_seen;
+  EventBus m_events;
+  DebugLog m_debugLog;
   std::unique_ptr<Scheduler> m_scheduler;
   std::unique_ptr<SimFileSystem> m_files;
   std::unique_ptr<SimRegistry> m_registry;
@@ -145,12 +115,7 @@ class Terminal {
   std::unique_ptr<SimKernel> m_kernel;
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
-  std::unique_ptr<GpsDriver> m_gpsDriver;
-  std::ofstream m_debugLog;
-  Observations m_seen;
-  std::map<std::string, std::vector<std::function<void()>>> m_listeners;
-  std::map<std::string, ProgramFactory> m_programs;  // upper-case executable name
-  bool m_poweringOff = false;
+  std::vector<std::unique_ptr<TerminalPart>> m_parts;
 };
 
 }  // namespace sim

@@ -117,7 +117,8 @@ int RunRun(const RunArgs& args) {
   // Prepared last, so that nothing above can fail after the root folder changed.
   std::unique_ptr<sim::SimDesktop> desktop;
   if (!args.package.empty() && desktopMode) {
-    auto started = sim::SimDesktop::Open(**terminal, args.package, desktopConfig);
+    auto started = sim::SimDesktop::Open((*terminal)->Files(), (*terminal)->Clock(), args.package,
+                                         desktopConfig);
     if (!started) return Fail("--package: " + started.error());
     desktop = std::move(*started);
   }
@@ -181,10 +182,10 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
   } cleanup{dir};
 
   sim::TerminalConfig config;
-  config.bootVersion = "1.0.5";
-  config.kernelVersion = "4.2.118";
-  config.applicationVersion = "3.10";
-  config.gpsFirmwareVersion = "2.3.2";
+  config.hal.bootVersion = "1.0.5";
+  config.hal.kernelVersion = "4.2.118";
+  config.shell.applicationVersion = "3.10";
+  config.gps.firmwareVersion = "2.3.2";
   if (sim::Status created = sim::Terminal::Init(dir / "t", config); !created) {
     return R::Failure(created.error());
   }
@@ -256,7 +257,7 @@ int RunShow(const std::string& dir) {
   std::printf("  application:  %s\n", shown(versions.application).c_str());
   std::printf("  GPS firmware: %s\n", shown(versions.gps).c_str());
   std::printf("  shell:        %s\n",
-              sim::FindShell(terminal) != nullptr ? "running" : "not running");
+              sim::FindShell(terminal.Processes()) != nullptr ? "running" : "not running");
   if (terminal.Registry().KeyExists("Update\\Start")) {
     std::printf("  registry:     Update\\Start present (an update was started)\n");
   }

@@ -151,7 +151,7 @@ TEST_F(MainDialogTest, LeavingReboots) {
 }
 
 TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
-  Term().MutableConfig().rebootFails = true;
+  Term().MutableConfig().hal.rebootFails = true;
   TestDialog dialog;
   dialog.m_bRebootNeeded = 1;
   dialog.SetScreen(kScreenSuccess);

@@ -25,7 +25,7 @@ std::unique_ptr<sim::SimDesktop> ServeDesktop(sim::Terminal& terminal,
   EXPECT_TRUE(container::WriteContainer({&settings, 1}, {}, sink, &error)) << error;
   const std::filesystem::path package = dir / "desktop-package.bin";
   testing_support::WriteHostFile(package, std::string(sink.Bytes().begin(), sink.Bytes().end()));
-  auto desktop = sim::SimDesktop::Open(terminal, package, {});
+  auto desktop = sim::SimDesktop::Open(terminal.Files(), terminal.Clock(), package, {});
   EXPECT_TRUE(desktop.ok()) << desktop.error();
   return desktop.ok() ? std::move(*desktop) : nullptr;
 }
@@ -97,8 +97,9 @@ TEST_F(StartupTest, OnlyTheWholeWordActivesyncSelectsDesktopMode) {
   const struct {
     const char* commandLine;
     bool desktop;
-  } cases[] = {{"ACTIVESYNC", true}, {"activesync", true}, {"ActiveSync", true},
-               {"ACTIVESYNC ", false}, {" ACTIVESYNC", false}, {"", false}, {"ACTIVE", false}};
+  } cases[] = {{"ACTIVESYNC", true},   {"activesync", true},   {"ActiveSync", true},
+               {"ACTIVESYNC ", false}, {" ACTIVESYNC", false}, {"", false},
+               {"ACTIVE", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("'") + c.commandLine + "'");
     const auto desktop = c.desktop ? ServeDesktop(Term(), Dir()) : nullptr;
@@ -156,8 +157,8 @@ TEST(StartupRepeatTest, TwoTerminalsGivenTheSameRunWriteTheSameBytes) {
     options.commandLine = "ACTIVESYNC";
     options.keys = *sim::ParseKeys("BACK STOP@4000 STOP");
     sim::RunUpdater(**terminal, options);
-    logs[i] = testing_support::ReadHostFile(
-        (*terminal)->Files().HostPath("\\Flash disk2\\Vostrel.log"));
+    logs[i] =
+        testing_support::ReadHostFile((*terminal)->Files().HostPath("\\Flash disk2\\Vostrel.log"));
     debug[i] = (*terminal)->DebugText();
   }
   EXPECT_FALSE(logs[0].empty());

@@ -51,7 +51,7 @@ class DesktopPeerTest : public testing_support::TerminalTest {
   }
   std::unique_ptr<sim::SimDesktop> Start(sim::DesktopConfig config = {}) {
     if (config.cacheSize == sim::DesktopConfig{}.cacheSize) config.cacheSize = 1024;
-    auto started = sim::SimDesktop::Start(Term(), m_packagePath, config);
+    auto started = sim::SimDesktop::Start(Term().Files(), Term().Clock(), m_packagePath, config);
     EXPECT_TRUE(started.ok()) << started.error();
     return started.ok() ? std::move(*started) : nullptr;
   }

@@ -100,7 +100,7 @@ class FileVirtualTest : public testing_support::TerminalTest {
   }
   std::unique_ptr<sim::SimDesktop> StartDesktop(sim::DesktopConfig config = {}) {
     if (config.cacheSize == sim::DesktopConfig{}.cacheSize) config.cacheSize = kCacheSize;
-    auto started = sim::SimDesktop::Start(Term(), m_hostPackage, config);
+    auto started = sim::SimDesktop::Start(Term().Files(), Term().Clock(), m_hostPackage, config);
     EXPECT_TRUE(started.ok()) << started.error();
     return started.ok() ? std::move(*started) : nullptr;
   }

@@ -47,7 +47,7 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
   config.programPath = "\\Flash Disk2\\Update\\VostrelHHT.exe";
   config.acLine = sim::AcLine::kUnknown;
   config.clockStart = {2024, 2, 29, 23, 59, 30, 0};
-  config.rebootFails = true;
+  config.hal.rebootFails = true;
   auto back = sim::ParseConfig(sim::ConfigToJson(config));
   ASSERT_TRUE(back.ok()) << back.error();
   EXPECT_EQ(sim::ConfigToJson(*back), sim::ConfigToJson(config));

@@ -29,7 +29,7 @@ class ShellTest : public TerminalTest {
  protected:
   sim::ShellConfig& Shell() { return Term().MutableConfig().shell; }
   sim::ProcessId ShellId() {
-    sim::SimProcess* shell = sim::FindShell(Term());
+    sim::SimProcess* shell = sim::FindShell(Term().Processes());
     return shell == nullptr ? 0 : shell->Id();
   }
   bool Locked(const char* path) {

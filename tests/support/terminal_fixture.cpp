@@ -91,7 +91,7 @@ sim::RunOutcome TerminalTest::RunDesktop(std::string_view keys, const std::strin
                                          const sim::DesktopConfig& desktop, int debugLevel) {
   const fs::path file = m_dir.Path() / "desktop-package.bin";
   WriteHostFile(file, package);
-  auto served = sim::SimDesktop::Open(*m_terminal, file, desktop);
+  auto served = sim::SimDesktop::Open(m_terminal->Files(), m_terminal->Clock(), file, desktop);
   EXPECT_TRUE(served.ok()) << served.error();
   sim::RunOptions options;
   options.commandLine = "ACTIVESYNC";

@@ -23,20 +23,20 @@ class DeviceTest : public TerminalTest {
 };
 
 TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
-  Hardware().bootVersion = "2.01";
-  Hardware().kernelVersion = "5.0.1234";
+  Hardware().hal.bootVersion = "2.01";
+  Hardware().hal.kernelVersion = "5.0.1234";
   EXPECT_EQ(g_Device.GetVersionBoot(), "2.01");
   EXPECT_EQ(g_Device.GetVersionKernel(), "5.0.1234");
   EXPECT_NE(Log().find("CDevice::GetVersionBoot:[1][2.01]"), std::string::npos);
   EXPECT_NE(Log().find("CDevice::GetVersionKernel:[1][5.0.1234]"), std::string::npos);
 
-  Hardware().bootVersion.reset();
+  Hardware().hal.bootVersion.reset();
   EXPECT_EQ(g_Device.GetVersionBoot(), "");
   EXPECT_NE(Log().find("CDevice::GetVersionBoot:[0][]"), std::string::npos);
   // A version that does not fit the 128-byte buffer fails the query.
-  Hardware().kernelVersion = std::string(64, '9');
+  Hardware().hal.kernelVersion = std::string(64, '9');
   EXPECT_EQ(g_Device.GetVersionKernel(), "");
-  Hardware().kernelVersion = std::string(63, '9');
+  Hardware().hal.kernelVersion = std::string(63, '9');
   EXPECT_EQ(g_Device.GetVersionKernel(), std::string(63, '9'));
 }
 
@@ -74,9 +74,9 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Hardware().gpsVersionAnswer = c.answer;
-    Hardware().gpsVersionCount = c.count;
-    Hardware().gpsDriverPresent = c.present;
+    Hardware().gpsDriver.answer = c.answer;
+    Hardware().gpsDriver.returnedCount = c.count;
+    Hardware().gpsDriver.present = c.present;
     EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }

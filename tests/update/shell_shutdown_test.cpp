@@ -31,17 +31,16 @@ constexpr const char* kFailed = "CheckTavimonShutdown shutdown failed!";
 // A program that owns a window of the shell's class without being the shell.
 class WindowSpy : public sim::SimProcess {
  public:
-  explicit WindowSpy(int* messages)
-      : SimProcess("spy.exe", "\\Windows\\spy.exe"), m_messages(messages) {}
-  void OnStart(sim::Terminal& terminal) override {
-    terminal.Processes().CreateWindow(Id(), sim::kShellWindowClass);
-  }
-  intptr_t OnWindowMessage(sim::Terminal& /*terminal*/, uint32_t /*message*/) override {
+  WindowSpy(sim::ProcessTable& processes, int* messages)
+      : SimProcess("spy.exe", "\\Windows\\spy.exe"), m_processes(processes), m_messages(messages) {}
+  void OnStart() override { m_processes.CreateWindow(Id(), sim::kShellWindowClass); }
+  intptr_t OnWindowMessage(uint32_t /*message*/) override {
     ++*m_messages;
     return 0;
   }
 
  private:
+  sim::ProcessTable& m_processes;
   int* m_messages;
 };
 
@@ -56,7 +55,8 @@ class ShellShutdownTest : public TerminalTest {
   // Boots the terminal again, so that the shell starts with the files and settings now there.
   void Reboot() { Term().Restart(); }
   void StopShell() {
-    if (sim::SimProcess* shell = sim::FindShell(Term())) Term().Processes().End(shell->Id());
+    if (sim::SimProcess* shell = sim::FindShell(Term().Processes()))
+      Term().Processes().End(shell->Id());
   }
   void HoldForOtherProgram(const std::string& path) {
     ASSERT_NE(Term().Files().OpenFor(kOtherProgram, path, platform::kGenericRead,
@@ -89,7 +89,7 @@ class ShellShutdownTest : public TerminalTest {
 TEST_F(ShellShutdownTest, WithoutAShellOnlyTheFilesDecide) {
   StopShell();
   int messages = 0;
-  Term().Processes().Start(std::make_unique<WindowSpy>(&messages));
+  Term().Processes().Start(std::make_unique<WindowSpy>(Term().Processes(), &messages));
   WriteFile("\\Flash Disk2\\app.exe", "program");
 
   EXPECT_TRUE(m_dialog.CheckTavimonShutdown());
@@ -120,7 +120,7 @@ TEST_F(ShellShutdownTest, AShellThatObeysEndsAtOnceAndFreesItsFiles) {
   EXPECT_EQ(Term().Now(), 1000U);
   EXPECT_EQ(Entries(), (std::vector<std::string>{At(12, kRunning), At(12, kComplete)}));
   // The rerunner was stopped first, so nothing brought the shell back.
-  EXPECT_EQ(sim::FindShell(Term()), nullptr);
+  EXPECT_EQ(sim::FindShell(Term().Processes()), nullptr);
   EXPECT_EQ(Term().Processes().FindByName("rerunner.exe"), nullptr);
   EXPECT_EQ(Term().Seen().shellStarts, shellStarts);
   EXPECT_FALSE(Term().Files().IsOpen("\\Flash Disk2\\app.exe"));
@@ -150,7 +150,7 @@ TEST_F(ShellShutdownTest, AShellThatIgnoresTheMessageIsTerminatedAfterTenSeconds
   expected.push_back(At(22, kComplete));
   EXPECT_EQ(Entries(), expected);
   EXPECT_EQ(Term().Now(), 11000U);
-  EXPECT_EQ(sim::FindShell(Term()), nullptr);
+  EXPECT_EQ(sim::FindShell(Term().Processes()), nullptr);
   EXPECT_EQ(Term().Kernel().OpenHandleCount(), 0U);
 }
 
@@ -164,7 +164,7 @@ TEST_F(ShellShutdownTest, AShellThatCannotBeTerminatedKeepsItsFilesLocked) {
   ASSERT_EQ(entries.size(), 13U);
   EXPECT_EQ(entries[11], At(22, kTerminating));
   EXPECT_EQ(entries[12], At(22, kFailed));
-  EXPECT_NE(sim::FindShell(Term()), nullptr);
+  EXPECT_NE(sim::FindShell(Term().Processes()), nullptr);
   EXPECT_EQ(Term().Kernel().OpenHandleCount(), 0U);
 }
 
@@ -176,7 +176,7 @@ TEST_F(ShellShutdownTest, AFileLeftLockedByTheTerminatedShellFailsTheCheck) {
   // The log says the shell is gone; the locked library says otherwise.
   EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
   EXPECT_EQ(Entries().back(), At(22, kComplete));
-  EXPECT_EQ(sim::FindShell(Term()), nullptr);
+  EXPECT_EQ(sim::FindShell(Term().Processes()), nullptr);
   EXPECT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\shell.dll"));
 }
 

@@ -66,7 +66,7 @@ class VersionDlgTest : public TerminalTest {
 };
 
 TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
-  Term().MutableConfig().gpsDriverPresent = false;
+  Term().MutableConfig().gpsDriver.present = false;
   TestVersionDlg dialog;
   ASSERT_TRUE(dialog.OnInitDialog());
   const platform::ControlState& list = dialog.m_list.State();
