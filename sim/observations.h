@@ -14,6 +14,7 @@ struct Observations {
   std::vector<uint64_t> userActivityTimes;  // when, in milliseconds since the start
   int rerunnerStopSignals = 0;              // "RERUNNER_STOP" signalled
   bool rebooted = false;
+  bool powerCut = false;  // the power went during the run
   int rerunnerStarts = 0;
   int shellStarts = 0;  // the resident shell started, at power on or again later
   int restarts = 0;     // the terminal booted again after a reboot

@@ -37,6 +37,8 @@ const char* RunEndName(RunEnd end) {
       return "left";
     case RunEnd::kRebooted:
       return "rebooted";
+    case RunEnd::kPowerCut:
+      return "power cut";
     case RunEnd::kKeysRanOut:
       return "keys ran out";
   }
@@ -94,6 +96,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
 
   const InstalledVersions before = terminal.Versions();
   terminal.Seen().rebooted = false;
+  terminal.Seen().powerCut = false;
   const auto record = [&outcome](const CUpdateSettings& settings) {
     const struct {
       int32_t CUpdateSettings::*offered;
@@ -145,7 +148,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   ResetUpdaterState();
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
-  if (terminal.Seen().rebooted) terminal.Restart();
+  if (terminal.Seen().rebooted || terminal.Seen().powerCut) terminal.Restart();
 
   const InstalledVersions after = terminal.Versions();
   const std::string InstalledVersions::*fields[4] = {
@@ -156,7 +159,9 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
     outcome.parts[i].installedAfter = after.*fields[i];
   }
 
-  if (terminal.Seen().rebooted) {
+  if (terminal.Seen().powerCut) {
+    outcome.end = RunEnd::kPowerCut;
+  } else if (terminal.Seen().rebooted) {
     outcome.end = RunEnd::kRebooted;
   } else if (gui.KeysExhausted()) {
     outcome.end = RunEnd::kKeysRanOut;

@@ -4,11 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "sim/keys.h"
 #include "sim/result.h"
@@ -27,9 +26,10 @@ struct RunOptions {
 };
 
 enum class RunEnd {
-  kLeft,          // the updater closed its dialog and ended
-  kRebooted,      // the updater rebooted the terminal
-  kKeysRanOut,    // it waited for a key when none was left; the terminal stays on its screen
+  kLeft,        // the updater closed its dialog and ended
+  kRebooted,    // the updater rebooted the terminal
+  kPowerCut,    // the power went during the run; the terminal started again
+  kKeysRanOut,  // it waited for a key when none was left; the terminal stays on its screen
 };
 
 // One of the four parts of the terminal's software as a run saw it.

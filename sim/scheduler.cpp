@@ -9,9 +9,11 @@ namespace sim {
 namespace {
 thread_local uint32_t t_threadId = 0;
 thread_local const void* t_scheduler = nullptr;
+thread_local int t_actionDepth = 0;
 }  // namespace
 
-Scheduler::Scheduler(ClockMode mode) : m_mode(mode), m_hostStart(std::chrono::steady_clock::now()) {}
+Scheduler::Scheduler(ClockMode mode)
+    : m_mode(mode), m_hostStart(std::chrono::steady_clock::now()) {}
 
 Scheduler::~Scheduler() {
   std::unique_lock lock(m_mutex);
@@ -130,6 +132,8 @@ std::size_t Scheduler::ThreadCount(ProcessId process) const {
   return count;
 }
 
+bool Scheduler::InAction() { return t_actionDepth > 0; }
+
 ProcessId Scheduler::CurrentProcess() const {
   std::lock_guard lock(m_mutex);
   if (t_scheduler != this) return 0;
@@ -167,8 +171,8 @@ void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
     ThreadRecord* next = nullptr;
     for (auto& [id, record] : m_threads) {
       if (!record->blocked || record->finished) continue;
-      if (next == nullptr || std::pair(record->wakeAt, record->order) <
-                                 std::pair(next->wakeAt, next->order)) {
+      if (next == nullptr ||
+          std::pair(record->wakeAt, record->order) < std::pair(next->wakeAt, next->order)) {
         next = record.get();
       }
     }
@@ -176,7 +180,9 @@ void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
       auto node = m_actions.extract(m_actions.begin());
       AdvanceTo(lock, node.key().first);
       lock.unlock();
+      ++t_actionDepth;
       node.mapped()();
+      --t_actionDepth;
       lock.lock();
       continue;
     }

@@ -70,6 +70,8 @@ class Scheduler {
   std::size_t ThreadCount(ProcessId process) const;
   // The process of the calling thread (0 for a thread the scheduler does not know).
   ProcessId CurrentProcess() const;
+  // True while the calling thread runs a timed action (which must not unwind its thread).
+  static bool InAction();
 
  private:
   struct ThreadRecord {

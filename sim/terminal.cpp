@@ -203,6 +203,14 @@ void Terminal::Restart() {
   PowerOn();
 }
 
+void Terminal::CutPower() {
+  m_seen.powerCut = true;
+  m_scheduler->MarkEnded(kUpdaterProcess);
+  if (m_scheduler->CurrentProcess() == kUpdaterProcess && !Scheduler::InAction()) {
+    throw ProcessEnded{};
+  }
+}
+
 void Terminal::Install() { platform::Install(Backend()); }
 
 void Terminal::Uninstall() {

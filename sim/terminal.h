@@ -83,6 +83,10 @@ class Terminal {
   // The terminal boots again after a reboot: every process ends, handles left in the system's
   // processes close, and the parts power on again.
   void Restart();
+  // The power goes in the middle of a run: the updater stops where it is, at once when this is
+  // called on one of its threads, else at its next wait; the run then ends and the terminal
+  // starts again as after a reboot. What the devices hold stays as it is at this instant.
+  void CutPower();
 
   // Everything in DIR/debug.log.
   std::string DebugText() { return m_debugLog.Text(); }

@@ -133,6 +133,18 @@ TEST_F(StartupTest, WhenTheKeysRunOutTheTerminalStaysOnItsScreen) {
   EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 1U);
 }
 
+TEST_F(StartupTest, APowerCutStopsTheRunWhereItIsAndTheTerminalStartsAgain) {
+  // The power goes while the dialog waits for its first timer tick.
+  Term().Clock().At(100, [this] { Term().CutPower(); });
+  const int restartsBefore = Term().Seen().restarts;
+  const sim::RunOutcome outcome = Run("PLAY STOP", "", 2);
+  EXPECT_EQ(outcome.end, sim::RunEnd::kPowerCut);
+  EXPECT_EQ(outcome.screens, std::vector<int>{1});
+  EXPECT_EQ(outcome.exitCode, 4);
+  EXPECT_EQ(Term().Seen().restarts, restartsBefore + 1);
+  EXPECT_EQ(Log().find("Finished VostrelHHT."), std::string::npos) << Log();
+}
+
 TEST_F(StartupTest, TheKeepAliveThreadSignalsWhileTheRunWaits) {
   // STOP pressed 10 virtual seconds into the run, while the updater waits on screen 2.
   const sim::RunOutcome outcome = Run("STOP@10250");
