@@ -27,6 +27,8 @@ struct HalConfig {
   // The installed images' versions that the version query reports; none: the query fails.
   std::optional<std::string> bootVersion = "1.0.2";
   std::optional<std::string> kernelVersion = "1.0.5";
+
+  bool operator==(const HalConfig&) const = default;
 };
 
 // The GPS driver "GPS1:".
@@ -37,11 +39,15 @@ struct GpsDriverConfig {
   std::optional<std::string> answer;
   // The byte count the driver returns instead of the answer's length plus its terminator.
   std::optional<uint32_t> returnedCount;
+
+  bool operator==(const GpsDriverConfig&) const = default;
 };
 
 // The GPS receiver behind the driver.
 struct GpsConfig {
   std::string firmwareVersion = "3.2.4";
+
+  bool operator==(const GpsConfig&) const = default;
 };
 
 // The resident shell "tavimon.exe".
@@ -59,6 +65,8 @@ struct ShellConfig {
   std::optional<std::string> lockedFile;
   // A file that the shell holds while it runs and that stays locked after it is terminated.
   std::optional<std::string> orphanedLock;
+
+  bool operator==(const ShellConfig&) const = default;
 };
 
 // The desktop computer on the other side of the file-semaphore channel: how much of the
@@ -81,6 +89,8 @@ struct DesktopConfig {
   uint32_t holdFlagMs = 0;
   // This exchange is not answered: the desktop consumes the request and leaves "\looking.no".
   std::optional<uint32_t> lookingNoAt = {};
+
+  bool operator==(const DesktopConfig&) const = default;
 };
 
 struct TerminalConfig {
@@ -101,6 +111,8 @@ struct TerminalConfig {
 
   // The desktop that a desktop-mode run with a package is served by.
   DesktopConfig desktop;
+
+  bool operator==(const TerminalConfig&) const = default;
 };
 
 // Reads terminal.json; missing keys keep their defaults.

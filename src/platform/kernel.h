@@ -20,6 +20,7 @@ struct LocalTime {
   int minute = 0;
   int second = 0;
   int milliseconds = 0;
+  bool operator==(const LocalTime&) const = default;
 };
 
 // One process of a process snapshot.

@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +15,9 @@
 #include "utils/utils.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -88,8 +92,8 @@ TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
   EXPECT_EQ(g_nScreen, kScreenNoCharger);
-  EXPECT_NE(Log().find("CheckIfSomethingToDo: Application - update selected"), std::string::npos);
-  EXPECT_NE(Log().find("CheckIfSomethingToDo: GPS - update not selected"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: Application - update selected"));
+  EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: GPS - update not selected"));
 
   // PLAY on the no-charger screen checks again; an unknown line status counts as connected.
   Term().MutableConfig().acLine = sim::AcLine::kUnknown;
@@ -100,7 +104,7 @@ TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
   EXPECT_EQ(g_nScreen, kScreenNoCharger);
-  EXPECT_NE(Log().find("Warning: Unable to get power state"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("Warning: Unable to get power state"));
 }
 
 TEST_F(MainDialogTest, KeysDuringAHandlerAreSwallowed) {
@@ -161,8 +165,8 @@ TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
   // The reboot before the rerunner failed, the rerunner is missing, so a second reboot fails.
   const std::string log = Log();
   const std::size_t first = log.find("<KTest> IOCTL_HAL_REBOOT failed");
-  ASSERT_NE(first, std::string::npos);
-  EXPECT_NE(log.find("<KTest> IOCTL_HAL_REBOOT failed", first + 1), std::string::npos);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find("<KTest> IOCTL_HAL_REBOOT failed", first + 1), std::string::npos) << log;
 }
 
 TEST_F(MainDialogTest, TheTimerBodyRunsOnce) {

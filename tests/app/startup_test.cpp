@@ -1,4 +1,5 @@
 // Whole runs of the updater on a simulated terminal: start-up, run modes, leaving.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TempDir;
 using testing_support::TerminalTest;
@@ -72,7 +76,7 @@ TEST_F(StartupTest, MarkersLeftBeforeTheStartAreGoneAndTheLevelIsOne) {
   EXPECT_FALSE(Exists("\\Flash disk2\\progress.dbg"));
   EXPECT_EQ(ReadFile("\\Flash disk2\\error.dbg"), kHeader);
   EXPECT_FALSE(Exists("\\Flash disk2\\error.dbg.old"));
-  EXPECT_EQ(Log().find("Started VostrelHHT"), std::string::npos);
+  EXPECT_THAT(Log(), Not(HasSubstr("Started VostrelHHT")));
 }
 
 TEST_F(StartupTest, AReadOnlyDetailedMarkerSurvivesAndSetsLevelThree) {
@@ -90,7 +94,7 @@ TEST_F(StartupTest, ASecondRunKeepsTheFirstLogAsOld) {
   const std::string first = Log();
   Run("STOP", "first", 2);
   EXPECT_EQ(ReadFile("\\Flash disk2\\Vostrel.log.old"), first);
-  EXPECT_NE(Log().find("Command line : 'first'"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("Command line : 'first'"));
 }
 
 TEST_F(StartupTest, OnlyTheWholeWordActivesyncSelectsDesktopMode) {
@@ -106,8 +110,8 @@ TEST_F(StartupTest, OnlyTheWholeWordActivesyncSelectsDesktopMode) {
     if (desktop) desktop->Begin();
     Run("STOP", c.commandLine, 2);
     const std::string log = Log();
-    EXPECT_NE(log.find(std::string("Command line : '") + c.commandLine + "'"), std::string::npos);
-    EXPECT_EQ(log.find("We are handheld using active sync") != std::string::npos, c.desktop);
+    EXPECT_THAT(log, HasSubstr(std::string("Command line : '") + c.commandLine + "'"));
+    EXPECT_EQ(log.find("We are handheld using active sync") != std::string::npos, c.desktop) << log;
   }
 }
 
@@ -127,7 +131,7 @@ TEST_F(StartupTest, WhenTheKeysRunOutTheTerminalStaysOnItsScreen) {
   EXPECT_EQ(outcome.end, sim::RunEnd::kKeysRanOut);
   EXPECT_EQ(outcome.finalScreen, 2);
   EXPECT_EQ(outcome.exitCode, 2);
-  EXPECT_EQ(Log().find("Finished VostrelHHT."), std::string::npos);
+  EXPECT_THAT(Log(), Not(HasSubstr("Finished VostrelHHT.")));
   // Nothing of the cut-off run stays open on the terminal.
   EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 1U);

@@ -130,9 +130,10 @@ TEST_P(UpdateRunTest, StopOnTheFailedScreenRunsTheWholeUpdateAgain) {
   EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 7, 9, 7, 9}));
   const std::string log = ReadFile("\\Flash disk2\\Vostrel.log");
   const std::size_t first = log.find("CVostrelHHTDlg::ControlVostrel Set the registry key");
-  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(first, std::string::npos) << log;
   EXPECT_NE(log.find("CVostrelHHTDlg::ControlVostrel Set the registry key", first + 1),
-            std::string::npos);
+            std::string::npos)
+      << log;
   // PLAY on the failed screen leaves, through a reboot since an application item ran.
   EXPECT_TRUE(outcome.rebooted);
 }
@@ -157,7 +158,8 @@ TEST_P(UpdateRunTest, AShellThatCannotBeStoppedEndsOnRestartRequired) {
       "[SoftwareToUpdate]\r\nUpdate1=Application\r\n"
       "[Application]\r\nAppSoftware1=Application|2.0.0|AppScript\r\n"
       "AppSoftware2=Application|2.0.0|AppScript\r\n"
-      "[AppScript]\r\n###CommandStart###\r\n" + kScript + "###CommandEnd###\r\n";
+      "[AppScript]\r\n###CommandStart###\r\n" +
+      kScript + "###CommandEnd###\r\n";
   const sim::RunOutcome outcome = Update("PLAY", members);
   EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 7, 11}));
   EXPECT_EQ(outcome.exitCode, 3);
@@ -179,8 +181,9 @@ TEST_P(UpdateRunTest, AnAbortMarkerFailsEveryLine) {
   EXPECT_EQ(outcome.finalScreen, 9);
   EXPECT_FALSE(Exists("\\Flash Disk2\\Apps"));
   EXPECT_EQ(outcome.lastError, 1041);
-  EXPECT_EQ(outcome.lastErrorText, "Failed[COPY|version.txt|\\Flash Disk2\\Tavimon\\version.txt] = "
-                                   "Aborted");
+  EXPECT_EQ(outcome.lastErrorText,
+            "Failed[COPY|version.txt|\\Flash Disk2\\Tavimon\\version.txt] = "
+            "Aborted");
   const std::string log = ReadFile("\\Flash disk2\\Vostrel.log");
   EXPECT_NE(log.find("LogAppError: Error [Failed[MKDIR|\\Flash Disk2\\Apps] = Aborted]"),
             std::string::npos);
@@ -212,11 +215,11 @@ TEST_F(CopyReadsTest, AMemberOfExactlyOneBufferTakesTwoReads) {
   const std::string debug = DebugText();
   const std::string read = ",FileLen=262144] Reading [262144]";
   const std::size_t first = debug.find(read);
-  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(first, std::string::npos) << debug;
   const std::size_t second = debug.find(read, first + 1);
-  ASSERT_NE(second, std::string::npos);
-  EXPECT_EQ(debug.find(read, second + 1), std::string::npos);
-  EXPECT_NE(debug.find("LOG:##Cache File Now Reading [0]", first), std::string::npos);
+  ASSERT_NE(second, std::string::npos) << debug;
+  EXPECT_EQ(debug.find(read, second + 1), std::string::npos) << debug;
+  EXPECT_NE(debug.find("LOG:##Cache File Now Reading [0]", first), std::string::npos) << debug;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // vostrel desktop and the desktop side of vostrel sim run, as users run them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -11,6 +12,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::CommandResult;
 using testing_support::ReadHostFile;
@@ -25,7 +29,6 @@ class DesktopCliTest : public testing_support::CommandTest {
                       {{"Vostrel.ini", "[SoftwareToUpdate]\r\n"}, {"NK.BIN", "kernel"}}));
     std::filesystem::create_directories(Path("root"));
   }
-
 };
 
 TEST_F(DesktopCliTest, HelpExplainsTheCommandsAndTheirFaults) {
@@ -65,11 +68,12 @@ TEST_F(DesktopCliTest, BadCommandLinesExit64WithAMessage) {
 }
 
 TEST_F(DesktopCliTest, ServePreparesTheRootAndStopsAsItsFaultsSay) {
-  const CommandResult ran = Vostrel("desktop serve --package " + Path("pkg.bin") + " --root " + Path("root") +
-                          " --cache-size 1M --stop-after 0 --abort-after-ms 0");
+  const CommandResult ran =
+      Vostrel("desktop serve --package " + Path("pkg.bin") + " --root " + Path("root") +
+              " --cache-size 1M --stop-after 0 --abort-after-ms 0");
   EXPECT_EQ(ran.exitCode, 0) << ran.err;
   EXPECT_NE(ran.out.find("cache fills of 1048576 bytes"), std::string::npos) << ran.out;
-  EXPECT_NE(ran.out.find("answers no more after 0 exchanges (fault)"), std::string::npos);
+  EXPECT_THAT(ran.out, HasSubstr("answers no more after 0 exchanges (fault)"));
   EXPECT_EQ(ReadHostFile(Path("root/Vostrel.ini")), "[SoftwareToUpdate]\r\n");
   EXPECT_TRUE(std::filesystem::exists(Path("root/install.bin")));
   EXPECT_FALSE(std::filesystem::exists(Path("root/abort.me")));
@@ -91,8 +95,8 @@ TEST_F(DesktopCliTest, AbortLeavesTheMarker) {
 
 TEST_F(DesktopCliTest, SimRunServesTheTerminalInDesktopMode) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
-  const CommandResult run = Vostrel("sim run " + Path("T") + " --activesync --package " + Path("pkg.bin") +
-                          " --keys STOP --report " + Path("r.json"));
+  const CommandResult run = Vostrel("sim run " + Path("T") + " --activesync --package " +
+                                    Path("pkg.bin") + " --keys STOP --report " + Path("r.json"));
   EXPECT_NE(run.exitCode, 64) << run.err;
   EXPECT_NE(run.out.find("#1 Finished -> Ok 1"), std::string::npos) << run.out;
   // The desktop put the header part and the settings in the root; leaving, the updater deleted

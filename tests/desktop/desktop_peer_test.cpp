@@ -2,6 +2,7 @@
 // prepares, what it answers, the faults it can show, and a whole desktop-mode run.
 #include "sim/desktop_peer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +21,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using desktop_testing::LoggedError;
 using desktop_testing::PackageMember;
@@ -111,7 +115,7 @@ TEST_F(DesktopPeerTest, APackageWithoutSettingsLeavesNoOldSettingsBehind) {
   UsePackage({{"NK.BIN", "kernel"}});
   auto desktop = Start();
   EXPECT_FALSE(Exists("\\Vostrel.ini"));
-  EXPECT_NE(Lines(*desktop).front().find("the package holds no Vostrel.ini"), std::string::npos);
+  EXPECT_THAT(Lines(*desktop).front(), HasSubstr("the package holds no Vostrel.ini"));
 }
 
 TEST_F(DesktopPeerTest, OpenRefusesWhatIsNoPackage) {
@@ -242,7 +246,7 @@ TEST_F(DesktopPeerTest, ADesktopModeRunIsServedAndEndsWithFinished) {
   Term().Clock().AttachMainThread(sim::kUpdaterProcess);
   EXPECT_TRUE(outcome.desktopServed);
   ASSERT_FALSE(outcome.desktopLog.empty());
-  EXPECT_NE(outcome.desktopLog.back().find("Finished -> Ok 1"), std::string::npos);
+  EXPECT_THAT(outcome.desktopLog.back(), HasSubstr("Finished -> Ok 1"));
   EXPECT_EQ(desktop->Ended(), sim::DesktopPeer::End::kFinished);
   const nlohmann::json report = sim::ReportJson(Term(), outcome);
   EXPECT_EQ(report["desktop"]["log"].size(), outcome.desktopLog.size());

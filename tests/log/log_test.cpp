@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -49,9 +53,9 @@ TEST_F(LogTest, NullTextWritesEmptyLineAndPercentIsKeptVerbatim) {
                                 "17:01:11  100% done %s %d %n\r\n"
                                 "\r\n");
   const std::string debug = DebugText();
-  EXPECT_NE(debug.find("LOG:100% done %s %d %n\r\n"), std::string::npos);
-  EXPECT_NE(debug.find("LOG:\r\n"), std::string::npos);
-  EXPECT_EQ(debug.find("not written"), std::string::npos);
+  EXPECT_THAT(debug, HasSubstr("LOG:100% done %s %d %n\r\n"));
+  EXPECT_THAT(debug, HasSubstr("LOG:\r\n"));
+  EXPECT_THAT(debug, Not(HasSubstr("not written")));
 }
 
 TEST_F(LogTest, DateOnEachLinePrefixesEntriesAndWritesNoDateLine) {
@@ -210,8 +214,8 @@ TEST_F(LogTest, LogAtWritesOnlyFromItsLevel) {
   LogAt(2, "progress %d", 7);
   LogAt(3, "detail");
   const std::string text = ReadFile("\\Flash disk2\\Vostrel.log");
-  EXPECT_NE(text.find("17:01:11  progress 7\r\n"), std::string::npos);
-  EXPECT_EQ(text.find("detail"), std::string::npos);
+  EXPECT_THAT(text, HasSubstr("17:01:11  progress 7\r\n"));
+  EXPECT_THAT(text, Not(HasSubstr("detail")));
 }
 
 }  // namespace

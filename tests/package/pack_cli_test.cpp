@@ -1,4 +1,5 @@
 // vostrel pack as users run it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -13,6 +14,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 using namespace container_bytes;
@@ -40,10 +44,9 @@ class PackCliTest : public testing_support::CommandTest {
   void ExpectNoPackage(const std::string& name) {
     EXPECT_FALSE(fs::exists(Path(name)));
     for (const auto& entry : fs::directory_iterator(m_dir.Path())) {
-      EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos);
+      EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr(".partial-")));
     }
   }
-
 };
 
 TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
@@ -76,7 +79,7 @@ TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
   const CommandResult text = Vostrel("pack list " + Q("p.bin"));
   EXPECT_EQ(text.exitCode, 0);
   EXPECT_NE(text.out.find("0x00000001          7"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("holds"), std::string::npos);
+  EXPECT_THAT(text.out, HasSubstr("holds"));
 
   const CommandResult verify = Vostrel("pack verify " + Q("p.bin"));
   EXPECT_EQ(verify.exitCode, 0) << verify.err;
@@ -94,9 +97,10 @@ TEST_F(PackCliTest, BuildListVerifyAndExtractAFolderTree) {
   EXPECT_EQ(ReadHostFile(Path("one/Apps/Nav.exe")), std::string(3000, 'N'));
   EXPECT_FALSE(fs::exists(Path("one/Vostrel.ini")));
 
-  const CommandResult missing = Vostrel("pack extract " + Q("p.bin") + " nothing.txt -C " + Q("none"));
+  const CommandResult missing =
+      Vostrel("pack extract " + Q("p.bin") + " nothing.txt -C " + Q("none"));
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("no member named \"nothing.txt\""), std::string::npos);
+  EXPECT_THAT(missing.err, HasSubstr("no member named \"nothing.txt\""));
 }
 
 TEST_F(PackCliTest, VerifyAndListNameWhatIsWrong) {
@@ -194,11 +198,11 @@ TEST_F(PackCliTest, BadCommandLinesExit64AndEveryCommandExplainsItself) {
     SCOPED_TRACE(command);
     const CommandResult result = Vostrel(command);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("Usage"), std::string::npos);
+    EXPECT_THAT(result.out, HasSubstr("Usage"));
   }
   const CommandResult verifyHelp = Vostrel("pack verify --help");
   EXPECT_EQ(verifyHelp.exitCode, 0);
-  EXPECT_NE(verifyHelp.out.find("cannot detect reordered bytes"), std::string::npos);
+  EXPECT_THAT(verifyHelp.out, HasSubstr("cannot detect reordered bytes"));
 }
 
 TEST_F(PackCliTest, LongWorkShowsNoProgressBarWhenStderrIsNotATerminal) {

@@ -1,5 +1,6 @@
 #include "script/script.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +12,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::BuildPackage;
 using testing_support::TerminalTest;
@@ -133,8 +137,8 @@ TEST_F(ScriptTest, AnUnknownCommandIsReportedTwice) {
   const std::string log = Log();
   const std::size_t unknown =
       log.find("LogAppError: Error Number [1020] in Function [CScript::ProcessOneLine]");
-  ASSERT_NE(unknown, std::string::npos);
-  EXPECT_NE(log.find("LogAppError: Error [CmdUnknown [COPY ][a][b]]"), std::string::npos);
+  ASSERT_NE(unknown, std::string::npos) << log;
+  EXPECT_THAT(log, HasSubstr("LogAppError: Error [CmdUnknown [COPY ][a][b]]"));
   EXPECT_GT(log.find("LogAppError: Error Number [1021] in Function [CScript::ProcessOneLine]"),
             unknown);
   ExpectLastError(1021, "Error [-1] [COPY |a|b] [COPY ][a][b],", "CScript::ProcessOneLine");
@@ -233,7 +237,7 @@ TEST_F(ScriptTest, CopyOfAMissingMemberLeavesAnEmptyDestination) {
   EXPECT_TRUE(Exists("\\Windows\\App.exe"));
   EXPECT_EQ(ReadFile("\\Windows\\App.exe"), "");
   const std::string log = Log();
-  EXPECT_NE(log.find("[Cannot find header for [App.exe]]"), std::string::npos);
+  EXPECT_THAT(log, HasSubstr("[Cannot find header for [App.exe]]"));
   EXPECT_NE(log.find("###ERROR CtrlLclCopy:: Copy [App.exe] to [\\Windows\\App.exe] failed"),
             std::string::npos);
   EXPECT_EQ(g_pSettings->m_nLastError, 1021);

@@ -495,17 +495,6 @@ TEST_F(UpdateSettingsTest, FindsDefinitionsByTypeAndKind) {
   EXPECT_EQ(empty.FindGPSDefinition("BOOT"), nullptr);
 }
 
-TEST_F(UpdateSettingsTest, NamesSoftwareTypes) {
-  const struct {
-    int32_t type;
-    const char* name;
-  } cases[] = {{0, "None"}, {1, "OS"}, {2, "Application"}, {3, "GPS"}, {4, "None"}, {-1, "None"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.type);
-    EXPECT_STREQ(CUpdateSettings::SoftwareTypeName(c.type), c.name);
-  }
-}
-
 TEST_F(UpdateSettingsTest, ReadsTheScriptBlockAfterTheHeader) {
   const std::string head = "[Application]\nAppSoftware1=A|1|AppScript\n";
   const struct {

@@ -1,5 +1,6 @@
 #include "sim/display.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::ReadHostFile;
 using testing_support::TempDir;
@@ -308,7 +312,7 @@ TEST_F(ScreenRecorderTest, AFolderThatCannotBeCreatedIsReported) {
   testing_support::WriteHostFile(Dir() / "file", "x");
   auto recorder = sim::ScreenRecorder::Start(Term().Gui(), Dir() / "file" / "shots");
   ASSERT_FALSE(recorder);
-  EXPECT_NE(recorder.error().find("shots"), std::string::npos);
+  EXPECT_THAT(recorder.error(), HasSubstr("shots"));
 }
 
 }  // namespace

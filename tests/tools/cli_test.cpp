@@ -1,6 +1,6 @@
 // The vostrel command as users run it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -12,6 +12,9 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 using testing_support::CommandResult;
 using testing_support::ReadHostFile;
 using testing_support::TempDir;
@@ -21,7 +24,8 @@ using CliTest = testing_support::CommandTest;
 
 TEST_F(CliTest, InitThenStopOnTheInvalidPackageExitsTwo) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
-  const CommandResult run = Vostrel("sim run " + Path("T") + " --keys STOP --report " + Path("r.json"));
+  const CommandResult run =
+      Vostrel("sim run " + Path("T") + " --keys STOP --report " + Path("r.json"));
   EXPECT_EQ(run.exitCode, 2) << run.err;
   const auto report = nlohmann::json::parse(ReadHostFile(Path("r.json")));
   EXPECT_EQ(report["screens"], nlohmann::json::array({1, 2}));
@@ -74,7 +78,7 @@ TEST_F(CliTest, EveryCommandExplainsItself) {
     SCOPED_TRACE(command);
     const CommandResult result = Vostrel(command);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("Usage"), std::string::npos);
+    EXPECT_THAT(result.out, HasSubstr("Usage"));
   }
 }
 

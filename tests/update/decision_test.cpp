@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -60,7 +64,7 @@ TEST_F(DecisionTest, OnlyTheKernelIsOfferedWhenTheBootLoaderHasNoDefinition) {
   EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
   EXPECT_EQ(g_pSettings->m_bOfferBoot, 0);
   EXPECT_EQ(g_pSettings->m_bUpdateBoot, 0);
-  EXPECT_EQ(Log().find("Boot Loader"), std::string::npos);
+  EXPECT_THAT(Log(), Not(HasSubstr("Boot Loader")));
   EXPECT_NE(Log().find("CheckVersions: Kernel [Cur=1.0.5] [New=9.9] - update required"),
             std::string::npos);
 }
@@ -73,7 +77,7 @@ TEST_F(DecisionTest, ADefinitionWhoseKindIsNotSelectedIsNotOffered) {
   EXPECT_EQ(g_pSettings->m_bUpdateApp, 1);
   EXPECT_EQ(g_pSettings->m_bOfferGPS, 0);
   EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
-  EXPECT_EQ(Log().find("CheckVersions: GPS"), std::string::npos);
+  EXPECT_THAT(Log(), Not(HasSubstr("CheckVersions: GPS")));
 }
 
 TEST_F(DecisionTest, AnUnreadableInstalledVersionIsOlderThanAnything) {

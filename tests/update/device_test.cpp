@@ -1,5 +1,6 @@
 #include "update/device.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -27,12 +31,12 @@ TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
   Hardware().hal.kernelVersion = "5.0.1234";
   EXPECT_EQ(g_Device.GetVersionBoot(), "2.01");
   EXPECT_EQ(g_Device.GetVersionKernel(), "5.0.1234");
-  EXPECT_NE(Log().find("CDevice::GetVersionBoot:[1][2.01]"), std::string::npos);
-  EXPECT_NE(Log().find("CDevice::GetVersionKernel:[1][5.0.1234]"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[1][2.01]"));
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionKernel:[1][5.0.1234]"));
 
   Hardware().hal.bootVersion.reset();
   EXPECT_EQ(g_Device.GetVersionBoot(), "");
-  EXPECT_NE(Log().find("CDevice::GetVersionBoot:[0][]"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[0][]"));
   // A version that does not fit the 128-byte buffer fails the query.
   Hardware().hal.kernelVersion = std::string(64, '9');
   EXPECT_EQ(g_Device.GetVersionKernel(), "");
@@ -42,7 +46,7 @@ TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
 
 TEST_F(DeviceTest, ApplicationVersionComesFromTheShellsRegistryValue) {
   EXPECT_EQ(g_Device.GetVersionApps(), "1.0.0");
-  EXPECT_NE(Log().find("CDevice::GetVersionApps:[1.0.0]"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionApps:[1.0.0]"));
   Term().Registry().SetString("Tavimon\\VersionInfo", "Version", "");
   EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
   Term().Registry().DeleteValue("Tavimon\\VersionInfo", "Version");
@@ -80,8 +84,8 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
     EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }
-  EXPECT_NE(Log().find("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"), std::string::npos);
-  EXPECT_NE(Log().find("CDevice::GetVersionGPS:[0][]"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"));
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[0][]"));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // Stopping the resident shell before an update item, and the housekeeping of a run.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,6 +17,9 @@
 #include "support/terminal_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -215,7 +219,7 @@ TEST_F(ShellShutdownTest, FilesAreCheckedThroughTheWholeFolderTree) {
 
   // A folder that cannot be listed holds nothing locked.
   EXPECT_TRUE(m_dialog.CheckFilesUnlocked("\\no such folder", "*.exe", true));
-  EXPECT_NE(DebugText().find("GetLastError 3\r\n"), std::string::npos);
+  EXPECT_THAT(DebugText(), HasSubstr("GetLastError 3\r\n"));
 }
 
 TEST_F(ShellShutdownTest, FontsAreUnloadedThroughTheFolderTree) {
@@ -245,8 +249,8 @@ TEST_F(ShellShutdownTest, FontsAreUnloadedThroughTheFolderTree) {
   EXPECT_EQ(Term().Gui().LoadedFontCount(), 1U);
 
   EXPECT_TRUE(m_dialog.RemoveFonts("\\flash disk9", true));
-  EXPECT_NE(DebugText().find("GetLastError 3\r\n"), std::string::npos);
-  EXPECT_EQ(ReadFile(kLogPath).find("GetLastError"), std::string::npos);
+  EXPECT_THAT(DebugText(), HasSubstr("GetLastError 3\r\n"));
+  EXPECT_THAT(ReadFile(kLogPath), Not(HasSubstr("GetLastError")));
 }
 
 TEST_F(ShellShutdownTest, TheShellIsFoundByTheFirstElevenCharactersOfItsName) {
@@ -305,8 +309,8 @@ TEST_F(ShellShutdownTest, DeleteMatchingTakesMatchingFilesAndWholeFolders) {
   EXPECT_TRUE(Exists("\\Flash Disk2\\keep.txt"));
   EXPECT_TRUE(Exists("\\Flash Disk2\\dbg.txt"));
   EXPECT_TRUE(Exists("\\Flash Disk2\\Sub\\nested.dbg"));
-  EXPECT_EQ(DebugText().find("Deltree Deltree failed"), std::string::npos);
-  EXPECT_EQ(DebugText().find("Deltree RemoveDirectory failed"), std::string::npos);
+  EXPECT_THAT(DebugText(), Not(HasSubstr("Deltree Deltree failed")));
+  EXPECT_THAT(DebugText(), Not(HasSubstr("Deltree RemoveDirectory failed")));
 }
 
 TEST_F(ShellShutdownTest, DeleteMatchingFailuresGoToTheDebugOutputOnly) {
@@ -326,7 +330,7 @@ TEST_F(ShellShutdownTest, DeleteMatchingFailuresGoToTheDebugOutputOnly) {
             std::string::npos);
   EXPECT_NE(debug.find("Deltree RemoveDirectory failed with \\Flash Disk2\\busy.dbg\r\n"),
             std::string::npos);
-  EXPECT_NE(debug.find("Deltree GetLastError 2\r\n"), std::string::npos);
+  EXPECT_THAT(debug, HasSubstr("Deltree GetLastError 2\r\n"));
   EXPECT_EQ(Entries(), std::vector<std::string>{});
 }
 

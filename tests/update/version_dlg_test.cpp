@@ -1,5 +1,6 @@
 #include "update/version_dlg.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,6 +13,9 @@
 #include "ui/message_queue.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::TerminalTest;
 
@@ -83,7 +87,7 @@ TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
   };
   EXPECT_EQ(list.rows, expected);
   EXPECT_EQ(dialog.m_strVersion, "1.0.08");
-  EXPECT_NE(ReadFile("\\Flash disk2\\Vostrel.log").find("Displaying Versions"), std::string::npos);
+  EXPECT_THAT(ReadFile("\\Flash disk2\\Vostrel.log"), HasSubstr("Displaying Versions"));
 }
 
 TEST_F(VersionDlgTest, TabWithFunctionKeysFlipsOfferedPartsOnly) {
