@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ make pkg-config \
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps build demo test test-asan clean
+.PHONY: all deps build demo test test-asan fuzz fuzz-deps clean
 
 all: build
 
@@ -38,5 +38,21 @@ test-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Fuzzing campaigns with clang's libFuzzer and the sanitizers: every fuzz target for
+# FUZZ_SECONDS seconds (or FUZZ_RUNS executions); what they find is kept, minimised, in
+# tests/fuzz/corpus/.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
+FUZZ_TARGETS := $(basename $(notdir $(wildcard tests/fuzz/*_fuzz.cpp)))
+
+fuzz-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+
+fuzz: fuzz-deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz --target $(FUZZ_TARGETS)
+	tools/fuzz_campaign.sh $(if $(FUZZ_RUNS),--runs $(FUZZ_RUNS),--seconds $(FUZZ_SECONDS)) $(FUZZ_TARGETS)
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

@@ -29,7 +29,9 @@ Scheduler::~Scheduler() {
         record->wakeAt = m_now;
         m_running = id;
         m_wake.notify_all();
-        m_wake.wait(lock, [&] { return record->finished; });
+        // A structured binding cannot be captured by every compiler the project builds with.
+        ThreadRecord* waited = record.get();
+        m_wake.wait(lock, [waited] { return waited->finished; });
         break;
       }
     }
