@@ -1,3 +1,5 @@
+#include "update/decision.h"
+
 #include "log/log.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -5,38 +7,47 @@
 #include "update/update_dialog.h"
 #include "utils/utils.h"
 
+const SoftwareDefinition* OfferedDefinition(const CUpdateSettings& settings, UpdatePart part) {
+  switch (part) {
+    case UpdatePart::kBoot:
+      return settings.m_bOSSelected != 0 ? settings.FindOSDefinition("BOOT") : nullptr;
+    case UpdatePart::kKernel:
+      return settings.m_bOSSelected != 0 ? settings.FindOSDefinition("KRNL") : nullptr;
+    case UpdatePart::kApplication:
+      return settings.m_bAppSelected != 0 ? settings.FindApplicationDefinition() : nullptr;
+    case UpdatePart::kGPS:
+      return settings.m_bGPSSelected != 0 ? settings.FindGPSDefinition("FIRMWARE") : nullptr;
+  }
+  return nullptr;
+}
+
 void CUpdateDialog::DecideUpdates() {
   CUpdateSettings& settings = *g_pSettings;
   const struct {
+    UpdatePart part;
     std::string (CDevice::*installed)();
-    const SoftwareDefinition* definition;
-    int32_t CUpdateSettings::*selected;
     int32_t CUpdateSettings::*offered;
     int32_t CUpdateSettings::*marked;
     const char* logText;
   } parts[] = {
-      {&CDevice::GetVersionBoot, settings.FindOSDefinition("BOOT"), &CUpdateSettings::m_bOSSelected,
-       &CUpdateSettings::m_bOfferBoot, &CUpdateSettings::m_bUpdateBoot,
-       "CheckVersions: Boot Loader [Cur=%s] [New=%s] - "},
-      {&CDevice::GetVersionKernel, settings.FindOSDefinition("KRNL"),
-       &CUpdateSettings::m_bOSSelected, &CUpdateSettings::m_bOfferKernel,
+      {UpdatePart::kBoot, &CDevice::GetVersionBoot, &CUpdateSettings::m_bOfferBoot,
+       &CUpdateSettings::m_bUpdateBoot, "CheckVersions: Boot Loader [Cur=%s] [New=%s] - "},
+      {UpdatePart::kKernel, &CDevice::GetVersionKernel, &CUpdateSettings::m_bOfferKernel,
        &CUpdateSettings::m_bUpdateKernel, "CheckVersions: Kernel [Cur=%s] [New=%s] - "},
-      {&CDevice::GetVersionApps, settings.FindApplicationDefinition(),
-       &CUpdateSettings::m_bAppSelected, &CUpdateSettings::m_bOfferApp,
+      {UpdatePart::kApplication, &CDevice::GetVersionApps, &CUpdateSettings::m_bOfferApp,
        &CUpdateSettings::m_bUpdateApp, "CheckVersions: Application [Cur=%s] [New=%s] - "},
-      {&CDevice::GetVersionGPS, settings.FindGPSDefinition("FIRMWARE"),
-       &CUpdateSettings::m_bGPSSelected, &CUpdateSettings::m_bOfferGPS,
+      {UpdatePart::kGPS, &CDevice::GetVersionGPS, &CUpdateSettings::m_bOfferGPS,
        &CUpdateSettings::m_bUpdateGPS, "CheckVersions: GPS [Cur=%s] [New=%s] - "},
   };
   for (const auto& part : parts) {
     settings.*part.marked = 0;
     settings.*part.offered = 0;
     const std::string installed = (g_Device.*part.installed)();
-    if (settings.*part.selected != 0 && part.definition != nullptr) {
+    if (const SoftwareDefinition* definition = OfferedDefinition(settings, part.part)) {
       settings.*part.offered = 1;
-      if (CUtils::IsVersionNewer(installed, part.definition->version)) settings.*part.marked = 1;
+      if (CUtils::IsVersionNewer(installed, definition->version)) settings.*part.marked = 1;
       LogAt(2, std::string(part.logText) + (settings.*part.marked ? "" : "no ") + "update required",
-            installed, part.definition->version);
+            installed, definition->version);
     }
     // Reading versions can take a while; the terminal must not suspend meanwhile.
     platform::Kern().SetEvent(g_hUserActivity);
