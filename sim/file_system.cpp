@@ -169,17 +169,6 @@ bool GlobMatch(std::u16string_view pattern, std::u16string_view name) {
   return p == pattern.size();
 }
 
-// A trailing ".*" also matches a name that has no dot there, so "*.*" finds every name and
-// "setup.*" finds "setup", as the terminal's find-first-file does.
-bool MatchesPattern(std::string_view pattern, std::string_view name) {
-  const std::u16string p = Folded(pattern);
-  const std::u16string n = Folded(name);
-  if (GlobMatch(p, n)) return true;
-  const std::u16string_view view(p);
-  return view.size() >= 2 && view.substr(view.size() - 2) == u".*" &&
-         GlobMatch(view.substr(0, view.size() - 2), n);
-}
-
 // Sorted without regard to case; names that differ only in case fall back to byte order so
 // the order never depends on the host's listing.
 bool NameLess(std::string_view a, std::string_view b) {
@@ -266,6 +255,15 @@ bool WriteAll(int fd, const char* data, std::size_t count, std::optional<uint64_
 }
 
 }  // namespace
+
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+  const std::u16string p = Folded(pattern);
+  const std::u16string n = Folded(name);
+  if (GlobMatch(p, n)) return true;
+  const std::u16string_view view(p);
+  return view.size() >= 2 && view.substr(view.size() - 2) == u".*" &&
+         GlobMatch(view.substr(0, view.size() - 2), n);
+}
 
 enum class HandleKind { kFile, kText, kDevice };
 

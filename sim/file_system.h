@@ -37,6 +37,11 @@ class Device {
                          uint32_t outSize, uint32_t* returned);
 };
 
+// True when a find-first-file pattern ("*" and "?", without regard to case) matches the name as
+// the terminal matches it: a trailing ".*" also matches a name that has no dot there, so "*.*"
+// finds every name and "setup.*" finds "setup".
+bool MatchesPattern(std::string_view pattern, std::string_view name);
+
 class SimFileSystem final : public platform::FileSystem {
  public:
   // root is the host folder that holds "\"; it must exist.

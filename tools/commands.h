@@ -2,9 +2,8 @@
 // stores its exit code in *exitCode.
 #pragma once
 
-#include <string>
-
 #include <CLI/CLI.hpp>
+#include <string>
 
 namespace tools {
 
@@ -18,6 +17,8 @@ int PackBuild(const std::string& out, const std::string& ini, const std::string&
 void AddSimCommands(CLI::App& app, int* exitCode);
 void AddDemoCommand(CLI::App& app, int* exitCode);
 void AddPackCommands(CLI::App& app, int* exitCode);
+// "pack check", under the pack command.
+void AddPackCheckCommand(CLI::App& pack, int* exitCode);
 void AddDesktopCommands(CLI::App& app, int* exitCode);
 
 }  // namespace tools

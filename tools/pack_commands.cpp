@@ -735,6 +735,8 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
   extract->add_option("NAME", extractArgs->names, "Members to extract");
   extract->add_option("-C", extractArgs->dir, "The folder to extract into (default: .)");
   extract->callback([exitCode, extractArgs] { *exitCode = RunExtract(*extractArgs); });
+
+  AddPackCheckCommand(*pack, exitCode);
 }
 
 }  // namespace tools
