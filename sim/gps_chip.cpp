@@ -157,12 +157,15 @@ void GpsChip::ResetLink() {
 }
 
 void GpsChip::HandOver() {
+  m_session.emplace();
+  m_session->handedOverMs = m_services.clock.Now();
   m_handedOver = true;
   m_stage = Stage::kRom;
   ResetLink();
 }
 
 void GpsChip::TakeBack() {
+  if (m_session) m_session->takenBackMs = m_services.clock.Now();
   m_handedOver = false;
   m_stage = Stage::kFirmware;
   ResetLink();
@@ -186,6 +189,12 @@ NorPart GpsChip::FlashPart() const {
 }
 
 NorFlash& GpsChip::Flash() {
+  if (m_flash && m_flash->Part().name != FlashPart().name) {
+    // The hardware was changed to another part: it keeps the bytes that fit.
+    std::vector<uint8_t> bytes(m_flash->Bytes().begin(), m_flash->Bytes().end());
+    m_flash.emplace(FlashPart());
+    m_flash->Load(std::move(bytes));
+  }
   if (!m_flash) {
     m_flash.emplace(FlashPart());
     std::ifstream in(m_services.dir / "flash.bin", std::ios::binary);
@@ -262,10 +271,12 @@ bool GpsChip::ProgramCounted(uint32_t address, std::span<const uint8_t> data, Na
   }
   *held = Flash().Program(address, data);
   m_programmed += data.size();
+  if (m_session) m_session->programming += ProgramTime(data.size());
   return true;
 }
 
 Nanos GpsChip::Send(std::span<const uint8_t> bytes, Nanos at) {
+  if (m_session) m_session->chipBytes[m_rate] += bytes.size();
   return m_line.SendToTerminal(bytes, at, m_rate);
 }
 
@@ -275,6 +286,7 @@ bool GpsChip::FaultHits(uint8_t code) const {
 }
 
 void GpsChip::Receive(std::span<const uint8_t> bytes, Nanos start, uint32_t baud) {
+  if (m_session) m_session->terminalBytes[baud] += bytes.size();
   if (m_config.fault == GpsFault::kSilent) return;
   for (std::size_t k = 0; k < bytes.size(); ++k) {
     if (m_stage == Stage::kFirmware || m_stage == Stage::kHalted) return;
@@ -457,6 +469,7 @@ void GpsChip::OnBootLoaderLine(const std::string& line, Nanos at) {
     Touch();
     Flash().EraseAll();
     m_busyUntil = start + static_cast<Nanos>(m_config.chipEraseMs) * kNanosPerMs;
+    if (m_session) m_session->erasing += m_busyUntil - start;
     const std::string& ack = m_config.bootAck;
     Send(std::span(reinterpret_cast<const uint8_t*>(ack.data()), ack.size()), m_busyUntil);
     return;
@@ -675,6 +688,7 @@ std::optional<GpsChip::Reply> GpsChip::EraseSector(std::span<const uint8_t> requ
   Touch();
   Flash().Erase(address, size);
   reply.busy = static_cast<Nanos>(m_config.sectorEraseMs) * kNanosPerMs;
+  if (m_session) m_session->erasing += reply.busy;
   return reply;
 }
 
@@ -716,12 +730,14 @@ std::optional<GpsChip::Reply> GpsChip::BlankCheck(std::span<const uint8_t> reque
     status = kStatusNotOpen;
   } else if (!fields.Exact()) {
     status = kStatusInvalidParameter;
-  } else if (!Flash().Holds(offset, length)) {
+  } else if (offset > Flash().Capacity()) {
     status = kStatusInvalidOffset;
   } else {
-    // A flash never programmed holds the factory firmware.
+    // A range reaching past the flash is checked up to the flash's end. A flash never
+    // programmed holds the factory firmware.
     const std::vector<uint8_t> bytes = FlashContents();
-    status = std::all_of(bytes.begin() + offset, bytes.begin() + offset + length,
+    const uint32_t inside = std::min(length, Flash().Capacity() - offset);
+    status = std::all_of(bytes.begin() + offset, bytes.begin() + offset + inside,
                          [](uint8_t b) { return b == 0xFF; })
                  ? kStatusOk
                  : kStatusNotBlank;

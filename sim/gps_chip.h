@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -77,6 +78,19 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   uint64_t ProgrammedBytes() const { return m_programmed; }
   // Lines the boot loader could not read as S-records.
   uint32_t BadLines() const { return m_badLines; }
+
+  // What one programming put on the line and asked of the flash, from the hand-over to the
+  // taking back: bytes by baud rate each way, and the time the chip spent erasing and
+  // programming.
+  struct Session {
+    uint64_t handedOverMs = 0;
+    std::optional<uint64_t> takenBackMs;
+    std::map<uint32_t, uint64_t> terminalBytes;
+    std::map<uint32_t, uint64_t> chipBytes;
+    Nanos erasing = 0;
+    Nanos programming = 0;
+  };
+  const std::optional<Session>& LastSession() const { return m_session; }
 
  private:
   // What the chip does once the terminal acknowledges a reply.
@@ -163,6 +177,7 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   uint64_t m_programmed = 0;
   uint32_t m_badLines = 0;
   uint64_t m_powerCycle = 0;
+  std::optional<Session> m_session;
 };
 
 }  // namespace sim
