@@ -774,12 +774,13 @@ void GpsChip::Describe(std::ostream& out) {
                 "  GPS chip:     class 0x%02X, RF type %u, clock words 0x%04X 0x%04X\n",
                 m_config.chipClass, m_config.rfType, m_config.clockWord1, m_config.clockWord2);
   out << line;
-  std::snprintf(line, sizeof line, "  GPS flash:    %s (%s), %u bytes in %zu sectors\n",
-                part.name.c_str(), part.maker.c_str(), part.capacity, Flash().SectorCount());
-  out << line;
   const std::string version = FirmwareVersion();
-  out << "  GPS firmware: " << (version.empty() ? "none found in the flash" : version)
-      << (m_factory ? " (the factory firmware)" : "") << "\n";
+  std::snprintf(line, sizeof line, "  GPS flash:    %s (%s), %u bytes in %zu sectors, ",
+                part.name.c_str(), part.maker.c_str(), part.capacity, Flash().SectorCount());
+  out << line
+      << (version.empty() ? std::string("no firmware version in it")
+                          : "firmware " + version + (m_factory ? " (factory)" : ""))
+      << "\n";
 }
 
 }  // namespace sim

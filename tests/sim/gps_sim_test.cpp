@@ -231,8 +231,8 @@ TEST_F(GpsCommandTest, ShowDescribesTheChipAndReadWritesItsFlash) {
   const testing_support::CommandResult show = Vostrel("sim show " + Q("T"));
   EXPECT_EQ(show.exitCode, 0) << show.err;
   EXPECT_NE(show.out.find("  GPS chip:     class 0x31, RF type 0, clock words 0x3000 0x000A\n"
-                          "  GPS flash:    AM29LV800BB (AMD), 1048576 bytes in 19 sectors\n"
-                          "  GPS firmware: 3.2.4 (the factory firmware)\n"),
+                          "  GPS flash:    AM29LV800BB (AMD), 1048576 bytes in 19 sectors, "
+                          "firmware 3.2.4 (factory)\n"),
             std::string::npos)
       << show.out;
   const testing_support::CommandResult read =
