@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "sim/gps_images.h"
+
 namespace sim {
 
 namespace {
@@ -111,6 +113,63 @@ constexpr struct {
   const char* name;
 } kShellDestroyActions[] = {{ShellDestroy::kEnd, "end"}, {ShellDestroy::kIgnore, "ignore"}};
 
+constexpr struct {
+  GpsFault fault;
+  const char* name;
+} kGpsFaults[] = {{GpsFault::kNone, "none"},
+                  {GpsFault::kSilent, "silent"},
+                  {GpsFault::kNak, "nak"},
+                  {GpsFault::kBadChecksum, "bad_checksum"},
+                  {GpsFault::kLongReply, "long_reply"},
+                  {GpsFault::kStatus, "status"}};
+
+void CheckAtMost(Section& section, const char* key, uint32_t value, uint32_t limit,
+                 const char* expected) {
+  if (value > limit) section.Fail(key, std::string("expected ") + expected);
+}
+
+void ReadGpsSection(Section& section, GpsConfig& gps) {
+  section.Read("firmware_version", gps.firmwareVersion, "a version text");
+  section.Read("chip_class", gps.chipClass, "a byte (0 to 255)");
+  CheckAtMost(section, "chip_class", gps.chipClass, 0xFF, "a byte (0 to 255)");
+  section.Read("rf_type", gps.rfType, "a byte (0 to 255)");
+  CheckAtMost(section, "rf_type", gps.rfType, 0xFF, "a byte (0 to 255)");
+  section.Read("clock_word1", gps.clockWord1, "a 16-bit number (0 to 65535)");
+  CheckAtMost(section, "clock_word1", gps.clockWord1, 0xFFFF, "a 16-bit number (0 to 65535)");
+  section.Read("clock_word2", gps.clockWord2, "a 16-bit number (0 to 65535)");
+  CheckAtMost(section, "clock_word2", gps.clockWord2, 0xFFFF, "a 16-bit number (0 to 65535)");
+  section.Read("flash_part", gps.flashPart, "a part name of the flash engine's table");
+  if (!FindPart(ReadPartTable(MakeFlashEngine()), gps.flashPart)) {
+    section.Fail("flash_part",
+                 "expected a part name of the flash engine's table, such as \"AM29LV800BB\", "
+                 "\"MX29LV400B\" or \"SST39VF1601\"");
+  }
+  section.Read("sector_erase_ms", gps.sectorEraseMs, "a number of milliseconds");
+  section.Read("chip_erase_ms", gps.chipEraseMs, "a number of milliseconds");
+  section.Read("word_program_us", gps.wordProgramUs, "a number of microseconds");
+  section.Read("boot_ack", gps.bootAck, "a text");
+  std::string fault = GpsFaultName(gps.fault);
+  section.Read("fault", fault, "one of none, silent, nak, bad_checksum, long_reply, status");
+  bool found = false;
+  for (const auto& entry : kGpsFaults) {
+    if (fault == entry.name) {
+      gps.fault = entry.fault;
+      found = true;
+    }
+  }
+  if (!found)
+    section.Fail("fault", "expected one of none, silent, nak, bad_checksum, long_reply, status");
+  section.ReadOptional("fault_command", gps.faultCommand,
+                       "a command code (0 to 255), or null for every frame");
+  if (gps.faultCommand) {
+    CheckAtMost(section, "fault_command", *gps.faultCommand, 0xFF,
+                "a command code (0 to 255), or null for every frame");
+  }
+  section.Read("fault_status", gps.faultStatus, "an engine status number");
+  section.ReadOptional("power_cut_after_bytes", gps.powerCutAfterBytes,
+                       "a number of bytes, or null for no power cut");
+}
+
 // A terminal path such as "\Flash Disk2\data.bin", or null.
 void CheckTerminalPath(Section& section, const char* key, const std::optional<std::string>& path) {
   if (path && (path->empty() || path->front() != '\\')) {
@@ -154,6 +213,13 @@ const char* AcLineName(AcLine line) {
     if (entry.line == line) return entry.name;
   }
   return "connected";
+}
+
+const char* GpsFaultName(GpsFault fault) {
+  for (const auto& entry : kGpsFaults) {
+    if (entry.fault == fault) return entry.name;
+  }
+  return "none";
 }
 
 const char* ShellDestroyName(ShellDestroy action) {
@@ -265,12 +331,13 @@ Result<TerminalConfig> ParseConfig(const json& root) {
                            "the driver's whole version answer, or null");
       section.ReadOptional("returned_count", config.gpsDriver.returnedCount,
                            "a byte count, or null for the answer's length plus one");
+      section.Read("refuses_mode_2", config.gpsDriver.refusesMode2, "true or false");
       section.CheckUnknown();
     }
 
     if (const json* gps = top.Child("gps")) {
       Section section(*gps, "gps");
-      section.Read("firmware_version", config.gps.firmwareVersion, "a version text");
+      ReadGpsSection(section, config.gps);
       section.CheckUnknown();
     }
 
@@ -355,8 +422,23 @@ json ConfigToJson(const TerminalConfig& config) {
   root["gps_driver"] = {{"present", config.gpsDriver.present},
                         {"version", config.gpsDriver.version},
                         {"answer", optional(config.gpsDriver.answer)},
-                        {"returned_count", optional(config.gpsDriver.returnedCount)}};
-  root["gps"] = {{"firmware_version", config.gps.firmwareVersion}};
+                        {"returned_count", optional(config.gpsDriver.returnedCount)},
+                        {"refuses_mode_2", config.gpsDriver.refusesMode2}};
+  const GpsConfig& gps = config.gps;
+  root["gps"] = {{"firmware_version", gps.firmwareVersion},
+                 {"chip_class", gps.chipClass},
+                 {"rf_type", gps.rfType},
+                 {"clock_word1", gps.clockWord1},
+                 {"clock_word2", gps.clockWord2},
+                 {"flash_part", gps.flashPart},
+                 {"sector_erase_ms", gps.sectorEraseMs},
+                 {"chip_erase_ms", gps.chipEraseMs},
+                 {"word_program_us", gps.wordProgramUs},
+                 {"boot_ack", gps.bootAck},
+                 {"fault", GpsFaultName(gps.fault)},
+                 {"fault_command", optional(gps.faultCommand)},
+                 {"fault_status", gps.faultStatus},
+                 {"power_cut_after_bytes", optional(gps.powerCutAfterBytes)}};
   root["shell"] = {{"application_version", config.shell.applicationVersion},
                    {"running", config.shell.running},
                    {"on_destroy", ShellDestroyName(config.shell.onDestroy)},

@@ -39,13 +39,40 @@ struct GpsDriverConfig {
   std::optional<std::string> answer;
   // The byte count the driver returns instead of the answer's length plus its terminator.
   std::optional<uint32_t> returnedCount;
+  // A fault: the driver refuses to hand the receiver over for programming (mode 2).
+  bool refusesMode2 = false;
 
   bool operator==(const GpsDriverConfig&) const = default;
 };
 
-// The GPS receiver behind the driver.
+// What the GPS chip does wrong, when told to: nothing, never answer, refuse frames with 0x15,
+// answer with a wrong checksum, answer with one byte too many, or answer a flash command with
+// an engine status.
+enum class GpsFault { kNone, kSilent, kNak, kBadChecksum, kLongReply, kStatus };
+
+// The GPS receiver chip behind "COM6:" and the driver.
 struct GpsConfig {
+  // The version of the factory firmware in a chip whose flash was never programmed.
   std::string firmwareVersion = "3.2.4";
+  // What the chip answers when the flash engine's first stage identifies it.
+  uint32_t chipClass = 0x31;
+  uint32_t rfType = 0;
+  uint32_t clockWord1 = 0x3000;
+  uint32_t clockWord2 = 0x000A;
+  // Its NOR flash: a part of the flash engine's own table.
+  std::string flashPart = "AM29LV800BB";
+  uint32_t sectorEraseMs = 700;
+  uint32_t chipEraseMs = 14000;
+  uint32_t wordProgramUs = 11;
+  // The boot loader's answer to the header record.
+  std::string bootAck = "SA\r\n";
+  GpsFault fault = GpsFault::kNone;
+  // The command (first payload byte) that the fault hits; none: every frame.
+  std::optional<uint32_t> faultCommand;
+  // The engine status of the kStatus fault.
+  uint32_t faultStatus = 0;
+  // The power goes once the chip has programmed this many bytes since it was last powered on.
+  std::optional<uint32_t> powerCutAfterBytes;
 
   bool operator==(const GpsConfig&) const = default;
 };
@@ -129,6 +156,7 @@ platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t m
 
 const char* AcLineName(AcLine line);
 const char* ShellDestroyName(ShellDestroy action);
+const char* GpsFaultName(GpsFault fault);
 
 // The text the GPS driver answers to the version query, with the receiver's firmware version.
 std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion);

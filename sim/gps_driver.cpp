@@ -5,12 +5,22 @@
 
 namespace sim {
 
-GpsDriver::GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, FirmwareVersion firmware)
-    : m_config(config), m_files(files), m_firmware(std::move(firmware)) {
+namespace {
+constexpr uint8_t kModeProgramming = 2;
+constexpr uint8_t kModeNormal = 1;
+}  // namespace
+
+GpsDriver::GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver)
+    : m_config(config), m_files(files), m_receiver(std::move(receiver)) {
   m_files.RegisterDevice("GPS1:", this);
 }
 
 GpsDriver::~GpsDriver() { m_files.RegisterDevice("GPS1:", nullptr); }
+
+void GpsDriver::PowerOn() {
+  m_mode = kModeNormal;
+  m_versionHandedOver.clear();
+}
 
 bool GpsDriver::Open(uint32_t /*access*/, uint32_t /*share*/) {
   if (m_config.present) return true;
@@ -18,13 +28,28 @@ bool GpsDriver::Open(uint32_t /*access*/, uint32_t /*share*/) {
   return false;
 }
 
-bool GpsDriver::IoControl(uint32_t code, const void* /*in*/, uint32_t /*inSize*/, void* out,
+bool GpsDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
                           uint32_t outSize, uint32_t* returned) {
-  if (code != kIoctlGetVersion) {
-    platform::SetLastError(platform::kErrorNotSupported);
-    return false;
+  using Control = bool (GpsDriver::*)(const void*, uint32_t, void*, uint32_t, uint32_t*);
+  static constexpr struct {
+    uint32_t code;
+    Control control;
+  } kControls[] = {{kIoctlGetVersion, &GpsDriver::AnswerVersion},
+                   {kIoctlSetMode, &GpsDriver::SetMode},
+                   {kIoctlComplete, &GpsDriver::Complete}};
+  for (const auto& entry : kControls) {
+    if (entry.code == code) return (this->*entry.control)(in, inSize, out, outSize, returned);
   }
-  const std::string answer = GpsVersionAnswer(m_config, m_firmware());
+  platform::SetLastError(platform::kErrorNotSupported);
+  return false;
+}
+
+bool GpsDriver::AnswerVersion(const void* /*in*/, uint32_t /*inSize*/, void* out, uint32_t outSize,
+                              uint32_t* returned) {
+  std::string firmware =
+      m_mode == kModeProgramming ? m_versionHandedOver : m_receiver.firmwareVersion();
+  if (firmware.empty()) firmware = "none";
+  const std::string answer = GpsVersionAnswer(m_config, firmware);
   if (out == nullptr || outSize == 0) {
     platform::SetLastError(platform::kErrorInsufficientBuffer);
     return false;
@@ -36,6 +61,38 @@ bool GpsDriver::IoControl(uint32_t code, const void* /*in*/, uint32_t /*inSize*/
   bytes[copied] = '\0';
   const uint32_t count = static_cast<uint32_t>(copied + 1);
   if (returned != nullptr) *returned = m_config.returnedCount.value_or(count);
+  return true;
+}
+
+bool GpsDriver::SetMode(const void* in, uint32_t inSize, void* /*out*/, uint32_t /*outSize*/,
+                        uint32_t* /*returned*/) {
+  const uint8_t mode = in != nullptr && inSize == 1 ? *static_cast<const uint8_t*>(in) : 0;
+  if (mode != kModeProgramming && mode != kModeNormal) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
+  if (mode == kModeProgramming && m_config.refusesMode2) {
+    platform::SetLastError(platform::kErrorGenFailure);
+    return false;
+  }
+  ++m_modeChanges;
+  if (mode == kModeProgramming) {
+    if (m_mode != kModeProgramming) m_versionHandedOver = m_receiver.firmwareVersion();
+    m_receiver.handOver();
+  } else {
+    m_receiver.takeBack();
+  }
+  m_mode = mode;
+  return true;
+}
+
+bool GpsDriver::Complete(const void* in, uint32_t inSize, void* /*out*/, uint32_t /*outSize*/,
+                         uint32_t* /*returned*/) {
+  if (in == nullptr || inSize != 1 || *static_cast<const uint8_t*>(in) != 0) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
+  ++m_completions;
   return true;
 }
 

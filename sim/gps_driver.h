@@ -1,4 +1,6 @@
-// The terminal's GPS driver, the stream device "GPS1:".
+// The terminal's GPS driver, the stream device "GPS1:". It runs the receiver and holds its port;
+// for programming it hands the receiver over (mode 2) and takes it back afterwards (mode 1).
+// It reports its own version and the receiver's firmware version, as it last read it.
 #pragma once
 
 #include <functional>
@@ -10,28 +12,55 @@
 
 namespace sim {
 
+// The receiver behind the driver.
+struct GpsReceiverLink {
+  // The firmware version the receiver's flash holds (empty: none).
+  std::function<std::string()> firmwareVersion;
+  // The receiver is handed over for programming, or taken back.
+  std::function<void()> handOver;
+  std::function<void()> takeBack;
+};
+
 class GpsDriver final : public Device, public TerminalPart {
  public:
   static constexpr uint32_t kIoctlGetVersion = 0x8000200C;
+  static constexpr uint32_t kIoctlSetMode = 0x80002020;
+  static constexpr uint32_t kIoctlComplete = 0x80002008;
 
-  // The driver answers with the firmware version of the receiver behind it.
-  using FirmwareVersion = std::function<std::string()>;
   // Registers itself as "GPS1:" with the file system.
-  GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, FirmwareVersion firmware);
+  GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver);
   ~GpsDriver() override;
+
+  void PowerOn() override;
 
   // Fails with 2 while the terminal has no GPS driver loaded.
   bool Open(uint32_t access, uint32_t share) override;
 
-  // Answers the version query with "<driver version>/<anything><firmware version>" as 8-bit
-  // text with its terminator, and its byte count (both configurable).
+  // The version query answers "<driver version>/GSW3 <firmware version>" ("none" for a flash
+  // without a version) as 8-bit text with its terminator, and its byte count (both configurable);
+  // while the receiver is handed over, the firmware version is the one it had then. Mode takes
+  // one byte, 2 or 1; completion one byte, 0.
   bool IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* returned) override;
 
+  // What the updater did with the driver.
+  int Mode() const { return m_mode; }
+  int Completions() const { return m_completions; }
+  int ModeChanges() const { return m_modeChanges; }
+
  private:
+  bool AnswerVersion(const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* returned);
+  bool SetMode(const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
+  bool Complete(const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
+
   const GpsDriverConfig& m_config;
   SimFileSystem& m_files;
-  FirmwareVersion m_firmware;
+  GpsReceiverLink m_receiver;
+  int m_mode = 1;
+  std::string m_versionHandedOver;
+  int m_completions = 0;
+  int m_modeChanges = 0;
 };
 
 }  // namespace sim

@@ -179,6 +179,15 @@ uint32_t SimRegistry::SetValue(platform::Handle key, std::string_view name, uint
   return 0;
 }
 
+uint32_t SimRegistry::DeleteValue(platform::Handle key, std::string_view name) {
+  const auto handle = m_handles.find(key);
+  if (handle == m_handles.end()) return platform::kErrorInvalidHandle;
+  Key* stored = FindKey(handle->second);
+  if (stored == nullptr) return platform::kErrorFileNotFound;
+  return stored->values.erase(text::ToUpper(name)) == 1 ? 0U
+                                                        : uint32_t{platform::kErrorFileNotFound};
+}
+
 uint32_t SimRegistry::EnumKey(platform::Handle key, uint32_t index, std::string* name) {
   const auto handle = m_handles.find(key);
   if (handle == m_handles.end()) return platform::kErrorInvalidHandle;

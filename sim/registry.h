@@ -33,6 +33,7 @@ class SimRegistry final : public platform::Registry {
                       uint32_t* size) override;
   uint32_t SetValue(platform::Handle key, std::string_view name, uint32_t type, const void* data,
                     uint32_t size) override;
+  uint32_t DeleteValue(platform::Handle key, std::string_view name) override;
   uint32_t EnumKey(platform::Handle key, uint32_t index, std::string* name) override;
   uint32_t CloseKey(platform::Handle key) override;
   uint32_t Flush() override;
@@ -47,7 +48,7 @@ class SimRegistry final : public platform::Registry {
 
  private:
   struct Key {
-    std::string name;  // the full path as first created
+    std::string name;                                             // the full path as first created
     std::map<std::string, std::pair<std::string, Value>> values;  // folded name -> (name, value)
   };
   Key* FindKey(std::string_view path);

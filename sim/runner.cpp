@@ -3,6 +3,7 @@
 #include "app/vostrel_app.h"
 #include "settings/settings.h"
 #include "sim/desktop_peer.h"
+#include "sim/gps_chip.h"
 #include "sim/gui.h"
 #include "sim/updater_state.h"
 
@@ -179,6 +180,22 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   outcome.userActivitySignals = terminal.Seen().userActivitySignals - activityBefore;
   outcome.exitCode = ExitCodeForScreen(outcome.finalScreen);
   outcome.virtualMilliseconds = terminal.Now() - startTime;
+  const auto& gps = terminal.Gps().LastSession();
+  if (gps && gps->handedOverMs >= startTime) {
+    const auto byRate = [](const std::map<uint32_t, uint64_t>& bytes) {
+      nlohmann::json rates = nlohmann::json::object();
+      for (const auto& [baud, count] : bytes) rates[std::to_string(baud)] = count;
+      return rates;
+    };
+    outcome.gpsProgramming = {
+        {"handed_over_ms", gps->handedOverMs - startTime},
+        {"taken_back_ms", gps->takenBackMs ? nlohmann::json(*gps->takenBackMs - startTime)
+                                           : nlohmann::json(nullptr)},
+        {"terminal_bytes", byRate(gps->terminalBytes)},
+        {"chip_bytes", byRate(gps->chipBytes)},
+        {"erase_ms", static_cast<double>(gps->erasing) / kNanosPerMs},
+        {"program_ms", static_cast<double>(gps->programming) / kNanosPerMs}};
+  }
   return outcome;
 }
 
@@ -209,6 +226,7 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
                           {"text", outcome.lastErrorText},
                           {"function", outcome.lastErrorFunction}};
   if (outcome.desktopServed) report["desktop"] = {{"log", outcome.desktopLog}};
+  if (!outcome.gpsProgramming.is_null()) report["gps_programming"] = outcome.gpsProgramming;
   return report;
 }
 

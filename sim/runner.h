@@ -56,6 +56,8 @@ struct RunOutcome {
   int32_t lastError = 0;
   std::string lastErrorText;
   std::string lastErrorFunction;
+  // The GPS chip's last programming in the run, when there was one (see GpsChip::Session).
+  nlohmann::json gpsProgramming;
   // What the desktop did, when one served the run: its exchanges and events, in order.
   bool desktopServed = false;
   std::vector<std::string> desktopLog;

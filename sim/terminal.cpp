@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "log/text.h"
+#include "sim/gps_chip.h"
 #include "sim/gps_driver.h"
 #include "sim/shell.h"
 
@@ -86,6 +87,21 @@ std::string QueryImageVersion(SimHal& hal, uint32_t which) {
   return text::FromUtf16(units);
 }
 
+// The GPS firmware version as the updater reads it from the driver: the last 5 characters of
+// its answer, when the byte count is right.
+std::string QueryGpsVersion(GpsDriver& driver, bool present) {
+  if (!present) return {};
+  char out[80] = {};
+  uint32_t returned = 0;
+  const uint32_t saved = platform::GetLastError();
+  const bool ok =
+      driver.IoControl(GpsDriver::kIoctlGetVersion, nullptr, 0, out, sizeof out - 1, &returned);
+  platform::SetLastError(saved);
+  const std::size_t length = std::strlen(out);
+  if (!ok || returned != length + 1) return {};
+  return std::string(out + (length > 5 ? length - 5 : 0), out + length);
+}
+
 }  // namespace
 
 Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
@@ -98,6 +114,7 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
       KernelServices{*m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog, m_config});
   m_hal = std::make_unique<SimHal>(*m_files, m_config.acLine);
   m_gui = std::make_unique<SimGui>(*m_scheduler, *m_processes, *m_files);
+  m_serial = std::make_unique<SimSerialPorts>();
 
   m_events.On(kLaunchEvent, [this] { ++m_seen.launchSignals; });
   m_events.On(kUserActivityEvent, [this] {
@@ -125,8 +142,13 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
   Add(std::make_unique<ShellPart>(ShellServices{m_config.shell, *m_files, *m_processes, *m_registry,
                                                 *m_gui, *m_scheduler, m_seen},
                                   m_events));
-  Add(std::make_unique<GpsDriver>(m_config.gpsDriver, *m_files,
-                                  [this] { return m_config.gps.firmwareVersion; }));
+  GpsChip& chip = Add(std::make_unique<GpsChip>(GpsChipServices{
+      m_config.gps, *m_scheduler, *m_serial, m_dir / "gps", [this] { CutPower(); }}));
+  m_gpsChip = &chip;
+  m_gpsDriver = &Add(std::make_unique<GpsDriver>(
+      m_config.gpsDriver, *m_files,
+      GpsReceiverLink{[&chip] { return chip.FirmwareVersion(); }, [&chip] { chip.HandOver(); },
+                      [&chip] { chip.TakeBack(); }}));
 }
 
 Terminal::~Terminal() {
@@ -144,6 +166,9 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
   }
   fs::create_directories(dir / "fs", error);
   if (error) return Status::Failure((dir / "fs").string() + ": " + error.message());
+  // The GPS chip keeps its flash here once it was programmed.
+  fs::create_directories(dir / "gps", error);
+  if (error) return Status::Failure((dir / "gps").string() + ": " + error.message());
   for (const std::string& folder : config.folders) {
     fs::create_directories(HostPathOf(dir / "fs", folder), error);
     if (error) return Status::Failure(folder + ": " + error.message());
@@ -160,6 +185,10 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
   // The shell reports the installed application's version in the registry.
   SimRegistry registry(dir / "registry.json");
   registry.SetString("Tavimon\\VersionInfo", "Version", config.shell.applicationVersion);
+  // The GPS driver's key, where the updater asks the driver to load always while it programs.
+  registry.SetString("Drivers\\Builtin\\GPSDev", "Dll", "GPSDev.dll");
+  registry.SetString("Drivers\\Builtin\\GPSDev", "Prefix", "GPS");
+  registry.SetDword("Drivers\\Builtin\\GPSDev", "Index", 1);
   if (Status saved = registry.Save(); !saved) return saved;
   std::ofstream(dir / "debug.log", std::ios::binary | std::ios::trunc);
   return {};
@@ -194,6 +223,7 @@ void Terminal::PowerOn() {
 void Terminal::PowerOff() {
   m_processes->EndAll();
   m_files->CloseAllOf(kOrphanHolder);
+  m_serial->CloseAll();
   for (auto it = m_parts.rbegin(); it != m_parts.rend(); ++it) (*it)->PowerOff();
 }
 
@@ -218,7 +248,8 @@ void Terminal::Uninstall() {
 }
 
 platform::Backend Terminal::Backend() {
-  return {m_files.get(), m_registry.get(), m_kernel.get(), m_hal.get(), m_gui.get()};
+  return {m_files.get(), m_registry.get(), m_kernel.get(),
+          m_hal.get(),   m_gui.get(),      m_serial.get()};
 }
 
 uint64_t Terminal::Now() const { return m_scheduler->Now(); }
@@ -228,7 +259,7 @@ InstalledVersions Terminal::Versions() {
   versions.boot = QueryImageVersion(*m_hal, kQueryBoot);
   versions.kernel = QueryImageVersion(*m_hal, kQueryKernel);
   versions.application = m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
-  if (m_config.gpsDriver.present) versions.gps = m_config.gps.firmwareVersion;
+  versions.gps = QueryGpsVersion(*m_gpsDriver, m_config.gpsDriver.present);
   return versions;
 }
 

@@ -4,10 +4,12 @@
 //   DIR/fs/             its file system ("\")
 //   DIR/registry.json   HKEY_LOCAL_MACHINE, written on flush
 //   DIR/debug.log       the kernel debug output
+//   DIR/gps/            the GPS chip's flash, once it was programmed
 //
 // The terminal is its core services (the clock, the file system, the registry, the processes,
 // the named events, the kernel, the hardware layer and the window system) and its parts, each
-// made with only the services it uses: the resident shell, the GPS driver, and further devices.
+// made with only the services it uses: the resident shell, the GPS chip and its driver, and
+// further devices.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +32,12 @@
 #include "sim/registry.h"
 #include "sim/result.h"
 #include "sim/scheduler.h"
+#include "sim/serial_line.h"
 
 namespace sim {
+
+class GpsChip;
+class GpsDriver;
 
 // The versions that the terminal reports as installed; empty when it reports none.
 struct InstalledVersions {
@@ -67,6 +73,10 @@ class Terminal {
   SimGui& Gui() { return *m_gui; }
   ProcessTable& Processes() { return *m_processes; }
   EventBus& Events() { return m_events; }
+  SimSerialPorts& Serial() { return *m_serial; }
+  // The GPS receiver chip behind "COM6:" and the GPS driver "GPS1:".
+  GpsChip& Gps() { return *m_gpsChip; }
+  GpsDriver& GpsDriverPart() { return *m_gpsDriver; }
   Observations& Seen() { return m_seen; }
 
   // Makes this terminal the platform the updater runs on.
@@ -119,7 +129,10 @@ class Terminal {
   std::unique_ptr<SimKernel> m_kernel;
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
+  std::unique_ptr<SimSerialPorts> m_serial;
   std::vector<std::unique_ptr<TerminalPart>> m_parts;
+  GpsChip* m_gpsChip = nullptr;
+  GpsDriver* m_gpsDriver = nullptr;
 };
 
 }  // namespace sim

@@ -1,7 +1,8 @@
-// vostrel demo: builds the example package, updates the application of a fresh simulated
-// terminal with it, runs the same package once more, and prints what happened.
+// vostrel demo: builds the example package, updates the GPS firmware and the application of a
+// fresh simulated terminal with it, runs the same package once more, and prints what happened.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 #include "script/script.h"
 #include "settings/settings.h"
 #include "sim/display.h"
+#include "sim/gps_chip.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
@@ -185,6 +187,10 @@ int RunDemo(const std::string& dirArgument) {
   if (!WriteFile(staging / "payload" / "Navigator" / "Maps" / "Region.map", MakeMap())) {
     return Fail("the demo map cannot be written");
   }
+  const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "GSW3_330.BIN";
+  fs::create_directories(staging / "payload" / "GPS", error);
+  fs::copy_file(firmware, staging / "payload" / "GPS" / "GSW3_330.BIN", error);
+  if (error) return Fail(firmware.string() + ": " + error.message() + " (made by the build)");
   const fs::path package = dir / "install.bin";
   if (PackBuild(package.string(), (staging / "Vostrel.ini").string(),
                 (staging / "payload").string()) != 0) {
@@ -237,6 +243,19 @@ int RunDemo(const std::string& dirArgument) {
               application.installedBefore.c_str(), application.offeredVersion.value_or("-").c_str(),
               application.installedAfter.c_str());
 
+  const sim::PartOutcome& gps = update->parts[3];
+  const std::string image = ReadFile(firmware);
+  const std::vector<uint8_t> flash = (*terminal)->Gps().FlashContents();
+  const bool flashHolds =
+      flash.size() >= image.size() &&
+      std::equal(image.begin(), image.end(), flash.begin(),
+                 [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+  std::printf("  GPS firmware: %s before, %s offered, %s after; the chip's flash %s\n",
+              gps.installedBefore.c_str(), gps.offeredVersion.value_or("-").c_str(),
+              gps.installedAfter.c_str(),
+              flashHolds ? "holds the image (programmed through the flash engine)"
+                         : "does NOT hold the image");
+
   std::printf("\n4. The same package once more: nothing is left to update.\n");
   // The successful update deleted the debug markers with its log; a service engineer leaves
   // one again to see the run.
@@ -260,8 +279,9 @@ int RunDemo(const std::string& dirArgument) {
   std::printf("  run reports:      %s and %s\n", (dir / "run1.json").string().c_str(),
               (dir / "run2.json").string().c_str());
 
-  const bool succeeded =
-      update->finalScreen == 8 && again->finalScreen == 5 && application.installedAfter == "2.1.0";
+  const bool succeeded = update->finalScreen == 8 && again->finalScreen == 5 &&
+                         application.installedAfter == "2.1.0" && gps.installedAfter == "3.3.0" &&
+                         flashHolds;
   std::printf("\n%s\n",
               succeeded ? "The demo update succeeded." : "The demo update did NOT go as expected.");
   return succeeded ? 0 : 1;
@@ -272,7 +292,8 @@ int RunDemo(const std::string& dirArgument) {
 void AddDemoCommand(CLI::App& app, int* exitCode) {
   auto* demo = app.add_subcommand(
       "demo",
-      "Build the example package, update the application of a fresh simulated terminal with "
+      "Build the example package, update the GPS firmware and the application of a fresh "
+      "simulated terminal with "
       "it, run it once more, and print what happened: screens, installed files, versions, and "
       "where the log, the screen pictures and the reports are");
   auto dir = std::make_shared<std::string>();

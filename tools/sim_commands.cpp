@@ -18,6 +18,7 @@
 #include "sim/config.h"
 #include "sim/desktop_peer.h"
 #include "sim/display.h"
+#include "sim/gps_chip.h"
 #include "sim/gui.h"
 #include "sim/runner.h"
 #include "sim/shell.h"
@@ -258,6 +259,7 @@ int RunShow(const std::string& dir) {
   std::printf("  GPS firmware: %s\n", shown(versions.gps).c_str());
   std::printf("  shell:        %s\n",
               sim::FindShell(terminal.Processes()) != nullptr ? "running" : "not running");
+  std::printf("%s", terminal.DescribeParts().c_str());
   if (terminal.Registry().KeyExists("Update\\Start")) {
     std::printf("  registry:     Update\\Start present (an update was started)\n");
   }
@@ -268,6 +270,21 @@ int RunShow(const std::string& dir) {
   } else {
     std::printf("  log (last lines of %s):\n%s", log.string().c_str(), tail.c_str());
   }
+  return 0;
+}
+
+// Writes the GPS chip's flash, as it holds it now, to a host file.
+int RunGpsRead(const std::string& dir, const std::string& output) {
+  auto opened = sim::Terminal::Open(dir);
+  if (!opened) return Fail(opened.error());
+  const std::vector<uint8_t> flash = (*opened)->Gps().FlashContents();
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(flash.data()),
+            static_cast<std::streamsize>(flash.size()));
+  if (!out) return Fail(output + ": cannot be written", 1);
+  const sim::NorPart part = (*opened)->Gps().FlashPart();
+  std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
+              output.c_str());
   return 0;
 }
 
@@ -320,6 +337,15 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   auto showDir = std::make_shared<std::string>();
   show->add_option("DIR", *showDir, "Folder of the terminal")->required();
   show->callback([exitCode, showDir] { *exitCode = RunShow(*showDir); });
+
+  auto* gps = sim->add_subcommand("gps", "The terminal's GPS chip");
+  gps->require_subcommand(1);
+  auto* gpsRead = gps->add_subcommand("read", "Write the GPS chip's flash to a file");
+  auto gpsDir = std::make_shared<std::string>();
+  auto gpsOutput = std::make_shared<std::string>();
+  gpsRead->add_option("DIR", *gpsDir, "Folder of the terminal")->required();
+  gpsRead->add_option("-o,--output", *gpsOutput, "The file to write")->required();
+  gpsRead->callback([exitCode, gpsDir, gpsOutput] { *exitCode = RunGpsRead(*gpsDir, *gpsOutput); });
 
   auto* screens = sim->add_subcommand(
       "screens",

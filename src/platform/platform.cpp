@@ -29,5 +29,6 @@ Registry& Reg() { return Require(g_backend.registry); }
 Kernel& Kern() { return Require(g_backend.kernel); }
 HardwareLayer& Hal() { return Require(g_backend.hal); }
 Gui& Ui() { return Require(g_backend.gui); }
+SerialPorts& Serial() { return Require(g_backend.serial); }
 
 }  // namespace platform

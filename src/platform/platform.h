@@ -7,6 +7,7 @@
 #include "platform/hal.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/serial.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -17,6 +18,7 @@ struct Backend {
   Kernel* kernel = nullptr;
   HardwareLayer* hal = nullptr;
   Gui* gui = nullptr;
+  SerialPorts* serial = nullptr;
 };
 
 // Installs a backend; every service must be set. Install({}) removes it.
@@ -28,5 +30,6 @@ Registry& Reg();
 Kernel& Kern();
 HardwareLayer& Hal();
 Gui& Ui();
+SerialPorts& Serial();
 
 }  // namespace platform

@@ -30,6 +30,8 @@ class Registry {
                               uint32_t* size) = 0;
   virtual uint32_t SetValue(Handle key, std::string_view name, uint32_t type, const void* data,
                             uint32_t size) = 0;
+  // Deletes a value of an open key: 2 when it does not exist.
+  virtual uint32_t DeleteValue(Handle key, std::string_view name) = 0;
   // The name of the index-th subkey: 259 (no more items) past the last.
   virtual uint32_t EnumKey(Handle key, uint32_t index, std::string* name) = 0;
   virtual uint32_t CloseKey(Handle key) = 0;

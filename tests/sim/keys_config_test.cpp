@@ -66,8 +66,22 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
   config.tickStart = 5000;
   config.acLine = sim::AcLine::kUnknown;
   config.hal = {.rebootFails = true, .bootVersion = "9.9", .kernelVersion = std::nullopt};
-  config.gpsDriver = {.present = false, .version = "3.01", .answer = "x", .returnedCount = 7};
-  config.gps.firmwareVersion = "4.0.0";
+  config.gpsDriver = {
+      .present = false, .version = "3.01", .answer = "x", .returnedCount = 7, .refusesMode2 = true};
+  config.gps = {.firmwareVersion = "4.0.0",
+                .chipClass = 0x23,
+                .rfType = 1,
+                .clockWord1 = 0x1000,
+                .clockWord2 = 0x0007,
+                .flashPart = "SST39VF1601",
+                .sectorEraseMs = 25,
+                .chipEraseMs = 50,
+                .wordProgramUs = 20,
+                .bootAck = "SB\r\n",
+                .fault = sim::GpsFault::kStatus,
+                .faultCommand = 0x0C,
+                .faultStatus = 3,
+                .powerCutAfterBytes = 4096};
   config.shell = {.applicationVersion = "2.0",
                   .running = false,
                   .onDestroy = sim::ShellDestroy::kIgnore,
