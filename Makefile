@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ make pkg-config \
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps build demo test test-asan fuzz fuzz-deps clean
+.PHONY: all deps build demo test test-asan test-arm arm-deps fuzz fuzz-deps clean
 
 all: build
 
@@ -38,6 +38,23 @@ test-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
+# The suite on the terminal's kind of processor: cross-built for 32-bit ARM with hard float and
+# run under user-mode emulation. The cross compiler, qemu and the armhf libraries of Debian
+# multiarch (the header-only libraries and the fonts come with PACKAGES); the armhf C and C++
+# runtime are named because the emulated programs load them.
+ARM_PACKAGES := g++-arm-linux-gnueabihf qemu-user pkg-config:armhf libc6:armhf libstdc++6:armhf \
+	libgtest-dev:armhf libgmock-dev:armhf libfmt-dev:armhf nettle-dev:armhf \
+	libsdl2-dev:armhf libsdl2-ttf-dev:armhf libsdl2-image-dev:armhf
+
+arm-deps: deps
+	@dpkg --print-foreign-architectures | grep -qx armhf || $(SUDO) dpkg --add-architecture armhf
+	@$(MAKE) --no-print-directory deps PACKAGES="$(ARM_PACKAGES)"
+
+test-arm: arm-deps
+	cmake --preset arm
+	cmake --build --preset arm
+	ctest --preset arm
+
 # Fuzzing campaigns with clang's libFuzzer and the sanitizers: every fuzz target for
 # FUZZ_SECONDS seconds (or FUZZ_RUNS executions); what they find is kept, minimised, in
 # tests/fuzz/corpus/.
@@ -55,4 +72,4 @@ fuzz: fuzz-deps
 	tools/fuzz_campaign.sh $(if $(FUZZ_RUNS),--runs $(FUZZ_RUNS),--seconds $(FUZZ_SECONDS)) $(FUZZ_TARGETS)
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-arm

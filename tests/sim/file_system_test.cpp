@@ -324,6 +324,31 @@ TEST_F(SimFileSystemTest, HandlesReadWriteAndSeekOnTheirOwnPositions) {
   EXPECT_ERROR(m_fs->GetSize(a), platform::kInvalidValue, platform::kErrorInvalidHandle);
 }
 
+// The terminal's sizes and positions are unsigned 32-bit numbers; a host whose file offsets are
+// signed 32-bit ones would stop at 2 GiB. The file is sparse.
+TEST_F(SimFileSystemTest, SizesAndPositionsReachPastTwoGibibytes) {
+  constexpr uint32_t kFar = 0xC0000000;
+  {
+    std::ofstream out(m_root / "big.bin", std::ios::binary);
+    out.seekp(kFar);
+    out << "far";
+  }
+  std::vector<platform::FindEntry> entries;
+  ASSERT_TRUE(m_fs->FindAll("\\big.bin", &entries));
+  EXPECT_EQ(entries.at(0).size, kFar + 3);
+  const auto file = OpenRw("\\big.bin", Disposition::kOpenExisting);
+  ASSERT_NE(file, kInvalidHandle);
+  EXPECT_EQ(m_fs->GetSize(file), kFar + 3);
+  EXPECT_EQ(m_fs->Seek(file, -3, platform::SeekOrigin::kEnd), kFar);
+  char buffer[8] = {};
+  uint32_t count = 0;
+  ASSERT_TRUE(m_fs->Read(file, buffer, sizeof buffer, &count));
+  EXPECT_EQ(std::string(buffer, count), "far");
+  ASSERT_TRUE(m_fs->Write(file, "!", 1, &count));
+  EXPECT_EQ(m_fs->GetSize(file), kFar + 4);
+  EXPECT_TRUE(m_fs->Close(file));
+}
+
 TEST_F(SimFileSystemTest, FailuresReportTheTerminalsErrorCodes) {
   Put("dir/a.txt", "a");
   Put("dir/b.txt", "b");
