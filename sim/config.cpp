@@ -320,6 +320,11 @@ Result<TerminalConfig> ParseConfig(const json& root) {
                            "a version text, or null for a failing query");
       section.ReadOptional("kernel_version", config.hal.kernelVersion,
                            "a version text, or null for a failing query");
+      section.ReadOptional("key_material", config.hal.keyMaterial,
+                           "hexadecimal key material, or null for none");
+      if (config.hal.keyMaterial && !KeyMaterialBytes(*config.hal.keyMaterial)) {
+        section.Fail("key_material", "expected 1 to 100 bytes as hexadecimal digits, or null");
+      }
       section.CheckUnknown();
     }
 
@@ -383,6 +388,12 @@ Result<TerminalConfig> ParseConfig(const json& root) {
       CheckTerminalPath(section, "orphaned_lock", shellConfig.orphanedLock);
       section.CheckUnknown();
     }
+    if (const json* flash = top.Child("flash")) {
+      if (auto error = ParseFlashSection(*flash, config.flash)) throw ConfigError(*error);
+    }
+    if (const json* memory = top.Child("memory")) {
+      if (auto error = ParseMemorySection(*memory, config.memory)) throw ConfigError(*error);
+    }
     top.CheckUnknown();
   } catch (const ConfigError& error) {
     return Result<TerminalConfig>::Failure(error.what());
@@ -418,7 +429,8 @@ json ConfigToJson(const TerminalConfig& config) {
   };
   root["hal"] = {{"reboot_fails", config.hal.rebootFails},
                  {"boot_version", optional(config.hal.bootVersion)},
-                 {"kernel_version", optional(config.hal.kernelVersion)}};
+                 {"kernel_version", optional(config.hal.kernelVersion)},
+                 {"key_material", optional(config.hal.keyMaterial)}};
   root["gps_driver"] = {{"present", config.gpsDriver.present},
                         {"version", config.gpsDriver.version},
                         {"answer", optional(config.gpsDriver.answer)},
@@ -455,7 +467,33 @@ json ConfigToJson(const TerminalConfig& config) {
                      {"empty_response_at", optional(desktop.emptyResponseAt)},
                      {"hold_flag_ms", desktop.holdFlagMs},
                      {"looking_no_at", optional(desktop.lookingNoAt)}};
+  root["flash"] = FlashSectionToJson(config.flash);
+  root["memory"] = MemorySectionToJson(config.memory);
   return root;
+}
+
+std::optional<std::string> KeyMaterialBytes(const std::string& hex) {
+  if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 200) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    unsigned value = 0;
+    for (std::size_t j = i; j < i + 2; ++j) {
+      const char c = hex[j];
+      unsigned digit = 0;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<unsigned>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<unsigned>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        digit = static_cast<unsigned>(c - 'A' + 10);
+      } else {
+        return std::nullopt;
+      }
+      value = value * 16 + digit;
+    }
+    bytes.push_back(static_cast<char>(value));
+  }
+  return bytes;
 }
 
 Status SaveConfig(const std::filesystem::path& file, const TerminalConfig& config) {

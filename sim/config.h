@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "sim/flash_config.h"
+#include "sim/memory.h"
 #include "sim/result.h"
 
 namespace sim {
@@ -27,6 +29,9 @@ struct HalConfig {
   // The installed images' versions that the version query reports; none: the query fails.
   std::optional<std::string> bootVersion = "1.0.2";
   std::optional<std::string> kernelVersion = "1.0.5";
+  // The key material that control 0x01012008 answers, as hexadecimal text (up to 100 bytes);
+  // none: the control fails and the updater takes its pass phrase.
+  std::optional<std::string> keyMaterial;
 
   bool operator==(const HalConfig&) const = default;
 };
@@ -139,8 +144,15 @@ struct TerminalConfig {
   // The desktop that a desktop-mode run with a package is served by.
   DesktopConfig desktop;
 
+  // The flash disk, its partitions and its disk driver; the RAM and its division.
+  FlashConfig flash;
+  MemoryConfig memory;
   bool operator==(const TerminalConfig&) const = default;
 };
+
+// The bytes of hexadecimal key material ("0a1B..."), or none when the text is not an even
+// number of hexadecimal digits standing for 1 to 100 bytes.
+std::optional<std::string> KeyMaterialBytes(const std::string& hex);
 
 // Reads terminal.json; missing keys keep their defaults.
 Result<TerminalConfig> LoadConfig(const std::filesystem::path& file);

@@ -12,6 +12,22 @@ Status DebugLog::Open() {
 
 void DebugLog::Write(std::string_view text) {
   m_out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!m_lineSink) return;
+  // The updater writes a line in pieces ("LOG:", the text, the line end).
+  for (const char c : text) {
+    if (c != '\n') {
+      m_partialLine.push_back(c);
+      continue;
+    }
+    if (!m_partialLine.empty() && m_partialLine.back() == '\r') m_partialLine.pop_back();
+    m_lineSink(m_partialLine);
+    m_partialLine.clear();
+  }
+}
+
+void DebugLog::SetLineSink(std::function<void(const std::string&)> sink) {
+  m_lineSink = std::move(sink);
+  m_partialLine.clear();
 }
 
 std::string DebugLog::Text() {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,10 +19,14 @@ class DebugLog {
   void Write(std::string_view text);
   // Everything in the file.
   std::string Text();
+  // Called with each whole line written from now on, without its line end; null for none.
+  void SetLineSink(std::function<void(const std::string&)> sink);
 
  private:
   std::filesystem::path m_file;
   std::ofstream m_out;
+  std::function<void(const std::string&)> m_lineSink;
+  std::string m_partialLine;
 };
 
 }  // namespace sim

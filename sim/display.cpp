@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -35,19 +36,31 @@ std::vector<std::string> ModuleCandidates() {
 
 }  // namespace
 
-Result<std::unique_ptr<Display>> Display::Open() {
-  using Opened = Result<std::unique_ptr<Display>>;
+Result<void*> RendererFunction(const char* name) {
   // The module stays loaded for the rest of the process: displays may outlive any one caller.
+  static std::mutex loading;
   static void* module = nullptr;
+  std::lock_guard lock(loading);
   std::string tried;
   for (const std::string& candidate : ModuleCandidates()) {
     if (module != nullptr) break;
     module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) tried += "\n  " + candidate + ": " + ::dlerror();
   }
-  if (module == nullptr) return Opened::Failure("the screen renderer cannot be loaded:" + tried);
-  auto open = reinterpret_cast<OpenDisplayFunction>(::dlsym(module, "VostrelOpenDisplay"));
-  if (open == nullptr) return Opened::Failure(std::string("the screen renderer: ") + ::dlerror());
+  if (module == nullptr)
+    return Result<void*>::Failure("the screen renderer cannot be loaded:" + tried);
+  void* function = ::dlsym(module, name);
+  if (function == nullptr) {
+    return Result<void*>::Failure(std::string("the screen renderer: ") + ::dlerror());
+  }
+  return function;
+}
+
+Result<std::unique_ptr<Display>> Display::Open() {
+  using Opened = Result<std::unique_ptr<Display>>;
+  auto function = RendererFunction("VostrelOpenDisplay");
+  if (!function) return Opened::Failure(function.error());
+  auto open = reinterpret_cast<OpenDisplayFunction>(*function);
   std::string error;
   Display* display = open(&FindBitmapResource, &error);
   if (display == nullptr) return Opened::Failure(error);
@@ -60,10 +73,11 @@ ScreenRecorder::ScreenRecorder(SimGui& gui, std::filesystem::path dir,
       m_dir(std::move(dir)),
       m_display(std::move(display)),
       m_traceSize(gui.Trace().size()) {
-  m_gui.SetFrameSink([this](uint64_t, const platform::ScreenFrame& frame) { OnFrame(frame); });
+  m_sink =
+      m_gui.AddFrameSink([this](uint64_t, const platform::ScreenFrame& frame) { OnFrame(frame); });
 }
 
-ScreenRecorder::~ScreenRecorder() { m_gui.SetFrameSink(nullptr); }
+ScreenRecorder::~ScreenRecorder() { m_gui.RemoveFrameSink(m_sink); }
 
 Result<std::unique_ptr<ScreenRecorder>> ScreenRecorder::Start(SimGui& gui,
                                                               const std::filesystem::path& dir) {

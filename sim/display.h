@@ -44,7 +44,14 @@ class Display {
   // Writes the screen showing the frame to a PNG file; on failure the file may be missing.
   virtual Status SavePng(const platform::ScreenFrame& frame,
                          const std::filesystem::path& file) const = 0;
+  // Reads a picture of the screen that SavePng wrote; fails on a file that is not a readable
+  // 320 by 240 picture.
+  virtual Result<ScreenImage> LoadPng(const std::filesystem::path& file) const = 0;
 };
+
+// A function of the renderer module by name, the module loaded on first use: named by
+// VOSTREL_DISPLAY_MODULE, beside the running program or one folder up, or on the library path.
+Result<void*> RendererFunction(const char* name);
 
 // Saves a PNG of the screen at each change of a terminal's screen trace, in order, as
 // DIR/0001-screen01.png, DIR/0002-screen02.png, ... with the main dialog's screen number.
@@ -67,6 +74,7 @@ class ScreenRecorder {
   void OnFrame(const platform::ScreenFrame& frame);
 
   SimGui& m_gui;
+  int m_sink = 0;
   std::filesystem::path m_dir;
   std::unique_ptr<Display> m_display;
   std::size_t m_traceSize;

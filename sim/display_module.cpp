@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/resources.h"
+#include "sim/module_fonts.h"
 
 namespace sim {
 
@@ -22,19 +23,26 @@ namespace {
 BitmapLookup g_findBitmap = nullptr;
 }  // namespace
 
+std::mutex& FontLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 // Text sizes from the dialog font down to the smallest that a long text may shrink to.
 constexpr std::array<int, 4> kTextSizes = {11, 10, 9, 8};
 
 struct DisplayFonts {
   std::array<TTF_Font*, kTextSizes.size()> regular{};
   TTF_Font* caption = nullptr;
+  bool initialised = false;
 
   ~DisplayFonts() {
+    std::lock_guard lock(FontLock());
     for (TTF_Font* font : regular) {
       if (font != nullptr) TTF_CloseFont(font);
     }
     if (caption != nullptr) TTF_CloseFont(caption);
-    TTF_Quit();
+    if (initialised) TTF_Quit();
   }
 };
 
@@ -222,6 +230,7 @@ class Painter {
 
   // In the largest text size in which it fits, or clipped in the smallest.
   void Text(const std::string& text, uint32_t colour, const SDL_Rect& rect, Align align) {
+    std::lock_guard lock(FontLock());
     TTF_Font* font = m_fonts.regular.back();
     for (TTF_Font* candidate : m_fonts.regular) {
       int width = 0;
@@ -231,10 +240,17 @@ class Painter {
         break;
       }
     }
-    Text(font, text, colour, rect, align);
+    Draw(font, text, colour, rect, align);
   }
 
   void Text(TTF_Font* font, const std::string& text, uint32_t colour, const SDL_Rect& rect,
+            Align align) {
+    std::lock_guard lock(FontLock());
+    Draw(font, text, colour, rect, align);
+  }
+
+  // FontLock() held.
+  void Draw(TTF_Font* font, const std::string& text, uint32_t colour, const SDL_Rect& rect,
             Align align) {
     if (text.empty() || rect.w <= 0 || rect.h <= 0) return;
     const SDL_Color sdlColour{static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
@@ -268,6 +284,18 @@ SDL_Surface* Draw(const platform::ScreenFrame& frame, const DisplayFonts& fonts)
   return surface;
 }
 
+// A 320 by 240 surface of SDL_PIXELFORMAT_RGB888.
+void CopyPixels(const SDL_Surface* surface, ScreenImage* image) {
+  for (int y = 0; y < kScreenHeight; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(
+        static_cast<const uint8_t*>(surface->pixels) + y * surface->pitch);
+    for (int x = 0; x < kScreenWidth; ++x) {
+      image->pixels[static_cast<std::size_t>(y) * kScreenWidth + static_cast<std::size_t>(x)] =
+          row[x] & 0xFFFFFF;
+    }
+  }
+}
+
 class SdlDisplay final : public Display {
  public:
   explicit SdlDisplay(std::unique_ptr<DisplayFonts> fonts) : m_fonts(std::move(fonts)) {}
@@ -276,14 +304,7 @@ class SdlDisplay final : public Display {
     ScreenImage image;
     SDL_Surface* surface = Draw(frame, *m_fonts);
     if (surface == nullptr) return image;
-    for (int y = 0; y < kScreenHeight; ++y) {
-      const auto* row = reinterpret_cast<const uint32_t*>(
-          static_cast<const uint8_t*>(surface->pixels) + y * surface->pitch);
-      for (int x = 0; x < kScreenWidth; ++x) {
-        image.pixels[static_cast<std::size_t>(y) * kScreenWidth + static_cast<std::size_t>(x)] =
-            row[x] & 0xFFFFFF;
-      }
-    }
+    CopyPixels(surface, &image);
     SDL_FreeSurface(surface);
     return image;
   }
@@ -298,6 +319,26 @@ class SdlDisplay final : public Display {
     return {};
   }
 
+  Result<ScreenImage> LoadPng(const std::filesystem::path& file) const override {
+    SDL_Surface* loaded = IMG_Load(file.c_str());
+    if (loaded == nullptr) {
+      return Result<ScreenImage>::Failure(file.string() + ": " + IMG_GetError());
+    }
+    SDL_Surface* surface = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGB888, 0);
+    SDL_FreeSurface(loaded);
+    if (surface == nullptr) {
+      return Result<ScreenImage>::Failure(file.string() + ": " + SDL_GetError());
+    }
+    if (surface->w != kScreenWidth || surface->h != kScreenHeight) {
+      SDL_FreeSurface(surface);
+      return Result<ScreenImage>::Failure(file.string() + ": not a picture of the whole screen");
+    }
+    ScreenImage image;
+    CopyPixels(surface, &image);
+    SDL_FreeSurface(surface);
+    return image;
+  }
+
  private:
   std::unique_ptr<DisplayFonts> m_fonts;
 };
@@ -308,11 +349,14 @@ class SdlDisplay final : public Display {
 extern "C" __attribute__((visibility("default"))) Display* VostrelOpenDisplay(
     BitmapLookup findBitmap, std::string* error) {
   g_findBitmap = findBitmap;
+  // Made before the lock is taken, so that a failure frees the fonts after it is released.
+  auto fonts = std::make_unique<DisplayFonts>();
+  std::lock_guard lock(FontLock());
   if (TTF_Init() != 0) {
     *error = TTF_GetError();
     return nullptr;
   }
-  auto fonts = std::make_unique<DisplayFonts>();
+  fonts->initialised = true;
   const std::filesystem::path dir = VOSTREL_FONT_DIR;
   const std::filesystem::path regular = dir / "DejaVuSans.ttf";
   const std::filesystem::path bold = dir / "DejaVuSans-Bold.ttf";

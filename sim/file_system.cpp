@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -220,6 +223,16 @@ std::optional<std::string> FindStoredName(const fs::path& folder, std::string_vi
 }
 
 // True when `path` is `folder` or lies somewhere beneath it.
+// The terminal path of a host path below the root, with the case as stored.
+std::string TerminalPathOf(const fs::path& root, const fs::path& host) {
+  std::string path;
+  for (const fs::path& part : host.lexically_relative(root)) {
+    if (part == ".") continue;
+    path += "\\" + part.string();
+  }
+  return path.empty() ? std::string("\\") : path;
+}
+
 bool IsWithin(const fs::path& path, const fs::path& folder) {
   auto p = path.begin();
   for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
@@ -236,6 +249,17 @@ bool SetReadOnly(const fs::path& path, bool readOnly) {
   const mode_t mode = readOnly ? (st.st_mode & ~kWriteBits) : (st.st_mode | S_IWUSR);
   if (::chmod(path.c_str(), mode & 07777) != 0) return FailErrno(errno);
   return true;
+}
+
+// The host kernel copies between its page cache and a buffer several times faster when the
+// buffer starts on a page. The updater's buffers start wherever its allocator put them, so large
+// transfers go through a page-aligned buffer and a copy in memory, which costs far less.
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kStagingSize = 256 << 10;
+constexpr std::size_t kStageFrom = 64 << 10;
+
+bool NeedsStaging(const void* buffer, std::size_t count) {
+  return count >= kStageFrom && reinterpret_cast<std::uintptr_t>(buffer) % kPage != 0;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t count, std::optional<uint64_t> offset,
@@ -311,7 +335,17 @@ SimFileSystem::~SimFileSystem() {
   }
 }
 
-bool SimFileSystem::Resolve(std::string_view terminalPath, Resolved* resolved) const {
+void SimFileSystem::SetUnmounted(const std::vector<std::string>& folders) {
+  std::lock_guard lock(m_mutex);
+  m_unmounted.clear();
+  for (const std::string& folder : folders) {
+    const std::vector<std::string_view> parts = SplitPath(folder);
+    if (!parts.empty()) m_unmounted.push_back(text::ToUpper(parts.front()));
+  }
+}
+
+bool SimFileSystem::Resolve(std::string_view terminalPath, Resolved* resolved,
+                            bool honourUnmounted) const {
   *resolved = Resolved{};
   resolved->host = m_root;
   resolved->folder = m_root;
@@ -334,6 +368,20 @@ bool SimFileSystem::Resolve(std::string_view terminalPath, Resolved* resolved) c
     valid = valid && IsValidName(part, false);
     std::optional<std::string> stored;
     if (reachable && valid) stored = FindStoredName(resolved->host, part);
+    const bool unmounted =
+        honourUnmounted && i == 0 && !m_unmounted.empty() &&
+        std::find(m_unmounted.begin(), m_unmounted.end(), text::ToUpper(part)) != m_unmounted.end();
+    if (unmounted) {
+      // The volume is gone: nothing below it can be reached, and it cannot be made again.
+      if (!last) reachable = false;
+      resolved->host /= stored ? *stored : std::string(part);
+      if (last) {
+        resolved->folder = m_root;
+        resolved->folderExists = true;
+        resolved->givenName = std::string(part);
+      }
+      continue;
+    }
     if (last) {
       resolved->folder = resolved->host;
       resolved->folderExists = reachable;
@@ -363,7 +411,7 @@ std::filesystem::path SimFileSystem::HostPath(std::string_view terminalPath) con
   std::lock_guard lock(m_mutex);
   Resolved resolved;
   const uint32_t saved = platform::GetLastError();
-  Resolve(terminalPath, &resolved);
+  Resolve(terminalPath, &resolved, false);
   platform::SetLastError(saved);
   return resolved.host;
 }
@@ -588,15 +636,19 @@ bool SimFileSystem::Read(Handle file, void* buffer, uint32_t count, uint32_t* re
   }
   if ((open->access & platform::kGenericRead) == 0) return Fail(platform::kErrorAccessDenied);
   auto* bytes = static_cast<char*>(buffer);
+  char* staging = NeedsStaging(buffer, count) ? Staging() : nullptr;
   uint32_t done = 0;
   while (done < count) {
-    const ssize_t n =
-        ::pread(open->fd, bytes + done, count - done, static_cast<off_t>(open->position + done));
+    char* into = staging != nullptr ? staging : bytes + done;
+    const std::size_t want =
+        staging != nullptr ? std::min<std::size_t>(count - done, kStagingSize) : count - done;
+    const ssize_t n = ::pread(open->fd, into, want, static_cast<off_t>(open->position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return FailErrno(errno);
     }
     if (n == 0) break;  // end of file: a short read is still a success
+    if (staging != nullptr) std::memcpy(bytes + done, staging, static_cast<std::size_t>(n));
     done += static_cast<uint32_t>(n);
   }
   open->position += done;
@@ -617,12 +669,43 @@ bool SimFileSystem::Write(Handle file, const void* buffer, uint32_t count, uint3
     return device->Write(buffer, count, written);
   }
   if ((open->access & platform::kGenericWrite) == 0) return Fail(platform::kErrorAccessDenied);
+  const auto* bytes = static_cast<const char*>(buffer);
   std::size_t done = 0;
-  const bool ok =
-      WriteAll(open->fd, static_cast<const char*>(buffer), count, open->position, &done);
+  const uint64_t offset = open->position;
+  bool ok = true;
+  if (NeedsStaging(buffer, count)) {
+    char* staging = Staging();
+    while (ok && done < count) {
+      const std::size_t part = std::min<std::size_t>(count - done, kStagingSize);
+      std::memcpy(staging, bytes + done, part);
+      std::size_t put = 0;
+      ok = WriteAll(open->fd, staging, part, open->position + done, &put);
+      done += put;
+    }
+  } else {
+    ok = WriteAll(open->fd, bytes, count, open->position, &done);
+  }
   open->position += done;
   if (written != nullptr) *written = static_cast<uint32_t>(done);
+  if (done == 0) return ok;
+  ChangeNote note{Change::kWrite, open->owner, TerminalPathOf(m_root, open->host), {},
+                  offset,         done};
+  lock.unlock();
+  const uint32_t error = platform::GetLastError();
+  Changed(std::move(note));
+  platform::SetLastError(error);
   return ok;
+}
+
+void SimFileSystem::PageAlignedDelete::operator()(char* p) const {
+  ::operator delete[](p, std::align_val_t{kPage});
+}
+
+char* SimFileSystem::Staging() {
+  if (!m_staging) {
+    m_staging.reset(static_cast<char*>(::operator new[](kStagingSize, std::align_val_t{kPage})));
+  }
+  return m_staging.get();
 }
 
 SimFileSystem::OpenFile* SimFileSystem::FindPlainFile(Handle file) const {
@@ -700,9 +783,26 @@ bool SimFileSystem::Close(Handle file) {
   return true;
 }
 
+void SimFileSystem::SetChangeObserver(std::function<void(const ChangeNote&)> observer) {
+  std::lock_guard lock(m_mutex);
+  m_changeObserver = std::move(observer);
+}
+
+void SimFileSystem::Changed(ChangeNote note) {
+  std::function<void(const ChangeNote&)> observer;
+  {
+    std::lock_guard lock(m_mutex);
+    observer = m_changeObserver;
+  }
+  if (observer) observer(note);
+}
+
 bool SimFileSystem::Delete(std::string_view path) {
   ProcessId holder = 0;
-  if (DeleteLocked(path, &holder)) return true;
+  if (DeleteLocked(path, &holder)) {
+    Changed({Change::kDelete, kUpdaterProcess, std::string(path), {}, 0, 0});
+    return true;
+  }
   std::function<void()> pause;
   {
     std::lock_guard lock(m_mutex);
@@ -744,6 +844,12 @@ bool SimFileSystem::DeleteLocked(std::string_view path, ProcessId* holder) {
 }
 
 bool SimFileSystem::Move(std::string_view from, std::string_view to) {
+  if (!MoveLocked(from, to)) return false;
+  Changed({Change::kMove, kUpdaterProcess, std::string(from), std::string(to), 0, 0});
+  return true;
+}
+
+bool SimFileSystem::MoveLocked(std::string_view from, std::string_view to) {
   std::lock_guard lock(m_mutex);
   Resolved source;
   Resolved target;
@@ -768,6 +874,12 @@ bool SimFileSystem::Move(std::string_view from, std::string_view to) {
 }
 
 bool SimFileSystem::CreateFolder(std::string_view path) {
+  if (!CreateFolderLocked(path)) return false;
+  Changed({Change::kCreateFolder, kUpdaterProcess, std::string(path), {}, 0, 0});
+  return true;
+}
+
+bool SimFileSystem::CreateFolderLocked(std::string_view path) {
   std::lock_guard lock(m_mutex);
   Resolved resolved;
   if (!Resolve(path, &resolved)) return false;
@@ -778,6 +890,12 @@ bool SimFileSystem::CreateFolder(std::string_view path) {
 }
 
 bool SimFileSystem::RemoveFolder(std::string_view path) {
+  if (!RemoveFolderLocked(path)) return false;
+  Changed({Change::kRemoveFolder, kUpdaterProcess, std::string(path), {}, 0, 0});
+  return true;
+}
+
+bool SimFileSystem::RemoveFolderLocked(std::string_view path) {
   std::lock_guard lock(m_mutex);
   Resolved resolved;
   if (!Resolve(path, &resolved)) return false;

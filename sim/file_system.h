@@ -90,8 +90,28 @@ class SimFileSystem final : public platform::FileSystem {
   // The device behind a handle, or null when the handle is not a device's.
   Device* DeviceOf(platform::Handle handle) const;
 
-  // The host path of a terminal path: existing components are matched without regard to case
-  // and keep their stored case; missing ones keep the case given.
+  // Takes the volumes whose folders are listed ("\Flash Disk2") away, as an unloaded disk
+  // driver does: their paths are not found (error 3) until the list is emptied.
+  void SetUnmounted(const std::vector<std::string>& folders);
+
+  // A change made to what the file system keeps, reported after it was made and outside the
+  // file system's lock (the observer may end the caller's simulated process): the terminal path
+  // as the caller gave it (a written file's as stored), a rename's target, and where a written
+  // chunk went.
+  enum class Change { kWrite, kDelete, kMove, kCreateFolder, kRemoveFolder };
+  struct ChangeNote {
+    Change change = Change::kWrite;
+    ProcessId owner = kUpdaterProcess;  // a written file's handle owner
+    std::string path;
+    std::string target;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+  };
+  // One observer at a time; an empty function removes it.
+  void SetChangeObserver(std::function<void(const ChangeNote&)> observer);
+
+  // The host path of a terminal path (unmounted volumes included): existing components are matched
+  // without regard to case and keep their stored case; missing ones keep the case given.
   std::filesystem::path HostPath(std::string_view terminalPath) const;
   const std::filesystem::path& Root() const { return m_root; }
 
@@ -100,7 +120,8 @@ class SimFileSystem final : public platform::FileSystem {
   struct Resolved;
 
   // Resolves a terminal path: sets the last error and returns false for a bad name.
-  bool Resolve(std::string_view terminalPath, Resolved* resolved) const;
+  bool Resolve(std::string_view terminalPath, Resolved* resolved,
+               bool honourUnmounted = true) const;
   platform::Handle OpenLocked(ProcessId owner, std::string_view path, uint32_t access,
                               uint32_t share, platform::Disposition disposition,
                               uint32_t flagsAndAttributes);
@@ -109,13 +130,25 @@ class SimFileSystem final : public platform::FileSystem {
   // device); null with the last error set otherwise.
   OpenFile* FindPlainFile(platform::Handle handle) const;
   bool DeleteLocked(std::string_view path, ProcessId* holder);
+  bool MoveLocked(std::string_view from, std::string_view to);
+  bool CreateFolderLocked(std::string_view path);
+  bool RemoveFolderLocked(std::string_view path);
+  void Changed(ChangeNote note);
 
   std::filesystem::path m_root;
   mutable std::recursive_mutex m_mutex;
   std::map<platform::Handle, std::unique_ptr<OpenFile>> m_open;
   std::map<std::string, Device*> m_devices;  // upper-case name, with its colon
   std::map<ProcessId, std::function<void()>> m_refusalPauses;
+  std::function<void(const ChangeNote&)> m_changeObserver;
+  std::vector<std::string> m_unmounted;  // upper-case first components
   platform::Handle m_nextHandle = 0x100;
+  // Large transfers from or into a buffer that does not start on a page go through this one.
+  struct PageAlignedDelete {
+    void operator()(char* p) const;
+  };
+  std::unique_ptr<char[], PageAlignedDelete> m_staging;
+  char* Staging();
 };
 
 }  // namespace sim

@@ -110,6 +110,12 @@ const std::vector<uint8_t>& StandInBootLoader() {
   return loader;
 }
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06X", value);
+  return text;
+}
+
 }  // namespace
 
 GpsChip::GpsChip(GpsChipServices services)
@@ -157,7 +163,7 @@ void GpsChip::ResetLink() {
 }
 
 void GpsChip::HandOver() {
-  m_session.emplace();
+  m_session = Session{};
   m_session->handedOverMs = m_services.clock.Now();
   m_handedOver = true;
   m_stage = Stage::kRom;
@@ -272,6 +278,21 @@ bool GpsChip::ProgramCounted(uint32_t address, std::span<const uint8_t> data, Na
   *held = Flash().Program(address, data);
   m_programmed += data.size();
   if (m_session) m_session->programming += ProgramTime(data.size());
+  return true;
+}
+
+bool GpsChip::StepDone(std::string what, Nanos done) {
+  WriteSteps* steps = m_services.steps;
+  if (steps == nullptr) return false;
+  WriteStep step;
+  step.part = StepPart::kGps;
+  step.what = std::move(what);
+  if (!steps->Done(std::move(step))) return false;
+  m_stage = Stage::kHalted;
+  const uint64_t cycle = m_powerCycle;
+  m_services.clock.At((done + kNanosPerMs - 1) / kNanosPerMs, [this, cycle, steps] {
+    if (m_powerCycle == cycle) steps->CutPower();
+  });
   return true;
 }
 
@@ -470,6 +491,7 @@ void GpsChip::OnBootLoaderLine(const std::string& line, Nanos at) {
     Flash().EraseAll();
     m_busyUntil = start + static_cast<Nanos>(m_config.chipEraseMs) * kNanosPerMs;
     if (m_session) m_session->erasing += m_busyUntil - start;
+    if (StepDone("GPS chip erase", m_busyUntil)) return;
     const std::string& ack = m_config.bootAck;
     Send(std::span(reinterpret_cast<const uint8_t*>(ack.data()), ack.size()), m_busyUntil);
     return;
@@ -487,6 +509,9 @@ void GpsChip::OnBootLoaderLine(const std::string& line, Nanos at) {
       if (!ProgramCounted(record->address, record->data, start, &held)) return;
       if (!held) ++m_badLines;
       m_busyUntil = start + ProgramTime(record->data.size());
+      StepDone("GPS record of " + std::to_string(record->data.size()) + " bytes at " +
+                   Hex(record->address),
+               m_busyUntil);
       return;
     }
     case '7':
@@ -662,6 +687,11 @@ std::optional<GpsChip::Reply> GpsChip::Write(std::span<const uint8_t> request) {
   if (!ProgramCounted(address, data, m_commandStart, &held)) return reply;
   if (!held) reply = StatusReply(0x08, kStatusWriteError);
   reply.busy = ProgramTime(length);
+  // The power goes before the chip answers.
+  if (StepDone("GPS write of " + std::to_string(length) + " bytes at " + Hex(address),
+               m_commandStart + reply.busy)) {
+    return std::nullopt;
+  }
   return reply;
 }
 
@@ -689,6 +719,10 @@ std::optional<GpsChip::Reply> GpsChip::EraseSector(std::span<const uint8_t> requ
   Flash().Erase(address, size);
   reply.busy = static_cast<Nanos>(m_config.sectorEraseMs) * kNanosPerMs;
   if (m_session) m_session->erasing += reply.busy;
+  if (StepDone("GPS erase of sector " + std::to_string(index) + " at " + Hex(address),
+               m_commandStart + reply.busy)) {
+    return std::nullopt;
+  }
   return reply;
 }
 

@@ -29,6 +29,7 @@
 #include "sim/result.h"
 #include "sim/scheduler.h"
 #include "sim/serial_line.h"
+#include "sim/write_steps.h"
 
 namespace sim {
 
@@ -40,6 +41,8 @@ struct GpsChipServices {
   std::filesystem::path dir;
   // The terminal's power goes.
   std::function<void()> cutPower;
+  // Where each write and erase of the flash is counted as a write step; none: not counted.
+  WriteSteps* steps = nullptr;
 };
 
 class GpsChip final : public TerminalPart, public SerialDevice {
@@ -147,6 +150,9 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   // power went before all were programmed: the chip has stopped.
   bool ProgramCounted(uint32_t address, std::span<const uint8_t> data, Nanos start, bool* held);
   Nanos ProgramTime(std::size_t bytes) const;
+  // Counts a write or erase of the flash, complete at `done`, as a write step. When the power is
+  // to go after it, the chip stops at once and the power goes at `done`; true then.
+  bool StepDone(std::string what, Nanos done);
   void SaveFlash();
 
   GpsChipServices m_services;

@@ -74,6 +74,11 @@ bool SimGui::PollKey(platform::KeyEvent* event) {
   return false;
 }
 
+void SimGui::Press(const platform::KeyEvent& event) {
+  m_pending.push_back(event);
+  m_clock.Notify(this);
+}
+
 bool SimGui::WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) {
   if (PollKey(event)) return true;
   const uint64_t now = m_clock.Now();
@@ -85,7 +90,14 @@ bool SimGui::WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) {
     return Deliver(event);
   }
   const uint64_t deadline = forever ? UINT64_MAX : now + timeoutMs;
-  if (!m_timed.empty() && *m_timed.front().at <= deadline) {
+  const bool timedFirst = !m_timed.empty() && *m_timed.front().at <= deadline;
+  if (m_interactive && m_clock.Mode() == ClockMode::kRealtime) {
+    // A key from outside ends the wait as soon as it is pressed.
+    m_clock.WaitUntil(this, timedFirst ? *m_timed.front().at : deadline,
+                      [this] { return !m_pending.empty(); });
+    return PollKey(event);
+  }
+  if (timedFirst) {
     m_clock.SleepUntil(*m_timed.front().at);
     return PollKey(event);
   }
@@ -169,7 +181,18 @@ void SimGui::Present(const platform::ScreenFrame& frame) {
   }
   // The dialog closing leaves the last picture on the terminal's screen.
   if (mainShown && (m_trace.empty() || !(m_trace.back() == entry))) m_trace.push_back(entry);
-  if (m_sink) m_sink(entry.time, frame);
+  // A sink may remove itself.
+  const std::vector<std::pair<int, FrameSink>> sinks = m_sinks;
+  for (const auto& [id, sink] : sinks) sink(entry.time, frame);
+}
+
+int SimGui::AddFrameSink(FrameSink sink) {
+  m_sinks.emplace_back(m_nextSink, std::move(sink));
+  return m_nextSink++;
+}
+
+void SimGui::RemoveFrameSink(int id) {
+  std::erase_if(m_sinks, [id](const auto& entry) { return entry.first == id; });
 }
 
 std::vector<int> SimGui::Screens() const {

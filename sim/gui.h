@@ -45,6 +45,13 @@ class SimGui final : public platform::Gui {
   // True once the updater waited for a key when none was left.
   bool KeysExhausted() const { return m_exhausted; }
   std::size_t KeysLeft() const { return m_plain.size() + m_timed.size(); }
+  // Interactive (in real time): keys also come from outside the simulation (Press), and the
+  // updater waiting for a key when none of the run's is left waits for one instead of ending
+  // the run.
+  void SetInteractive(bool interactive) { m_interactive = interactive; }
+  // A key event from outside the simulation (a window), delivered after those already pending;
+  // to be called on the simulation's side (in an action given to Scheduler::Post).
+  void Press(const platform::KeyEvent& event);
 
   bool WaitKey(uint32_t timeoutMs, platform::KeyEvent* event) override;
   bool PollKey(platform::KeyEvent* event) override;
@@ -66,10 +73,11 @@ class SimGui final : public platform::Gui {
   const platform::ScreenFrame& LastFrame() const { return m_lastFrame; }
   // The screens shown, in order, each change of screen once.
   std::vector<int> Screens() const;
-  // Called with every frame presented (to draw it, for example), after the trace took it in.
-  void SetFrameSink(std::function<void(uint64_t, const platform::ScreenFrame&)> sink) {
-    m_sink = std::move(sink);
-  }
+  // Called with every frame presented (to draw it, for example), after the trace took it in,
+  // with the virtual time. Sinks are called in the order they were added.
+  using FrameSink = std::function<void(uint64_t, const platform::ScreenFrame&)>;
+  int AddFrameSink(FrameSink sink);
+  void RemoveFrameSink(int id);
 
  private:
   void Expand(const KeyPress& press);
@@ -83,6 +91,7 @@ class SimGui final : public platform::Gui {
   std::deque<platform::KeyEvent> m_pending;
   std::map<uint32_t, std::pair<bool, bool>> m_keyState;  // key -> (down, pressed since query)
   bool m_exhausted = false;
+  bool m_interactive = false;
   struct Font {
     ProcessId owner;
     std::string path;
@@ -92,7 +101,8 @@ class SimGui final : public platform::Gui {
   std::vector<std::string> m_removedFonts;
   std::vector<TraceEntry> m_trace;
   platform::ScreenFrame m_lastFrame;
-  std::function<void(uint64_t, const platform::ScreenFrame&)> m_sink;
+  std::vector<std::pair<int, FrameSink>> m_sinks;
+  int m_nextSink = 1;
 };
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/hal.h"
 
+#include "log/text.h"
+
 namespace sim {
 
 namespace {
@@ -48,6 +50,137 @@ uint32_t SimHal::GetPowerStatus(platform::PowerStatus* status, bool /*update*/) 
   status->batteryFlag = 1;
   status->batteryLifePercent = 100;
   return kPowerStatusSize;
+}
+
+void PhysicalDevice::ReadRegisters(uint32_t offset, uint8_t* buffer, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) buffer[i] = ReadRegister(offset);
+}
+
+void PhysicalDevice::WriteRegisters(uint32_t offset, const uint8_t* buffer, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) WriteRegister(offset, buffer[i]);
+}
+
+bool SimHal::DeactivateDevice(uint32_t deviceHandle) {
+  if (!m_deactivate) {
+    platform::SetLastError(platform::kErrorNotSupported);
+    return false;
+  }
+  return m_deactivate(deviceHandle);
+}
+
+bool SimHal::GetSystemMemoryDivision(uint32_t* storePages, uint32_t* ramPages, uint32_t* pageSize) {
+  if (m_memory == nullptr) {
+    platform::SetLastError(platform::kErrorNotSupported);
+    return false;
+  }
+  return m_memory->GetDivision(storePages, ramPages, pageSize);
+}
+
+uint32_t SimHal::SetSystemMemoryDivision(uint32_t storePages) {
+  if (m_memory == nullptr) {
+    platform::SetLastError(platform::kErrorNotSupported);
+    return platform::kDivisionFailed;
+  }
+  return m_memory->SetDivision(storePages);
+}
+
+uintptr_t SimHal::VirtualAlloc(uint32_t size) {
+  if (size == 0) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  const uintptr_t window = m_nextWindow;
+  // Windows never overlap: each starts on its own 64 KB boundary past the last.
+  m_nextWindow += (static_cast<uintptr_t>(size) + 0xFFFF) & ~static_cast<uintptr_t>(0xFFFF);
+  m_windows[window] = Window{size, false, 0};
+  return window;
+}
+
+bool SimHal::VirtualCopy(uintptr_t window, uint32_t physicalAddress, uint32_t size,
+                         uint32_t /*protect*/) {
+  const auto it = m_windows.find(window);
+  if (it == m_windows.end() || size == 0 || size > it->second.size) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
+  it->second.mapped = true;
+  it->second.physical = physicalAddress;
+  return true;
+}
+
+bool SimHal::VirtualFree(uintptr_t window) {
+  if (m_windows.erase(window) == 0) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
+  return true;
+}
+
+void SimHal::AttachPhysical(uint32_t address, uint32_t size, PhysicalDevice* device) {
+  if (device == nullptr) {
+    m_bus.erase(address);
+  } else {
+    m_bus[address] = Attached{size, device};
+  }
+}
+
+PhysicalDevice* SimHal::Route(uintptr_t address, uint32_t* offset) const {
+  auto it = m_windows.upper_bound(address);
+  if (it == m_windows.begin()) return nullptr;
+  --it;
+  const uintptr_t inWindow = address - it->first;
+  if (!it->second.mapped || inWindow >= it->second.size) return nullptr;
+  const uint64_t physical = static_cast<uint64_t>(it->second.physical) + inWindow;
+  auto device = m_bus.upper_bound(static_cast<uint32_t>(physical));
+  if (device == m_bus.begin()) return nullptr;
+  --device;
+  if (physical - device->first >= device->second.size) return nullptr;
+  *offset = static_cast<uint32_t>(physical - device->first);
+  return device->second.device;
+}
+
+uint8_t SimHal::ReadRegisterUchar(uintptr_t address) {
+  uint32_t offset = 0;
+  PhysicalDevice* device = Route(address, &offset);
+  return device == nullptr ? 0xFF : device->ReadRegister(offset);
+}
+
+void SimHal::WriteRegisterUchar(uintptr_t address, uint8_t value) {
+  uint32_t offset = 0;
+  if (PhysicalDevice* device = Route(address, &offset)) device->WriteRegister(offset, value);
+}
+
+void SimHal::ReadRegisterBufferUchar(uintptr_t address, uint8_t* buffer, uint32_t count) {
+  uint32_t offset = 0;
+  PhysicalDevice* device = Route(address, &offset);
+  if (device == nullptr) {
+    for (uint32_t i = 0; i < count; ++i) buffer[i] = 0xFF;
+    return;
+  }
+  device->ReadRegisters(offset, buffer, count);
+}
+
+void SimHal::WriteRegisterBufferUchar(uintptr_t address, const uint8_t* buffer, uint32_t count) {
+  uint32_t offset = 0;
+  if (PhysicalDevice* device = Route(address, &offset))
+    device->WriteRegisters(offset, buffer, count);
+}
+
+bool AnswerUtf16Text(const std::string& text, void* out, uint32_t outSize, uint32_t* returned) {
+  const std::u16string units = text::ToUtf16(text);
+  const uint32_t bytes = static_cast<uint32_t>((units.size() + 1) * 2);
+  if (out == nullptr || outSize < bytes) {
+    platform::SetLastError(platform::kErrorInsufficientBuffer);
+    return false;
+  }
+  auto* target = static_cast<uint8_t*>(out);
+  for (std::size_t i = 0; i <= units.size(); ++i) {
+    const char16_t unit = i < units.size() ? units[i] : u'\0';
+    target[2 * i] = static_cast<uint8_t>(unit & 0xFF);
+    target[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+  }
+  if (returned != nullptr) *returned = bytes;
+  return true;
 }
 
 }  // namespace sim

@@ -159,4 +159,10 @@ std::string SimKernel::GetModuleFileName() { return m_services.config.programPat
 
 void SimKernel::DebugOutput(std::string_view text) { m_services.debug.Write(text); }
 
+void* SimKernel::LocalAlloc(uint32_t flags, std::size_t bytes) {
+  return m_services.memory.Allocate(flags, bytes);
+}
+
+void* SimKernel::LocalFree(void* memory) { return m_services.memory.Free(memory); }
+
 }  // namespace sim

@@ -11,6 +11,7 @@
 #include "sim/debug_log.h"
 #include "sim/events.h"
 #include "sim/file_system.h"
+#include "sim/memory.h"
 #include "sim/observations.h"
 #include "sim/processes.h"
 #include "sim/scheduler.h"
@@ -28,6 +29,7 @@ struct KernelServices {
   Observations& seen;
   DebugLog& debug;
   const TerminalConfig& config;
+  SimMemory& memory;
 };
 
 class SimKernel final : public platform::Kernel {
@@ -50,6 +52,8 @@ class SimKernel final : public platform::Kernel {
   void Sleep(uint32_t milliseconds) override;
   std::string GetModuleFileName() override;
   void DebugOutput(std::string_view text) override;
+  void* LocalAlloc(uint32_t flags, std::size_t bytes) override;
+  void* LocalFree(void* memory) override;
 
   // Handles of any kind still open, for leak checks.
   std::size_t OpenHandleCount() const { return m_handles.size(); }

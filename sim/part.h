@@ -15,6 +15,9 @@ class TerminalPart {
   virtual void PowerOn() {}
   // The terminal is going down: every process has ended.
   virtual void PowerOff() {}
+  // True for a program of the terminal's own, which runs only once the kernel has started; a
+  // device (false) powers on whatever the flash holds.
+  virtual bool NeedsOperatingSystem() const { return false; }
   // A few lines of what the part holds now, for "vostrel sim show"; nothing by default.
   virtual void Describe(std::ostream& /*out*/) {}
 };

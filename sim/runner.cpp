@@ -42,6 +42,8 @@ const char* RunEndName(RunEnd end) {
       return "power cut";
     case RunEnd::kKeysRanOut:
       return "keys ran out";
+    case RunEnd::kNotStarted:
+      return "terminal does not start";
   }
   return "left";
 }
@@ -86,7 +88,29 @@ Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
   return {};
 }
 
+namespace {
+
+// A terminal without a running kernel runs no program: the run ends before it began.
+RunOutcome NotStarted(Terminal& terminal) {
+  RunOutcome outcome;
+  outcome.end = RunEnd::kNotStarted;
+  outcome.exitCode = kExitNotStarted;
+  outcome.bootAfter = terminal.Boot();
+  const InstalledVersions versions = terminal.Versions();
+  const std::string InstalledVersions::*fields[4] = {
+      &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
+      &InstalledVersions::gps};
+  for (int i = 0; i < 4; ++i) {
+    outcome.parts[i].installedBefore = versions.*fields[i];
+    outcome.parts[i].installedAfter = versions.*fields[i];
+  }
+  return outcome;
+}
+
+}  // namespace
+
 RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
+  if (terminal.Boot() != BootState::kStarts) return NotStarted(terminal);
   RunOutcome outcome;
   SimGui& gui = terminal.Gui();
   gui.SetKeys(options.keys);
@@ -132,11 +156,14 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(kUpdaterProcess);
   if (options.desktop != nullptr) options.desktop->Begin();
+  terminal.Steps().Begin(options.powerCutAfterStep);
   try {
     RunVostrelHHT(options.commandLine);
   } catch (const ProcessEnded&) {
     // A reboot, or the keys ran out: the updater's process stops where it was.
   }
+  terminal.Steps().End();
+  outcome.writeSteps = terminal.Steps().Steps();
   clock.EndProcess(kUpdaterProcess);
   terminal.Files().CloseAllOf(kUpdaterProcess);
   if (options.desktop != nullptr) {
@@ -150,6 +177,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   SetSettingsObserver(nullptr);
   terminal.Uninstall();
   if (terminal.Seen().rebooted || terminal.Seen().powerCut) terminal.Restart();
+  outcome.bootAfter = terminal.Boot();
 
   const InstalledVersions after = terminal.Versions();
   const std::string InstalledVersions::*fields[4] = {
@@ -209,6 +237,15 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   report["user_activity_signals"] = outcome.userActivitySignals;
   report["virtual_milliseconds"] = outcome.virtualMilliseconds;
   report["exit_code"] = outcome.exitCode;
+  report["start_up_after"] = BootStateName(outcome.bootAfter);
+  nlohmann::json steps = nlohmann::json::array();
+  for (const WriteStep& step : outcome.writeSteps) {
+    steps.push_back({{"step", step.number},
+                     {"part", StepPartName(step.part)},
+                     {"what", step.what},
+                     {"time_ms", step.timeMs}});
+  }
+  report["write_steps"] = steps;
   nlohmann::json parts = nlohmann::json::object();
   for (int i = 0; i < 4; ++i) {
     const PartOutcome& part = outcome.parts[i];

@@ -23,6 +23,9 @@ struct RunOptions {
   // The desktop that serves a desktop-mode run (made with SimDesktop::Open): the run begins it
   // with the updater, stops it when the updater has ended and reports what it did.
   SimDesktop* desktop = nullptr;
+  // The power goes once this write step of the run is done (see sim/write_steps.h); the run
+  // then ends as a power cut and the terminal starts again, as far as its partitions let it.
+  std::optional<uint64_t> powerCutAfterStep;
 };
 
 enum class RunEnd {
@@ -30,6 +33,7 @@ enum class RunEnd {
   kRebooted,    // the updater rebooted the terminal
   kPowerCut,    // the power went during the run; the terminal started again
   kKeysRanOut,  // it waited for a key when none was left; the terminal stays on its screen
+  kNotStarted,  // the terminal does not start (or only in its boot loader): nothing ran
 };
 
 // One of the four parts of the terminal's software as a run saw it.
@@ -61,6 +65,10 @@ struct RunOutcome {
   // What the desktop did, when one served the run: its exchanges and events, in order.
   bool desktopServed = false;
   std::vector<std::string> desktopLog;
+  // Every write step of the run, in order, up to the one after which the power went.
+  std::vector<WriteStep> writeSteps;
+  // How the terminal started after the run (after its restart, when it restarted).
+  BootState bootAfter = BootState::kStarts;
 };
 
 inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "gps"};
@@ -68,6 +76,8 @@ inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "
 // The exit code of a run that ended on a screen: 0 completed (8) or nothing to update (5),
 // 1 failed (9), 2 invalid package (2), 3 restart required (11), 4 any other.
 int ExitCodeForScreen(int screen);
+// The exit code of a run on a terminal that does not start.
+inline constexpr int kExitNotStarted = 5;
 
 // Leaves a read-only marker for the level and removes the others.
 Status PlaceDebugMarker(Terminal& terminal, int level);

@@ -47,12 +47,26 @@ Scheduler::~Scheduler() {
 
 uint64_t Scheduler::Now() const {
   if (m_mode == ClockMode::kRealtime) {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - m_hostStart)
-                                     .count());
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - m_hostStart)
+                             .count();
+    return static_cast<uint64_t>(elapsed) * m_speed / 1000;
   }
   std::lock_guard lock(m_mutex);
   return m_now;
+}
+
+void Scheduler::SetSpeed(uint32_t virtualPerHost) {
+  if (virtualPerHost == 0) virtualPerHost = 1;
+  const uint64_t now = Now();
+  m_speed = virtualPerHost;
+  m_hostStart =
+      std::chrono::steady_clock::now() - std::chrono::microseconds(now * 1000 / virtualPerHost);
+}
+
+std::chrono::steady_clock::time_point Scheduler::HostTimeOf(uint64_t instant) const {
+  // Rounded up, so that Now() has reached the instant when the host clock has.
+  return m_hostStart + std::chrono::microseconds((instant * 1000 + m_speed - 1) / m_speed);
 }
 
 void Scheduler::AttachMainThread(ProcessId process) {
@@ -72,6 +86,16 @@ void Scheduler::AttachMainThread(ProcessId process) {
   m_running = record->id;
   m_ended[process] = false;
   m_threads[record->id] = std::move(record);
+}
+
+void Scheduler::DetachMainThread() {
+  std::lock_guard lock(m_mutex);
+  ThreadRecord* self = Self();
+  if (self == nullptr) return;
+  if (m_running == self->id) m_running = 0;
+  m_threads.erase(self->id);
+  t_threadId = 0;
+  t_scheduler = nullptr;
 }
 
 void Scheduler::Spawn(ProcessId process, std::function<void()> body) {
@@ -149,9 +173,7 @@ void Scheduler::SleepUntil(uint64_t until) {
   if (self == nullptr) {
     // A host thread outside the simulation (a test's own) just waits for the clock.
     lock.unlock();
-    if (m_mode == ClockMode::kRealtime) {
-      std::this_thread::sleep_until(m_hostStart + std::chrono::milliseconds(until));
-    }
+    if (m_mode == ClockMode::kRealtime) std::this_thread::sleep_until(HostTimeOf(until));
     return;
   }
   Block(lock, *self, until);
@@ -179,8 +201,8 @@ void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
       }
     }
     if (!m_actions.empty() && (next == nullptr || m_actions.begin()->first.first <= next->wakeAt)) {
+      if (!AdvanceTo(lock, m_actions.begin()->first.first)) continue;
       auto node = m_actions.extract(m_actions.begin());
-      AdvanceTo(lock, node.key().first);
       lock.unlock();
       ++t_actionDepth;
       node.mapped()();
@@ -192,7 +214,7 @@ void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
       m_running = 0;
       return;
     }
-    AdvanceTo(lock, next->wakeAt);
+    if (!AdvanceTo(lock, next->wakeAt)) continue;
     m_running = next->id;
     // A thread that keeps the baton wakes nobody: thousands of short waits in a row (serial
     // writes) would otherwise cost a host thread switch each for every sleeping thread.
@@ -201,13 +223,32 @@ void Scheduler::HandOff(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void Scheduler::AdvanceTo(std::unique_lock<std::mutex>& lock, uint64_t instant) {
-  if (m_mode == ClockMode::kRealtime) {
-    lock.unlock();
-    std::this_thread::sleep_until(m_hostStart + std::chrono::milliseconds(instant));
-    lock.lock();
+bool Scheduler::AdvanceTo(std::unique_lock<std::mutex>& lock, uint64_t instant) {
+  // Further away than any run lasts: a wait with nothing due, which only input ends.
+  constexpr uint64_t kForever = uint64_t{1} << 50;
+  if (m_mode == ClockMode::kRealtime && Now() < instant) {
+    const uint64_t seen = m_interrupts;
+    const auto interrupted = [&] { return m_interrupts != seen; };
+    if (instant >= kForever) {
+      m_hostInput.wait(lock, interrupted);
+    } else {
+      m_hostInput.wait_until(lock, HostTimeOf(instant), interrupted);
+    }
+    return false;
   }
   if (instant > m_now) m_now = instant;
+  return true;
+}
+
+void Scheduler::Interrupt() {
+  ++m_interrupts;
+  m_hostInput.notify_all();
+}
+
+void Scheduler::Post(std::function<void()> action) {
+  std::lock_guard lock(m_mutex);
+  m_actions.emplace(std::pair(m_now, ++m_order), std::move(action));
+  Interrupt();
 }
 
 void Scheduler::At(uint64_t when, std::function<void()> action) {
@@ -238,11 +279,24 @@ void Scheduler::Notify(const void* channel) {
     if (record->wakeAt > now) record->wakeAt = now;
     record->order = ++m_order;
   }
+  Interrupt();
 }
 
 void Scheduler::MarkEnded(ProcessId process) {
   std::lock_guard lock(m_mutex);
   m_ended[process] = true;
+}
+
+void Scheduler::WakeThreadsOf(ProcessId process) {
+  std::lock_guard lock(m_mutex);
+  if (!m_ended[process]) return;
+  const uint64_t now = m_mode == ClockMode::kRealtime ? Now() : m_now;
+  for (auto& [id, record] : m_threads) {
+    if (record->process != process || !record->blocked || record->finished) continue;
+    if (record->wakeAt > now) record->wakeAt = now;
+    record->order = ++m_order;
+  }
+  Interrupt();
 }
 
 bool Scheduler::HasEnded(ProcessId process) const {

@@ -89,6 +89,7 @@ class ShellPart final : public TerminalPart {
  public:
   ShellPart(const ShellServices& services, EventBus& events);
   void PowerOn() override;
+  bool NeedsOperatingSystem() const override { return true; }
 
  private:
   ShellServices m_services;

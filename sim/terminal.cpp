@@ -5,9 +5,12 @@
 #include <system_error>
 
 #include "log/text.h"
+#include "sim/disk_driver.h"
+#include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "sim/gps_driver.h"
 #include "sim/shell.h"
+#include "update/update_dialog.h"
 
 namespace sim {
 
@@ -53,20 +56,7 @@ bool AnswerVersionQuery(const HalConfig& config, const void* in, uint32_t inSize
                                : platform::kErrorInvalidParameter);
     return false;
   }
-  const std::u16string units = text::ToUtf16(*version);
-  const uint32_t bytes = static_cast<uint32_t>((units.size() + 1) * 2);
-  if (out == nullptr || outSize < bytes) {
-    platform::SetLastError(platform::kErrorInsufficientBuffer);
-    return false;
-  }
-  auto* target = static_cast<uint8_t*>(out);
-  for (std::size_t i = 0; i <= units.size(); ++i) {
-    const char16_t unit = i < units.size() ? units[i] : u'\0';
-    target[2 * i] = static_cast<uint8_t>(unit & 0xFF);
-    target[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
-  }
-  if (returned != nullptr) *returned = bytes;
-  return true;
+  return AnswerUtf16Text(*version, out, outSize, returned);
 }
 
 // The version text that the hardware layer answers for the kernel or the boot loader, or empty.
@@ -104,17 +94,35 @@ std::string QueryGpsVersion(GpsDriver& driver, bool present) {
 
 }  // namespace
 
+const char* BootStateName(BootState state) {
+  switch (state) {
+    case BootState::kStarts:
+      return "starts";
+    case BootState::kBootLoaderOnly:
+      return "boot loader only";
+    case BootState::kDoesNotStart:
+      return "does not start";
+  }
+  return "?";
+}
+
 Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
-    : m_dir(std::move(dir)), m_config(std::move(config)), m_debugLog(m_dir / "debug.log") {
+    : m_dir(std::move(dir)),
+      m_config(std::move(config)),
+      m_debugLog(m_dir / "debug.log"),
+      m_steps([this] { CutPower(); }, [this] { return Now(); }) {
   m_scheduler = std::make_unique<Scheduler>(mode);
+  m_memory = std::make_unique<SimMemory>(m_config.memory);
   m_files = std::make_unique<SimFileSystem>(m_dir / "fs");
   m_registry = std::make_unique<SimRegistry>(m_dir / "registry.json");
   m_processes = std::make_unique<ProcessTable>(*m_files);
-  m_kernel = std::make_unique<SimKernel>(
-      KernelServices{*m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog, m_config});
+  m_kernel = std::make_unique<SimKernel>(KernelServices{
+      *m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog, m_config, *m_memory});
   m_hal = std::make_unique<SimHal>(*m_files, m_config.acLine);
+  m_hal->SetMemory(m_memory.get());
   m_gui = std::make_unique<SimGui>(*m_scheduler, *m_processes, *m_files);
   m_serial = std::make_unique<SimSerialPorts>();
+  m_files->SetChangeObserver([this](const SimFileSystem::ChangeNote& note) { OnFileChange(note); });
 
   m_events.On(kLaunchEvent, [this] { ++m_seen.launchSignals; });
   m_events.On(kUserActivityEvent, [this] {
@@ -139,19 +147,43 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
                        throw ProcessEnded{};
                      });
 
+  // The disk driver mounts its volumes before the shell starts, so that the shell finds its
+  // files (and the application's version) after a restart that follows an image update.
+  m_disk = &Add(std::make_unique<DiskDriver>(m_config.flash, *m_registry, *m_files, *m_hal));
   Add(std::make_unique<ShellPart>(ShellServices{m_config.shell, *m_files, *m_processes, *m_registry,
                                                 *m_gui, *m_scheduler, m_seen},
                                   m_events));
   GpsChip& chip = Add(std::make_unique<GpsChip>(GpsChipServices{
-      m_config.gps, *m_scheduler, *m_serial, m_dir / "gps", [this] { CutPower(); }}));
+      m_config.gps, *m_scheduler, *m_serial, m_dir / "gps", [this] { CutPower(); }, &m_steps}));
   m_gpsChip = &chip;
   m_gpsDriver = &Add(std::make_unique<GpsDriver>(
       m_config.gpsDriver, *m_files,
       GpsReceiverLink{[&chip] { return chip.FirmwareVersion(); }, [&chip] { chip.HandOver(); },
                       [&chip] { chip.TakeBack(); }}));
+  // The hardware's key material, or none so that the updater takes its pass phrase.
+  m_hal->OnIoControl(
+      platform::kIoctlHalGetKeyMaterial,
+      [this](const void*, uint32_t, void* out, uint32_t outSize, uint32_t* returned) {
+        const std::optional<std::string> material =
+            m_config.hal.keyMaterial ? KeyMaterialBytes(*m_config.hal.keyMaterial) : std::nullopt;
+        if (!material) {
+          platform::SetLastError(platform::kErrorNotSupported);
+          return false;
+        }
+        if (out == nullptr || outSize < material->size()) {
+          platform::SetLastError(platform::kErrorInsufficientBuffer);
+          return false;
+        }
+        std::memcpy(out, material->data(), material->size());
+        if (returned != nullptr) *returned = static_cast<uint32_t>(material->size());
+        return true;
+      });
+  m_flash = &Add(std::make_unique<FlashMedia>(FlashMedia::Services{
+      m_config.flash, m_config.hal, m_dir / "flash", *m_hal, [this] { CutPower(); }, &m_steps}));
 }
 
 Terminal::~Terminal() {
+  m_files->SetChangeObserver({});
   Uninstall();
   // Programs still running end with the terminal; their threads with the scheduler.
   PowerOff();
@@ -182,6 +214,7 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
     out << "VostrelHHT (simulated program file)\n";
   }
   if (Status saved = SaveConfig(dir / "terminal.json", config); !saved) return saved;
+  if (Status laid = FlashMedia::Layout(dir / "flash", config.flash); !laid) return laid;
   // The shell reports the installed application's version in the registry.
   SimRegistry registry(dir / "registry.json");
   registry.SetString("Tavimon\\VersionInfo", "Version", config.shell.applicationVersion);
@@ -217,7 +250,57 @@ Status Terminal::Start() {
 }
 
 void Terminal::PowerOn() {
-  for (const auto& part : m_parts) part->PowerOn();
+  DecideBoot();
+  m_memory->PowerOn();
+  // The devices first, the disk driver's volumes among them, so that the programs find their
+  // files; without a kernel no program of the terminal runs.
+  for (const auto& part : m_parts) {
+    if (!part->NeedsOperatingSystem()) part->PowerOn();
+  }
+  if (m_boot != BootState::kStarts) return;
+  for (const auto& part : m_parts) {
+    if (part->NeedsOperatingSystem()) part->PowerOn();
+  }
+}
+
+void Terminal::DecideBoot() {
+  m_boot = BootState::kStarts;
+  m_bootReason.clear();
+  const struct {
+    const char* signature;
+    BootState torn;
+    const char* reason;
+  } images[] = {
+      {"BOOT", BootState::kDoesNotStart,
+       "the boot loader image in \"BOOT\" is torn: its writing began and never reached its end"},
+      {"KRNL", BootState::kBootLoaderOnly,
+       "the kernel image in \"KRNL\" is torn: its writing began and never reached its end; the "
+       "boot loader runs, the kernel does not"},
+  };
+  for (const auto& image : images) {
+    bool configured = false;
+    for (const FlashPartitionConfig& partition : m_config.flash.partitions) {
+      configured = configured || partition.signature == image.signature;
+    }
+    if (!m_flash->Fitted() || !configured) continue;
+    // A partition whose first unit carries no header at all was torn while it was erased.
+    if (m_flash->ImageComplete(image.signature).value_or(false)) continue;
+    m_boot = image.torn;
+    m_bootReason = image.reason;
+    return;
+  }
+}
+
+void Terminal::OnFileChange(const SimFileSystem::ChangeNote& note) {
+  // The application phase's steps: what the updater's own process changes while it shows the
+  // application screen.
+  if (!m_steps.Counting() || m_scheduler->CurrentProcess() != kUpdaterProcess ||
+      note.owner != kUpdaterProcess || m_gui->Trace().empty() ||
+      m_gui->Trace().back().screen != kScreenUpdatingApplication) {
+    return;
+  }
+  std::optional<WriteStep> step = FileStepOf(note);
+  if (step && m_steps.Done(std::move(*step))) m_steps.CutPower();
 }
 
 void Terminal::PowerOff() {
@@ -225,6 +308,7 @@ void Terminal::PowerOff() {
   m_files->CloseAllOf(kOrphanHolder);
   m_serial->CloseAll();
   for (auto it = m_parts.rbegin(); it != m_parts.rend(); ++it) (*it)->PowerOff();
+  m_memory->PowerOff();
 }
 
 void Terminal::Restart() {
@@ -256,6 +340,11 @@ uint64_t Terminal::Now() const { return m_scheduler->Now(); }
 
 InstalledVersions Terminal::Versions() {
   InstalledVersions versions;
+  if (m_boot == BootState::kDoesNotStart) return versions;
+  if (m_boot == BootState::kBootLoaderOnly) {
+    versions.boot = QueryImageVersion(*m_hal, kQueryBoot);
+    return versions;
+  }
   versions.boot = QueryImageVersion(*m_hal, kQueryBoot);
   versions.kernel = QueryImageVersion(*m_hal, kQueryKernel);
   versions.application = m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
@@ -265,6 +354,8 @@ InstalledVersions Terminal::Versions() {
 
 std::string Terminal::DescribeParts() {
   std::ostringstream out;
+  out << "start-up: " << BootStateName(m_boot)
+      << (m_bootReason.empty() ? std::string() : " (" + m_bootReason + ")") << "\n";
   for (const auto& part : m_parts) part->Describe(out);
   return out.str();
 }

@@ -3,6 +3,7 @@
 //   DIR/terminal.json   its hardware and behaviour
 //   DIR/fs/             its file system ("\")
 //   DIR/registry.json   HKEY_LOCAL_MACHINE, written on flush
+//   DIR/flash/          the flash disk's chip
 //   DIR/debug.log       the kernel debug output
 //   DIR/gps/            the GPS chip's flash, once it was programmed
 //
@@ -26,6 +27,7 @@
 #include "sim/gui.h"
 #include "sim/hal.h"
 #include "sim/kernel.h"
+#include "sim/memory.h"
 #include "sim/observations.h"
 #include "sim/part.h"
 #include "sim/processes.h"
@@ -33,6 +35,7 @@
 #include "sim/result.h"
 #include "sim/scheduler.h"
 #include "sim/serial_line.h"
+#include "sim/write_steps.h"
 
 namespace sim {
 
@@ -46,6 +49,13 @@ struct InstalledVersions {
   std::string application;
   std::string gps;
 };
+
+// Whether the terminal starts when it is powered on, decided from what its binary partitions
+// hold: a boot loader image whose writing began and never reached its end does not start; a
+// kernel image torn that way leaves the terminal in its boot loader; anything else starts (so
+// does a terminal without a flash chip).
+enum class BootState { kStarts, kBootLoaderOnly, kDoesNotStart };
+const char* BootStateName(BootState state);
 
 class Terminal {
  public:
@@ -78,6 +88,14 @@ class Terminal {
   GpsChip& Gps() { return *m_gpsChip; }
   GpsDriver& GpsDriverPart() { return *m_gpsDriver; }
   Observations& Seen() { return m_seen; }
+  SimMemory& Memory() { return *m_memory; }
+  // The flash disk's chip and the disk driver (parts of the terminal).
+  class FlashMedia& Flash() {
+    return *m_flash;
+  }
+  class DiskDriver& Disk() {
+    return *m_disk;
+  }
 
   // Makes this terminal the platform the updater runs on.
   void Install();
@@ -87,8 +105,16 @@ class Terminal {
   // Milliseconds since the terminal started.
   uint64_t Now() const;
 
-  // What the terminal reports as installed now, asked as the updater asks it.
+  // What the terminal reports as installed now, asked as the updater asks it. A terminal that
+  // does not start reports nothing; one in its boot loader reports only the boot loader's.
   InstalledVersions Versions();
+
+  // How the terminal started at its last power-on, and why when it did not start.
+  BootState Boot() const { return m_boot; }
+  const std::string& BootReason() const { return m_bootReason; }
+
+  // The write steps of the current or last run (see sim/write_steps.h).
+  WriteSteps& Steps() { return m_steps; }
 
   // The terminal boots again after a reboot: every process ends, handles left in the system's
   // processes close, and the parts power on again.
@@ -100,6 +126,7 @@ class Terminal {
 
   // Everything in DIR/debug.log.
   std::string DebugText() { return m_debugLog.Text(); }
+  DebugLog& Debug() { return m_debugLog; }
 
   // What the parts hold, a few lines each, for "vostrel sim show".
   std::string DescribeParts();
@@ -109,6 +136,8 @@ class Terminal {
   Status Start();
   void PowerOn();
   void PowerOff();
+  void DecideBoot();
+  void OnFileChange(const SimFileSystem::ChangeNote& note);
   // Adds a part; parts power on in the order they were added and off in reverse.
   template <typename Part>
   Part& Add(std::unique_ptr<Part> part) {
@@ -130,7 +159,13 @@ class Terminal {
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
   std::unique_ptr<SimSerialPorts> m_serial;
+  std::unique_ptr<SimMemory> m_memory;
+  class FlashMedia* m_flash = nullptr;
+  class DiskDriver* m_disk = nullptr;
   std::vector<std::unique_ptr<TerminalPart>> m_parts;
+  WriteSteps m_steps;
+  BootState m_boot = BootState::kStarts;
+  std::string m_bootReason;
   GpsChip* m_gpsChip = nullptr;
   GpsDriver* m_gpsDriver = nullptr;
 };

@@ -10,9 +10,11 @@ namespace tools {
 // Exit code of a bad command line or a terminal folder that cannot be used.
 inline constexpr int kExitUsage = 64;
 
-// Builds a package as "vostrel pack build OUT --ini INI --dir DIR" does (either may be empty)
-// and returns its exit code; messages go to stdout and stderr.
-int PackBuild(const std::string& out, const std::string& ini, const std::string& dir);
+// Builds a package as "vostrel pack build OUT --ini INI --dir DIR [--key-material HEX]" does
+// (either of INI and DIR may be empty) and returns its exit code; messages go to stdout and
+// stderr.
+int PackBuild(const std::string& out, const std::string& ini, const std::string& dir,
+              const std::string& keyMaterial = "");
 
 void AddSimCommands(CLI::App& app, int* exitCode);
 void AddDemoCommand(CLI::App& app, int* exitCode);
@@ -20,5 +22,9 @@ void AddPackCommands(CLI::App& app, int* exitCode);
 // "pack check", under the pack command.
 void AddPackCheckCommand(CLI::App& pack, int* exitCode);
 void AddDesktopCommands(CLI::App& app, int* exitCode);
+// "sim faults", under the sim command: the fault matrix.
+void AddSimFaultsCommand(CLI::App& sim, int* exitCode);
+// "sim power-cuts", under the sim command.
+void AddPowerCutsCommand(CLI::App& sim, int* exitCode);
 
 }  // namespace tools

@@ -10,6 +10,7 @@
 #include <set>
 #include <string_view>
 
+#include "flash/image_format.h"
 #include "log/text.h"
 #include "package/container_format.h"
 #include "settings/ini_file.h"
@@ -18,6 +19,7 @@
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/file_system.h"
+#include "sim/gps_images.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
 #include "update/decision.h"
@@ -601,6 +603,260 @@ void CheckNamedMembers(Check& check) {
   }
 }
 
+// --- images and firmware -----------------------------------------------------------------
+
+constexpr uint64_t kFlashBlock = 64 * 1024;
+
+uint64_t RoundToFlashBlocks(uint64_t length) {
+  return (length + kFlashBlock - 1) / kFlashBlock * kFlashBlock;
+}
+
+// The key material the terminal derives the image key from: --key-material, else the given
+// terminal's own, else the pass phrase that a terminal without any uses.
+struct KeyMaterial {
+  std::string bytes;
+  const char* source;
+};
+KeyMaterial ImageKeyMaterial(const Check& check) {
+  if (check.Options().keyMaterial) {
+    return {{check.Options().keyMaterial->begin(), check.Options().keyMaterial->end()},
+            "the key material given"};
+  }
+  if (const std::optional<std::string>& hex = check.Terminal().hal.keyMaterial) {
+    if (std::optional<std::string> material = sim::KeyMaterialBytes(*hex)) {
+      return {*material, "the terminal's key material"};
+    }
+  }
+  return {image_format::kPassPhrase, "the pass phrase of a terminal without key material"};
+}
+
+// The records of a decrypted .BIN stream: each must land inside the buffer the terminal
+// assembles the image in. Returns the bytes the writer puts into the partition, or none.
+std::optional<uint64_t> CheckBinImage(Check& check, const std::string& where,
+                                      const std::string& plain) {
+  image_format::BinLayout layout;
+  std::string why;
+  if (!image_format::ReadBinLayout(plain, &layout, &why)) {
+    check.Error(where, "not a whole .BIN image: " + why + "; the terminal fails to load it");
+    return std::nullopt;
+  }
+  if (!image_format::IsFlashImage(layout.start)) {
+    check.Error(where, text::Sprintf("a RAM image (start 0x%08X); the terminal refuses to write "
+                                     "it",
+                                     layout.start));
+    return std::nullopt;
+  }
+  const uint64_t buffer = image_format::ImageBufferSize(layout.length);
+  bool inside = true;
+  int badSums = 0;
+  for (const image_format::BinRecord& record : layout.records) {
+    const std::size_t header = record.dataAt - 12;
+    const std::optional<uint64_t> offset =
+        image_format::RecordOffset(layout.start, buffer, record.address, record.length);
+    if (!offset) {
+      check.Error(where, text::Sprintf("the record at byte %u (%u bytes to 0x%08X) lies outside "
+                                       "the image of %u bytes from 0x%08X; the terminal stops "
+                                       "with a corrupted record",
+                                       static_cast<uint32_t>(header), record.length, record.address,
+                                       layout.length, layout.start));
+      inside = false;
+    } else if (*offset + record.length > layout.length) {
+      check.Warn(where, text::Sprintf("the record at byte %u (%u bytes to 0x%08X) reaches past "
+                                      "the image's length of %u bytes; what lies past it is not "
+                                      "written whole",
+                                      static_cast<uint32_t>(header), record.length, record.address,
+                                      layout.length));
+    }
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < record.length; ++i) {
+      sum += static_cast<uint8_t>(plain[record.dataAt + i]);
+    }
+    if (sum != record.checksum && badSums++ == 0) {
+      check.Warn(where, text::Sprintf("the record at byte %u carries checksum 0x%08X but its "
+                                      "bytes sum to 0x%08X; the terminal does not verify it and "
+                                      "writes the bytes as they are",
+                                      static_cast<uint32_t>(header), record.checksum, sum));
+    }
+  }
+  if (badSums > 1) {
+    check.Warn(where, text::Sprintf("%d records in all carry a checksum their bytes do not "
+                                    "match",
+                                    badSums));
+  }
+  if (layout.end < plain.size()) {
+    check.Warn(where, text::Sprintf("%u bytes follow the terminating record and are never read",
+                                    static_cast<uint32_t>(plain.size() - layout.end)));
+  }
+  if (!inside) return std::nullopt;
+  return RoundToFlashBlocks(layout.length);
+}
+
+// One boot loader or kernel image: it must decrypt, parse and fit the partition it names.
+void CheckOsImage(Check& check, const std::string& file, int partition, const std::string& kind,
+                  const KeyMaterial& keyMaterial) {
+  const container::Entry* entry = check.FindMember(file);
+  if (entry == nullptr) return;  // reported with the members the definitions name
+  const std::string where = "member '" + entry->name + "'";
+  const sim::FlashConfig& flash = check.Terminal().flash;
+  const std::string geometry = check.Options().terminal ? "the terminal" : "a default terminal";
+  if (static_cast<std::size_t>(partition) >= flash.partitions.size()) {
+    check.Error(where, text::Sprintf("%s has no binary partition %d for it", geometry, partition));
+    return;
+  }
+  const sim::FlashPartitionConfig& target = flash.partitions[partition];
+  if (!text::EqualsNoCase(target.signature, kind)) {
+    check.Error(where, text::Sprintf("partition %d of %s is \"%s\", not \"%s\"; the flash "
+                                     "driver finds no such partition and nothing is written",
+                                     partition, geometry, target.signature, text::ToUpper(kind)));
+    return;
+  }
+  std::string bytes;
+  if (!check.ReadMember(*entry, &bytes)) {
+    check.Error(where, "cannot be read");
+    return;
+  }
+  const uint64_t capacity = static_cast<uint64_t>(target.units) * flash.UnitSize();
+  uint64_t written = bytes.size();
+  const bool raw = !entry->name.empty() && entry->name.back() == '0';
+  if (raw) {
+    if (bytes.empty()) {
+      check.Error(where, "a raw image of 0 bytes; nothing would be written");
+      return;
+    }
+    if (bytes.compare(0, image_format::kBinSignatureSize, image_format::kBinSignature) == 0) {
+      check.Warn(where,
+                 "its name ends in \"0\", so it is copied as a raw image, but it is a "
+                 ".BIN stream: the partition would hold the records, not the image");
+    }
+  } else {
+    std::string plain;
+    std::string why;
+    if (!image_format::DecryptImage(bytes, keyMaterial.bytes, &plain, &why)) {
+      check.Error(where, "does not decrypt: " + why + " (" + keyMaterial.source + ")");
+      return;
+    }
+    const std::optional<uint64_t> image = CheckBinImage(check, where, plain);
+    if (!image) return;
+    written = *image;
+  }
+  if (written > capacity) {
+    check.Error(where,
+                text::Sprintf("%s of %llu bytes does not fit partition %d \"%s\" of %s, "
+                              "which holds %llu bytes",
+                              raw ? "the raw image" : "the image",
+                              static_cast<unsigned long long>(written), partition, target.signature,
+                              geometry, static_cast<unsigned long long>(capacity)));
+  }
+}
+
+// The capacity of the GPS chip's flash: the part that the engine's own table names.
+std::optional<uint32_t> GpsFlashCapacity(const sim::GpsConfig& gps) {
+  const std::vector<uint8_t> engine = sim::MakeFlashEngine();
+  const std::optional<sim::NorPart> part = sim::FindPart(sim::ReadPartTable(engine), gps.flashPart);
+  if (!part) return std::nullopt;
+  return part->capacity;
+}
+
+// An S-record firmware file, line by line as the boot loader on the chip takes it.
+void CheckSRecords(Check& check, const std::string& where, const std::string& contents,
+                   uint32_t capacity) {
+  int number = 0;
+  int bad = 0;
+  int past = 0;
+  bool terminated = false;
+  uint64_t data = 0;
+  std::size_t at = 0;
+  while (at < contents.size()) {
+    std::size_t end = contents.find('\n', at);
+    if (end == std::string::npos) end = contents.size();
+    std::string_view line(contents.data() + at, end - at);
+    at = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::optional<sim::SRecord> record = sim::ParseSRecord(line);
+    if (!record) {
+      if (bad++ == 0) {
+        check.Error(where, text::Sprintf("line %d is not an S-record with a right checksum; the "
+                                         "chip's boot loader cannot program it",
+                                         number));
+      }
+      continue;
+    }
+    if (record->type >= '1' && record->type <= '3') {
+      data += record->data.size();
+      if (static_cast<uint64_t>(record->address) + record->data.size() > capacity && past++ == 0) {
+        check.Error(where, text::Sprintf("line %d writes %u bytes to 0x%X, past the chip's flash "
+                                         "of %u bytes",
+                                         number, static_cast<uint32_t>(record->data.size()),
+                                         record->address, capacity));
+      }
+    }
+    terminated = terminated || (record->type >= '7' && record->type <= '9');
+  }
+  if (bad > 1) check.Error(where, text::Sprintf("%d lines in all are not S-records", bad));
+  if (past > 1) check.Error(where, text::Sprintf("%d lines in all write past the flash", past));
+  if (data == 0) check.Error(where, "holds no data records; the chip would be left erased");
+  if (!terminated && number > 0) {
+    check.Warn(where, "no termination record (S7, S8 or S9) ends the file");
+  }
+}
+
+void CheckGpsFile(Check& check, const std::string& file, const std::string& kind) {
+  const container::Entry* entry = check.FindMember(file);
+  if (entry == nullptr) return;  // reported with the members the definitions name
+  const std::string where = "member '" + entry->name + "'";
+  std::string bytes;
+  if (!check.ReadMember(*entry, &bytes)) {
+    check.Error(where, "cannot be read");
+    return;
+  }
+  if (bytes.empty()) {
+    check.Error(where, "a GPS " + text::ToUpper(kind) + " file of 0 bytes");
+    return;
+  }
+  if (!text::EqualsNoCase(kind, "FIRMWARE")) return;
+  const std::string geometry = check.Options().terminal ? "the terminal's" : "a default terminal's";
+  const std::optional<uint32_t> capacity = GpsFlashCapacity(check.Terminal().gps);
+  if (!capacity) {
+    check.Error(where, "the GPS flash part \"" + check.Terminal().gps.flashPart + "\" of " +
+                           geometry + " chip is not one the flash engine knows");
+    return;
+  }
+  if (IsBinaryFirmwareName(file)) {
+    if (bytes.size() > *capacity) {
+      check.Error(where, text::Sprintf("the binary firmware of %u bytes does not fit %s GPS "
+                                       "flash of %u bytes",
+                                       static_cast<uint32_t>(bytes.size()), geometry, *capacity));
+    }
+  } else {
+    CheckSRecords(check, where, bytes, *capacity);
+  }
+}
+
+// The images of the kinds that the package selects; the others are never offered.
+void CheckImages(Check& check) {
+  const CUpdateSettings& settings = check.Settings();
+  const KeyMaterial keyMaterial = ImageKeyMaterial(check);
+  std::set<std::string> seen;
+  for (int i = 0; i < settings.m_nDefinitions; ++i) {
+    const SoftwareDefinition& definition = settings.m_definitions[i];
+    std::string file;
+    std::string kind;
+    int partition = 0;
+    if (definition.type == kSoftwareOS && settings.m_bOSSelected != 0 &&
+        CUpdateSettings::ParseOSCommand(definition.command, &file, &partition, &kind) &&
+        (text::EqualsNoCase(kind, "BOOT") || text::EqualsNoCase(kind, "KRNL"))) {
+      if (seen.insert("OS\n" + text::ToUpper(file)).second) {
+        CheckOsImage(check, file, partition, kind, keyMaterial);
+      }
+    } else if (definition.type == kSoftwareGPS && settings.m_bGPSSelected != 0 &&
+               CUpdateSettings::ParseGPSCommand(definition.command, &file, &kind) &&
+               (text::EqualsNoCase(kind, "BOOT") || text::EqualsNoCase(kind, "FIRMWARE"))) {
+      if (seen.insert("GPS\n" + text::ToUpper(file)).second) CheckGpsFile(check, file, kind);
+    }
+  }
+}
+
 // --- the terminal's decision -----------------------------------------------------------
 
 void Decide(Check& check, sim::Terminal& terminal) {
@@ -628,7 +884,7 @@ void Decide(Check& check, sim::Terminal& terminal) {
 using CheckStep = void (*)(Check&);
 // The checks of a package whose settings could be read, in the order their findings print.
 constexpr CheckStep kSettingsChecks[] = {CheckSettingsLines, CheckDefinitions, CheckNamedMembers,
-                                         CheckScript};
+                                         CheckImages, CheckScript};
 
 }  // namespace
 

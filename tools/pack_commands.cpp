@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -19,11 +20,13 @@
 #include <utility>
 #include <vector>
 
+#include "flash/image_format.h"
 #include "log/text.h"
 #include "package/container_format.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
 #include "tools/commands.h"
+#include "tools/image_tools.h"
 
 namespace tools {
 
@@ -34,6 +37,16 @@ namespace {
 constexpr int kExitBadPackage = 1;
 // Big enough to make system calls rare, small enough to stay in the cache while it is summed.
 constexpr std::size_t kIoChunk = 256 << 10;
+
+// The kernel copies from the page cache several times faster into a page-aligned buffer than into
+// one that starts a few bytes into a page, as new[] gives.
+struct PageAligned {
+  void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
+};
+std::unique_ptr<uint8_t[], PageAligned> IoBuffer() {
+  return std::unique_ptr<uint8_t[], PageAligned>(
+      static_cast<uint8_t*>(::operator new[](kIoChunk, std::align_val_t{4096})));
+}
 // Shorter work than this finishes before a progress bar would be read.
 constexpr uint64_t kProgressThreshold = 16ULL << 20;
 constexpr std::size_t kMaxNameUnits = 255;
@@ -236,7 +249,7 @@ bool OpenPackage(const std::string& path, Package* package, std::string* error) 
 // Sums the whole package; false with a message on a read error.
 bool ComputeChecksum(const Package& package, container::ChecksumReader* checksum,
                      std::string* error, const char* progressLabel) {
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kIoChunk]);
+  const auto buffer = IoBuffer();
   ProgressBar bar(progressLabel, package.length);
   ::posix_fadvise(package.fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   uint64_t offset = 0;
@@ -277,7 +290,30 @@ struct BuildArgs {
   std::string out;
   std::string ini;
   std::string dir;
+  std::string keyMaterial;  // hexadecimal; empty: the pass phrase
 };
+
+// A member whose stored bytes were made here (an encrypted image).
+class MemoryContent final : public container::ContentSource {
+ public:
+  explicit MemoryContent(std::string bytes) : m_bytes(std::move(bytes)) {}
+  bool Read(std::span<uint8_t> buffer, std::size_t* read) override {
+    *read = std::min(buffer.size(), m_bytes.size() - m_at);
+    std::memcpy(buffer.data(), m_bytes.data() + m_at, *read);
+    m_at += *read;
+    return true;
+  }
+  uint64_t Length() const { return m_bytes.size(); }
+
+ private:
+  std::string m_bytes;
+  std::size_t m_at = 0;
+};
+
+std::string ReadHostBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 struct HostMember {
   std::string name;
@@ -421,15 +457,42 @@ int RunBuild(const BuildArgs& args) {
                  kSettingsName);
   }
 
+  // The .BIN images that the OS definitions name travel encrypted.
+  std::vector<std::string> encrypted;
+  if (settingsMember != hostMembers.end()) {
+    encrypted = EncryptedImageNames(ReadHostBytes(settingsMember->path));
+  }
+  const std::optional<std::string> keyMaterial = KeyMaterialFromHex(args.keyMaterial);
+  if (!keyMaterial) {
+    return Fail("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
+  }
   std::vector<std::unique_ptr<HostFileContent>> sources;
+  std::vector<std::unique_ptr<MemoryContent>> made;
   std::vector<container::Member> members;
+  bool warnedPassPhrase = false;
   for (const HostMember& host : hostMembers) {
-    sources.push_back(std::make_unique<HostFileContent>(host.path));
     container::Member member;
     member.name = host.name;
     member.attrib = host.attrib;
-    member.source = sources.back().get();
-    member.length = host.length;
+    const bool isImage = std::any_of(encrypted.begin(), encrypted.end(), [&](const auto& name) {
+      return text::EqualsNoCase(name, host.name);
+    });
+    if (isImage) {
+      if (args.keyMaterial.empty() && !warnedPassPhrase) {
+        std::fprintf(stderr,
+                     "vostrel pack: warning: no --key-material: the images are encrypted with "
+                     "the fixed pass phrase, which only terminals without key material use\n");
+        warnedPassPhrase = true;
+      }
+      made.push_back(std::make_unique<MemoryContent>(
+          EncryptImageMember(host.name, ReadHostBytes(host.path), *keyMaterial)));
+      member.source = made.back().get();
+      member.length = made.back()->Length();
+    } else {
+      sources.push_back(std::make_unique<HostFileContent>(host.path));
+      member.source = sources.back().get();
+      member.length = host.length;
+    }
     members.push_back(std::move(member));
   }
 
@@ -477,6 +540,36 @@ struct ListArgs {
   bool json = false;
 };
 
+// A member's logical bytes; false with a message.
+bool ReadMember(const Package& package, const container::Entry& entry, std::string* bytes,
+                std::string* error) {
+  bytes->assign(entry.fileLen, '\0');
+  std::size_t read = 0;
+  auto* data = reinterpret_cast<uint8_t*>(bytes->data());
+  if (!PreadFully(package.fd.Get(), data, bytes->size(), entry.offset, &read)) {
+    *error = package.path + ": " + ErrnoText(errno);
+    return false;
+  }
+  if (read < bytes->size()) {
+    *error = package.path + ": the data of \"" + entry.name + "\" run past the end of the file";
+    return false;
+  }
+  container::Complement({data, read});
+  return true;
+}
+
+// The members the terminal reads as encrypted .BIN images, by the package's own settings.
+std::vector<std::string> EncryptedMembers(const Package& package) {
+  for (const container::Entry& entry : package.table.entries) {
+    if (!text::EqualsNoCase(entry.name, kSettingsName)) continue;
+    std::string settings;
+    std::string error;
+    if (!ReadMember(package, entry, &settings, &error)) return {};
+    return EncryptedImageNames(settings);
+  }
+  return {};
+}
+
 int RunList(const ListArgs& args) {
   Package package;
   std::string error;
@@ -491,6 +584,11 @@ int RunList(const ListArgs& args) {
     problem = *bad;
   }
 
+  const std::vector<std::string> encrypted = EncryptedMembers(package);
+  const auto isEncrypted = [&encrypted](const std::string& name) {
+    return std::any_of(encrypted.begin(), encrypted.end(),
+                       [&name](const std::string& e) { return text::EqualsNoCase(e, name); });
+  };
   if (args.json) {
     nlohmann::json members = nlohmann::json::array();
     for (const container::Entry& entry : table.entries) {
@@ -498,7 +596,8 @@ int RunList(const ListArgs& args) {
                          {"attrib", entry.attrib},
                          {"length", entry.fileLen},
                          {"offset", entry.offset},
-                         {"entry_length", entry.len}});
+                         {"entry_length", entry.len},
+                         {"encrypted", isEncrypted(entry.name)}});
     }
     nlohmann::json out = {
         {"package", args.package},
@@ -519,8 +618,8 @@ int RunList(const ListArgs& args) {
                 static_cast<unsigned>(table.mini.num));
     std::printf("  %-10s %10s %10s  %s\n", "attrib", "length", "offset", "name");
     for (const container::Entry& entry : table.entries) {
-      std::printf("  0x%08X %10u %10u  %s\n", entry.attrib, entry.fileLen, entry.offset,
-                  entry.name.c_str());
+      std::printf("  0x%08X %10u %10u  %s%s\n", entry.attrib, entry.fileLen, entry.offset,
+                  entry.name.c_str(), isEncrypted(entry.name) ? "  (encrypted .BIN image)" : "");
     }
     if (checksum.Holds()) {
       std::printf("checksum %s holds\n", Hex32(checksum.Stored()).c_str());
@@ -562,7 +661,31 @@ struct ExtractArgs {
   std::string package;
   std::vector<std::string> names;
   std::string dir = ".";
+  bool decrypt = false;
+  std::string keyMaterial;
 };
+
+// Writes the plain bytes of an encrypted image member.
+bool ExtractDecrypted(const Package& package, const container::Entry& entry, const fs::path& target,
+                      const std::string& keyMaterial, std::string* error) {
+  std::string stored;
+  if (!ReadMember(package, entry, &stored, error)) return false;
+  std::string plain;
+  std::string why;
+  if (!image_format::DecryptImage(stored, keyMaterial, &plain, &why)) {
+    *error = "\"" + entry.name + "\" cannot be decrypted: " + why;
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
+  if (!out) {
+    *error = target.string() + ": cannot be written";
+    return false;
+  }
+  return true;
+}
 
 // The member's path below the target folder: its components split at "\" (and "/", which the
 // terminal also takes as a separator). Nothing when the name would leave the folder.
@@ -663,11 +786,22 @@ int RunExtract(const ExtractArgs& args) {
     total += entry->fileLen;
   }
 
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kIoChunk]);
+  const std::optional<std::string> keyMaterial = KeyMaterialFromHex(args.keyMaterial);
+  if (!keyMaterial) {
+    return Fail("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
+  }
+  const std::vector<std::string> encrypted =
+      args.decrypt ? EncryptedMembers(package) : std::vector<std::string>{};
+  const auto buffer = IoBuffer();
   ProgressBar bar("extracting", total);
   uint64_t done = 0;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
-    if (!ExtractMember(package, *chosen[i], targets[i], buffer.get(), bar, &done, &error)) {
+    const bool decrypt = std::any_of(encrypted.begin(), encrypted.end(), [&](const auto& name) {
+      return text::EqualsNoCase(name, chosen[i]->name);
+    });
+    if (decrypt
+            ? !ExtractDecrypted(package, *chosen[i], targets[i], *keyMaterial, &error)
+            : !ExtractMember(package, *chosen[i], targets[i], buffer.get(), bar, &done, &error)) {
       return Fail(error);
     }
   }
@@ -678,11 +812,13 @@ int RunExtract(const ExtractArgs& args) {
 
 }  // namespace
 
-int PackBuild(const std::string& out, const std::string& ini, const std::string& dir) {
+int PackBuild(const std::string& out, const std::string& ini, const std::string& dir,
+              const std::string& keyMaterial) {
   BuildArgs args;
   args.out = out;
   args.ini = ini;
   args.dir = dir;
+  args.keyMaterial = keyMaterial;
   return RunBuild(args);
 }
 
@@ -702,6 +838,10 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
       ->check(CLI::ExistingFile);
   build->add_option("--dir", buildArgs->dir, "The folder whose files become members")
       ->check(CLI::ExistingDirectory);
+  build->add_option("--key-material", buildArgs->keyMaterial,
+                    "Hexadecimal key material of the terminals the package is for; the .BIN "
+                    "images that the OS definitions name are encrypted with it (default: the "
+                    "fixed pass phrase)");
   build->callback([exitCode, buildArgs] { *exitCode = RunBuild(*buildArgs); });
 
   auto* list = pack->add_subcommand(
@@ -734,8 +874,13 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
       ->check(CLI::ExistingFile);
   extract->add_option("NAME", extractArgs->names, "Members to extract");
   extract->add_option("-C", extractArgs->dir, "The folder to extract into (default: .)");
+  extract->add_flag("--decrypt", extractArgs->decrypt,
+                    "Write the plain bytes of the encrypted .BIN images");
+  extract->add_option("--key-material", extractArgs->keyMaterial,
+                      "Hexadecimal key material for --decrypt (default: the pass phrase)");
   extract->callback([exitCode, extractArgs] { *exitCode = RunExtract(*extractArgs); });
 
+  AddMkbinCommand(pack, exitCode);
   AddPackCheckCommand(*pack, exitCode);
 }
 

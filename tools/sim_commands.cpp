@@ -18,13 +18,16 @@
 #include "sim/config.h"
 #include "sim/desktop_peer.h"
 #include "sim/display.h"
+#include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "sim/gui.h"
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "sim/terminal.h"
 #include "sim/updater_state.h"
+#include "sim/window_run.h"
 #include "tools/commands.h"
+#include "tools/window_option.h"
 #include "update/version_dlg.h"
 
 namespace tools {
@@ -43,6 +46,8 @@ struct RunArgs {
   std::string screens;
   bool realtime = false;
   std::string package;
+  WindowArgs window;
+  uint64_t powerCutAfterStep = 0;
 };
 
 int Fail(const std::string& message, int code = kExitUsage) {
@@ -74,17 +79,27 @@ int RunInit(const std::string& dir) {
 }
 
 int RunRun(const RunArgs& args) {
+  if (std::string wrong = CheckWindowArgs(args.window, args.realtime); !wrong.empty()) {
+    return Fail(wrong);
+  }
   if (args.activesync && !args.cmdline.empty()) {
     return Fail("--activesync and --cmdline cannot be given together");
   }
   auto keys = sim::ParseKeys(args.keys);
   if (!keys) return Fail("--keys: " + keys.error());
+  const bool realtime = args.realtime || args.window.window;
   auto terminal = sim::Terminal::Open(
-      args.dir, args.realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
+      args.dir, realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
   if (!terminal) return Fail(terminal.error());
+  if ((*terminal)->Boot() != sim::BootState::kStarts) {
+    std::fprintf(stderr, "vostrel: the terminal in %s does not start: %s; the updater cannot run\n",
+                 args.dir.c_str(), (*terminal)->BootReason().c_str());
+    return sim::kExitNotStarted;
+  }
+  if (args.window.speed != 0) (*terminal)->Clock().SetSpeed(args.window.speed);
   const bool desktopMode = args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC");
   const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
-  if (desktopMode && args.package.empty() && !args.realtime) {
+  if (desktopMode && args.package.empty() && !realtime) {
     const std::string fs = args.dir + "/fs";
     return Fail(text::Sprintf(
         "a desktop-mode run in virtual time needs --package, which a simulated desktop serves; "
@@ -115,6 +130,12 @@ int RunRun(const RunArgs& args) {
     if (!started) return Fail("--screens: " + started.error());
     recorder = std::move(*started);
   }
+  std::unique_ptr<sim::TerminalWindow> window;
+  if (args.window.window) {
+    auto opened = OpenTerminalWindow(args.window, args.dir);
+    if (!opened) return Fail("--window: " + opened.error());
+    window = std::move(*opened);
+  }
   // Prepared last, so that nothing above can fail after the root folder changed.
   std::unique_ptr<sim::SimDesktop> desktop;
   if (!args.package.empty() && desktopMode) {
@@ -127,12 +148,27 @@ int RunRun(const RunArgs& args) {
   options.commandLine = args.activesync ? "ACTIVESYNC" : args.cmdline;
   options.keys = *keys;
   options.desktop = desktop.get();
-  const sim::RunOutcome outcome = sim::RunUpdater(**terminal, options);
+  if (args.powerCutAfterStep != 0) options.powerCutAfterStep = args.powerCutAfterStep;
+  sim::RunOutcome outcome;
+  if (window) {
+    auto ran = sim::RunInWindow(**terminal, options, *window);
+    if (!ran) return Fail("--window: " + ran.error());
+    outcome = ran->outcome;
+    window.reset();
+  } else {
+    outcome = sim::RunUpdater(**terminal, options);
+  }
 
   std::printf("Screens:");
   for (const int screen : outcome.screens) std::printf(" %d", screen);
   std::printf("\nFinal screen: %d (%s)\n", outcome.finalScreen, sim::RunEndName(outcome.end));
   if (outcome.rebooted) std::printf("The terminal rebooted.\n");
+  if (outcome.end == sim::RunEnd::kPowerCut && outcome.bootAfter == sim::BootState::kStarts) {
+    std::printf("After the power cut the terminal starts again.\n");
+  } else if (outcome.end == sim::RunEnd::kPowerCut) {
+    std::printf("After the power cut the terminal %s: %s.\n", sim::BootStateName(outcome.bootAfter),
+                (*terminal)->BootReason().c_str());
+  }
   if (outcome.rerunnerStarted) std::printf("The rerunner was started.\n");
   if (outcome.desktopServed) {
     std::printf("Desktop (%zu lines):\n", outcome.desktopLog.size());
@@ -263,6 +299,8 @@ int RunShow(const std::string& dir) {
   if (terminal.Registry().KeyExists("Update\\Start")) {
     std::printf("  registry:     Update\\Start present (an update was started)\n");
   }
+  std::istringstream parts(terminal.DescribeParts());
+  for (std::string line; std::getline(parts, line);) std::printf("  %s\n", line.c_str());
   const fs::path log = terminal.Files().HostPath("\\Flash disk2\\Vostrel.log");
   const std::string tail = ReadTail(log, 15);
   if (tail.empty()) {
@@ -288,11 +326,32 @@ int RunGpsRead(const std::string& dir, const std::string& output) {
   return 0;
 }
 
+struct FlashReadArgs {
+  std::string dir;
+  std::string signature;
+  std::string out;
+  bool whole = false;
+};
+
+int RunFlashRead(const FlashReadArgs& args) {
+  auto opened = sim::Terminal::Open(args.dir);
+  if (!opened) return Fail(opened.error());
+  auto data = (*opened)->Flash().ReadPartition(args.signature, args.whole);
+  if (!data) return Fail(args.dir + ": " + data.error(), 1);
+  std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
+  out.write(data->data(), static_cast<std::streamsize>(data->size()));
+  if (!out) return Fail(args.out + ": cannot be written", 1);
+  std::printf("Wrote %zu bytes of partition \"%s\" to %s\n", data->size(), args.signature.c_str(),
+              args.out.c_str());
+  return 0;
+}
+
 }  // namespace
 
 void AddSimCommands(CLI::App& app, int* exitCode) {
   CLI::App* sim = app.add_subcommand("sim", "Create, run and inspect simulated terminals");
   sim->require_subcommand(1);
+  AddSimFaultsCommand(*sim, exitCode);
 
   auto* init = sim->add_subcommand("init", "Create a simulated terminal with default hardware");
   auto initDir = std::make_shared<std::string>();
@@ -303,8 +362,8 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
       "run",
       "Run the updater on a terminal, as if the terminal had started it. The exit code is the "
       "outcome, from the last screen shown: 0 completed or nothing to update, 1 failed, "
-      "2 invalid package, 3 restart required, 4 any other screen; 64 a bad command line or "
-      "terminal folder.");
+      "2 invalid package, 3 restart required, 4 any other screen, 5 the terminal does not "
+      "start; 64 a bad command line or terminal folder.");
   auto runArgsPtr = std::make_shared<RunArgs>();
   RunArgs& runArgs = *runArgsPtr;
   run->add_option("DIR", runArgs.dir, "Folder of the terminal")->required();
@@ -331,6 +390,13 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
                   "Save a PNG picture of the screen at each change in this folder, in order: "
                   "0001-screen01.png, 0002-screen02.png, ... (the number is the screen's)");
   run->add_flag("--realtime", runArgs.realtime, "Use the host clock instead of virtual time");
+  run->add_option("--power-cut-after-step", runArgs.powerCutAfterStep,
+                  "Cut the terminal's power once this write step of the run is done (counted "
+                  "from 1: each flash block of a binary partition, each GPS flash write and "
+                  "erase, each file-system change of the application's script; --report lists "
+                  "them)")
+      ->check(CLI::PositiveNumber);
+  AddWindowOptions(run, &runArgs.window, "--window or --realtime");
   run->callback([exitCode, runArgsPtr] { *exitCode = RunRun(*runArgsPtr); });
 
   auto* show = sim->add_subcommand("show", "Print a terminal's state");
@@ -346,6 +412,19 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   gpsRead->add_option("DIR", *gpsDir, "Folder of the terminal")->required();
   gpsRead->add_option("-o,--output", *gpsOutput, "The file to write")->required();
   gpsRead->callback([exitCode, gpsDir, gpsOutput] { *exitCode = RunGpsRead(*gpsDir, *gpsOutput); });
+  auto* flash = sim->add_subcommand("flash", "Read what the terminal's flash disk holds");
+  flash->require_subcommand(1);
+  auto* flashRead = flash->add_subcommand(
+      "read",
+      "Write a binary partition's contents, read through the error correction, to a file: up "
+      "to the end of the last page written, or the whole partition with --whole");
+  auto flashArgs = std::make_shared<FlashReadArgs>();
+  flashRead->add_option("DIR", flashArgs->dir, "Folder of the terminal")->required();
+  flashRead->add_option("SIGNATURE", flashArgs->signature, "The partition's signature (BOOT, KRNL)")
+      ->required();
+  flashRead->add_option("-o", flashArgs->out, "The file to write")->required();
+  flashRead->add_flag("--whole", flashArgs->whole, "The whole partition, erased bytes included");
+  flashRead->callback([exitCode, flashArgs] { *exitCode = RunFlashRead(*flashArgs); });
 
   auto* screens = sim->add_subcommand(
       "screens",
@@ -354,6 +433,8 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   auto screensDir = std::make_shared<std::string>();
   screens->add_option("OUTDIR", *screensDir, "Folder for the pictures (created)")->required();
   screens->callback([exitCode, screensDir] { *exitCode = RunScreens(*screensDir); });
+
+  AddPowerCutsCommand(*sim, exitCode);
 }
 
 }  // namespace tools

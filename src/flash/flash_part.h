@@ -1,14 +1,29 @@
 // The flash partition writer: programs a boot loader or kernel image from the package into a
-// binary partition of the flash disk.
+// binary partition of the flash disk, through the flash driver core that it starts once the
+// operating system's own disk driver is unloaded.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 // Records the job (member, partition number, signature "BOOT" or "KRNL"); true when the
-// operating system's disk driver was found. Nothing is written yet.
+// operating system's disk driver instance was found. Nothing is written yet.
 bool PrepareFlashPart(std::string_view file, int partition, std::string_view signature);
-// Writes the prepared image; true when it is in flash.
+// Writes the prepared image: a member whose name ends in "0" is copied block by block, any
+// other is a .BIN image assembled in RAM first. True when it is in flash.
 bool RunFlashPart();
 
-// Forgets the flash job and releases the image key, as at program start.
+// Finds "DSK1:" under "\Drivers\Active" and keeps its device handle; true when one is kept.
+bool GetDiskDriverHandle();
+// Copies a raw image into the partition, 64 KB at a time; true when all of it is written.
+bool CopyBIN(std::string_view file);
+// Writes the first `length` bytes of the job's image buffer into the partition; start is only
+// shown. True when every block is in flash.
+bool OEMWriteFlash(uint32_t start, uint32_t length);
+// Shows progress on the debug output: 0 to 100, 200 at the end of a job, 201 when the driver
+// core starts.
+void OEMShowProgress(int percent);
+
+// Forgets the flash job, frees its buffers, stops the driver core and releases the image key,
+// as at program start.
 void ResetFlashState();

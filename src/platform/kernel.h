@@ -2,6 +2,7 @@
 // program's own path and the kernel debug output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,11 @@ inline constexpr uint32_t kSynchronize = 0x00100000;
 
 inline constexpr int kThreadPriorityAboveNormal = 2;
 
+// LocalAlloc flags: fixed memory, zero-initialised.
+inline constexpr uint32_t kLmemFixed = 0x0;
+inline constexpr uint32_t kLmemZeroInit = 0x40;
+inline constexpr uint32_t kLptr = kLmemZeroInit;
+
 class Kernel {
  public:
   virtual ~Kernel() = default;
@@ -65,6 +71,12 @@ class Kernel {
   virtual LocalTime GetLocalTime() = 0;
   // Suspends the calling thread.
   virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // Local heap memory of the program. LocalAlloc returns null (error 8) when program memory,
+  // which the memory division limits, cannot hold `bytes` more; with kLmemZeroInit the block
+  // is zero-filled. LocalFree releases a block (null is allowed) and returns null.
+  virtual void* LocalAlloc(uint32_t flags, std::size_t bytes) = 0;
+  virtual void* LocalFree(void* memory) = 0;
 
   // The full terminal path of the running program's executable.
   virtual std::string GetModuleFileName() = 0;

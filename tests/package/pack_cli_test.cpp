@@ -245,10 +245,15 @@ TEST_F(PackCliTest, BuildWarnsAboutFilesTheSettingsNameButThePackageLacks) {
   const CommandResult build =
       Vostrel("pack build " + Q("out.bin") + " --ini " + Q("s/Vostrel.ini") + " --dir " + Q("p"));
   EXPECT_EQ(build.exitCode, 0);
-  // Members are found as the terminal finds them: by the whole name, without regard to case.
+  // Members are found as the terminal finds them: by the whole name, without regard to case. The
+  // kernel is stored encrypted, and it is no .BIN stream.
   EXPECT_EQ(build.err,
             "vostrel pack: warning: the settings name \"EBOOT2.NB0\", which is not in the "
-            "package\n");
+            "package\n"
+            "vostrel pack: warning: no --key-material: the images are encrypted with the fixed "
+            "pass phrase, which only terminals without key material use\n"
+            "vostrel pack: warning: \"Images\\nk.bin\" is not a .BIN stream (it does not begin "
+            "with \"B000FF\"); the terminal will fail to load it\n");
 }
 
 }  // namespace

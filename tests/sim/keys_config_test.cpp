@@ -65,7 +65,29 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
   config.clockStart = {2024, 2, 29, 23, 59, 30, 0};
   config.tickStart = 5000;
   config.acLine = sim::AcLine::kUnknown;
-  config.hal = {.rebootFails = true, .bootVersion = "9.9", .kernelVersion = std::nullopt};
+  config.hal = {.rebootFails = true,
+                .bootVersion = "9.9",
+                .kernelVersion = std::nullopt,
+                .keyMaterial = "00ff10"};
+  config.flash = {.present = false,
+                  .pageSize = 512,
+                  .spareSize = 16,
+                  .pagesPerUnit = 32,
+                  .partitions = {{"BOOT", 2}, {"KRNL", 8}, {"EXTR", 1}},
+                  .diskUnits = 3,
+                  .diskFolders = {"\\Flash Disk"},
+                  .diskDriverListed = false,
+                  .diskDriverHandle = 7,
+                  .deactivateFails = true,
+                  .failWriteAtBlock = 2,
+                  .flipBitsAtBlock = 3,
+                  .flippedBits = 2,
+                  .powerCutAfterBlock = 4};
+  config.memory = {.pageSize = 1024,
+                   .totalPages = 1000,
+                   .storePages = 500,
+                   .programUsed = 1,
+                   .setAnswer = sim::DivisionAnswer::kMustReboot};
   config.gpsDriver = {
       .present = false, .version = "3.01", .answer = "x", .returnedCount = 7, .refusesMode2 = true};
   config.gps = {.firmwareVersion = "4.0.0",

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "flash/image_format.h"
+#include "sim/gps_images.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
 
@@ -146,24 +148,43 @@ TEST_F(PackCheckTest, JsonCarriesTheFindingsAndTheExitCode) {
   EXPECT_EQ(json["findings"][0]["where"], "script line 1 \"COPY|Gone.dll|\\x\"");
 }
 
-// The decision predicted for a terminal is the one the terminal then takes.
+// The decision predicted for a terminal is the one the terminal then takes, part by part, for a
+// package that offers all four; the boot loader it offers is the one installed.
 TEST_F(PackCheckTest, TheDecisionForATerminalIsWhatTheRunDoes) {
   ASSERT_EQ(Vostrel("sim init " + Q("t")).exitCode, 0);
+  const auto image = [](const std::string& version, std::size_t size) {
+    std::string bytes = "VOSTREL-VERSION:" + version + std::string(1, '\0');
+    bytes.resize(size, '\x5A');
+    return bytes;
+  };
+  const std::vector<uint8_t> firmware = sim::MakeFirmwareImage("3.3.0", 65536);
   const std::string settings =
-      "[SoftwareToUpdate]\r\nUpdate1=Application\r\nUpdate2=OS\r\n"
+      "[SoftwareToUpdate]\r\nUpdate1=Application\r\nUpdate2=OS\r\nUpdate3=GPS\r\n"
       "[OS]\r\nOSSoftware1=OS|1.0.2|EBOOT2.NB0^0^BOOT\r\nOSSoftware2=OS|1.0.9|NK.BIN^1^KRNL\r\n"
       "[Application]\r\nAppSoftware1=A|1.1|AppScript\r\n"
+      "[GPS]\r\nGpsSoftware1=GPS|3.3.0|GPS\\FW.BIN^FIRMWARE\r\n"
       "[AppScript]\r\n###CommandStart###\r\n" +
-      kScript + "###CommandEnd###\r\n";
+      kScript +
+      "MKDIR|\\Flash Disk2\\Tavimon\r\nCOPY|version.txt|\\Flash "
+      "Disk2\\Tavimon\\version.txt\r\n###CommandEnd###\r\n";
   const std::string package = WriteSettings(
-      "p.bin", settings, {{"App.exe", "app"}, {"EBOOT2.NB0", "boot"}, {"NK.BIN", "kernel"}});
+      "p.bin", settings,
+      {{"App.exe", "app"},
+       {"version.txt", "1.1\r\n"},
+       {"EBOOT2.NB0", image("1.0.2", 65536)},
+       {"NK.BIN",
+        image_format::EncryptImage(image_format::MakeBin(image("1.0.9", 200000), 0x80200000, 65536),
+                                   image_format::kPassPhrase)},
+       {"GPS\\FW.BIN", std::string(firmware.begin(), firmware.end())}});
   const CommandResult checked = Vostrel("pack check --json --terminal " + Q("t") + " " + package);
   ASSERT_EQ(checked.exitCode, 0) << checked.out << checked.err;
   const nlohmann::json decision = nlohmann::json::parse(checked.out)["decision"];
+  ASSERT_EQ(decision.size(), 4U);
 
   const CommandResult ran = Vostrel("sim run " + Q("t") + " --package " + package +
-                                    " --keys STOP --report " + Q("report.json"));
-  ASSERT_EQ(ran.exitCode, 4) << ran.err;
+                                    " --keys 'PLAY PLAY' --report " + Q("report.json"));
+  ASSERT_EQ(ran.exitCode, 0) << ran.out << ran.err
+                             << testing_support::ReadHostFile(Path("report.json"));
   const nlohmann::json parts =
       nlohmann::json::parse(testing_support::ReadHostFile(Path("report.json")))["parts"];
   for (const nlohmann::json& part : decision) {
@@ -172,10 +193,12 @@ TEST_F(PackCheckTest, TheDecisionForATerminalIsWhatTheRunDoes) {
     EXPECT_EQ(part["installed"], run["installed_before"]);
     EXPECT_EQ(part["offered"], run["offered_version"]);
     EXPECT_EQ(part["marked"], run["marked"]);
+    EXPECT_EQ(run["installed_after"], part["marked"] ? part["offered"] : part["installed"]);
   }
-  EXPECT_EQ(decision[0]["marked"], false);  // the boot loader is as new as the package's
+  EXPECT_EQ(decision[0]["marked"], false);
   EXPECT_EQ(decision[1]["marked"], true);
-  EXPECT_EQ(decision[3]["offered"], nullptr);
+  EXPECT_EQ(decision[2]["marked"], true);
+  EXPECT_EQ(decision[3]["marked"], true);
 }
 
 }  // namespace

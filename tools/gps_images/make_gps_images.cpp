@@ -17,8 +17,11 @@
 #include <vector>
 
 #include "sim/gps_images.h"
+#include "tools/write_if_changed.h"
 
 namespace {
+
+using tools::WriteIfChanged;
 
 namespace fs = std::filesystem;
 
@@ -36,19 +39,6 @@ void WriteArray(std::ostream& out, const char* name, const std::vector<uint8_t>&
     out << hex;
   }
   out << "\n};\n\n";
-}
-
-// Writes only when the contents changed, so that the build does not redo what depends on it.
-bool WriteIfChanged(const fs::path& file, const std::string& contents) {
-  std::ifstream in(file, std::ios::binary);
-  if (in) {
-    std::stringstream old;
-    old << in.rdbuf();
-    if (old.str() == contents) return true;
-  }
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << contents;
-  return static_cast<bool>(out);
 }
 
 int ChipImages(const fs::path& output) {

@@ -1,0 +1,60 @@
+// The flash disk's part of terminal.json: the chip behind the physical window, its binary
+// partitions and the disk area after them, the operating system's disk driver "DSK1:", and the
+// faults they can be told to show. Also the memory section (sim/memory.h).
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/memory.h"
+
+namespace sim {
+
+struct FlashPartitionConfig {
+  std::string signature;  // 4 characters
+  uint32_t units = 0;
+
+  bool operator==(const FlashPartitionConfig&) const = default;
+};
+
+struct FlashConfig {
+  // false: no controller answers behind the window ("DoC not detected").
+  bool present = true;
+  uint32_t pageSize = 2048;
+  uint32_t spareSize = 64;
+  uint32_t pagesPerUnit = 64;
+  // Binary partitions 0, 1, ... in this order from the chip's first unit: a boot loader of up to
+  // 512 KiB and a kernel of up to 33 MiB with the default geometry.
+  std::vector<FlashPartitionConfig> partitions = {{"BOOT", 4}, {"KRNL", 264}};
+  // Units of the disk area after the partitions (the operating system's FAT volumes).
+  uint32_t diskUnits = 64;
+  // The folders that the disk driver's volumes hold: gone once it is unloaded.
+  std::vector<std::string> diskFolders = {"\\Flash Disk", "\\Flash Disk2"};
+
+  // "\Drivers\Active" lists "DSK1:"; its "Hnd" value.
+  bool diskDriverListed = true;
+  uint32_t diskDriverHandle = 0x000C2F40;
+  bool deactivateFails = false;
+
+  // Faults, by 64 KiB block of the partition being written, counted from 1.
+  std::optional<uint32_t> failWriteAtBlock;
+  std::optional<uint32_t> flipBitsAtBlock;
+  uint32_t flippedBits = 1;  // in the first page of that block, once it was written
+  std::optional<uint32_t> powerCutAfterBlock;
+
+  uint32_t UnitSize() const { return pageSize * pagesPerUnit; }
+  uint32_t Units() const;
+
+  bool operator==(const FlashConfig&) const = default;
+};
+
+// Reads the "flash" and "memory" sections; a message that names the key on error.
+std::optional<std::string> ParseFlashSection(const nlohmann::json& json, FlashConfig& config);
+std::optional<std::string> ParseMemorySection(const nlohmann::json& json, MemoryConfig& config);
+nlohmann::json FlashSectionToJson(const FlashConfig& config);
+nlohmann::json MemorySectionToJson(const MemoryConfig& config);
+
+}  // namespace sim

@@ -1,0 +1,213 @@
+#include "flash/image_format.h"
+
+#include <nettle/des.h>
+#include <nettle/sha1.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "flash/image_key.h"
+
+namespace image_format {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+uint32_t Le32(std::string_view bytes, std::size_t at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+  }
+  return value;
+}
+
+void PutLe32(std::string& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+}  // namespace
+
+void DeriveDesKey(const uint8_t* material, std::size_t length, uint8_t key[8]) {
+  sha1_ctx hash;
+  sha1_init(&hash);
+  sha1_update(&hash, length, material);
+  uint8_t digest[SHA1_DIGEST_SIZE];
+  sha1_digest(&hash, sizeof digest, digest);
+  std::memcpy(key, digest, 8);
+}
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 |
+                       static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
+    out.push_back(kAlphabet[v >> 18 & 63]);
+    out.push_back(kAlphabet[v >> 12 & 63]);
+    out.push_back(kAlphabet[v >> 6 & 63]);
+    out.push_back(kAlphabet[v & 63]);
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (rest == 2) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out.push_back(kAlphabet[v >> 18 & 63]);
+    out.push_back(kAlphabet[v >> 12 & 63]);
+    out.push_back(rest == 2 ? kAlphabet[v >> 6 & 63] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+std::string EncryptImage(std::string_view plain, std::string_view keyMaterial,
+                         std::size_t chunkPlainBytes) {
+  uint8_t key[8];
+  DeriveDesKey(reinterpret_cast<const uint8_t*>(keyMaterial.data()),
+               std::min(keyMaterial.size(), kMaxKeyMaterial), key);
+  des_ctx des;
+  des_set_key(&des, key);
+  std::string out;
+  out.reserve(plain.size() / 3 * 4 + plain.size() / chunkPlainBytes * 16 + 64);
+  std::size_t at = 0;
+  do {
+    const std::size_t take = std::min(chunkPlainBytes, plain.size() - at);
+    std::string text = Base64Encode(plain.substr(at, take));
+    const std::size_t pad = 8 - text.size() % 8;
+    text.append(pad, static_cast<char>(pad));
+    auto* bytes = reinterpret_cast<uint8_t*>(text.data());
+    des_encrypt(&des, text.size(), bytes, bytes);
+    PutLe32(out, static_cast<uint32_t>(text.size()));
+    out += text;
+    at += take;
+  } while (at < plain.size());
+  return out;
+}
+
+bool DecryptImage(std::string_view encrypted, std::string_view keyMaterial, std::string* plain,
+                  std::string* why) {
+  uint8_t key[8];
+  DeriveDesKey(reinterpret_cast<const uint8_t*>(keyMaterial.data()),
+               std::min(keyMaterial.size(), kMaxKeyMaterial), key);
+  des_ctx des;
+  des_set_key(&des, key);
+  plain->clear();
+  std::size_t at = 0;
+  std::string text;
+  while (at < encrypted.size()) {
+    if (encrypted.size() - at < 4) {
+      *why = "a chunk length is cut short at byte " + std::to_string(at);
+      return false;
+    }
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i)
+      length |= static_cast<uint32_t>(static_cast<uint8_t>(encrypted[at + i])) << (8 * i);
+    at += 4;
+    if (length > encrypted.size() - at) {
+      *why = "the chunk at byte " + std::to_string(at - 4) + " is cut short";
+      return false;
+    }
+    if (length == 0 || length % 8 != 0) {
+      *why = "the chunk at byte " + std::to_string(at - 4) + " is not a whole number of blocks";
+      return false;
+    }
+    text.assign(encrypted.substr(at, length));
+    auto* bytes = reinterpret_cast<uint8_t*>(text.data());
+    des_decrypt(&des, length, bytes, bytes);
+    const uint8_t pad = bytes[length - 1];
+    bool padded = pad >= 1 && pad <= 8;
+    for (uint32_t i = 0; padded && i < pad; ++i) padded = bytes[length - 1 - i] == pad;
+    if (!padded) {
+      *why = "the chunk at byte " + std::to_string(at - 4) +
+             " does not decrypt with this key material";
+      return false;
+    }
+    text.resize(length - pad);
+    std::string decoded(text.size() / 4 * 3 + 3, '\0');
+    uint32_t decodedLength = 0;
+    Base64Decode(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                 reinterpret_cast<uint8_t*>(decoded.data()), &decodedLength);
+    plain->append(decoded.data(), decodedLength);
+    at += length;
+  }
+  return true;
+}
+
+std::string MakeBin(std::string_view raw, uint32_t start, uint32_t recordSize) {
+  std::string out(kBinSignature, kBinSignatureSize);
+  PutLe32(out, start);
+  PutLe32(out, static_cast<uint32_t>(raw.size()));
+  if (recordSize == 0) recordSize = 1;
+  for (std::size_t at = 0; at < raw.size(); at += recordSize) {
+    const std::string_view data = raw.substr(at, recordSize);
+    uint32_t sum = 0;
+    for (const char c : data) sum += static_cast<uint8_t>(c);
+    PutLe32(out, start + static_cast<uint32_t>(at));
+    PutLe32(out, static_cast<uint32_t>(data.size()));
+    PutLe32(out, sum);
+    out += data;
+  }
+  PutLe32(out, 0);
+  PutLe32(out, 0);
+  PutLe32(out, 0);
+  return out;
+}
+
+bool ReadBinLayout(std::string_view plain, BinLayout* layout, std::string* why) {
+  *layout = {};
+  if (plain.substr(0, kBinSignatureSize) != std::string_view(kBinSignature, kBinSignatureSize)) {
+    *why = "it does not begin with the .BIN signature \"B000FF\"";
+    return false;
+  }
+  std::size_t at = kBinSignatureSize;
+  const auto take = [&](uint32_t* value) {
+    if (plain.size() - at < 4) return false;
+    *value = Le32(plain, at);
+    at += 4;
+    return true;
+  };
+  if (!take(&layout->start) || !take(&layout->length)) {
+    *why = "it ends inside the image's start and length";
+    return false;
+  }
+  for (;;) {
+    BinRecord record;
+    const std::size_t recordAt = at;
+    if (!take(&record.address) || !take(&record.length) || !take(&record.checksum)) {
+      *why = "it ends at byte " + std::to_string(recordAt) +
+             " inside a record header, before the terminating record";
+      return false;
+    }
+    if (record.address == 0 && record.checksum == 0) break;
+    if (record.length == 0) {
+      *why = "the record at byte " + std::to_string(recordAt) + " is empty";
+      return false;
+    }
+    if (plain.size() - at < record.length) {
+      *why = "the record at byte " + std::to_string(recordAt) + " is cut short";
+      return false;
+    }
+    record.dataAt = at;
+    at += record.length;
+    layout->records.push_back(record);
+  }
+  layout->end = at;
+  return true;
+}
+
+std::string AssembleBinImage(std::string_view plain, const BinLayout& layout) {
+  const uint64_t size = ImageBufferSize(layout.length);
+  std::string image(static_cast<std::size_t>(size), '\0');
+  std::fill_n(image.begin(), layout.length, '\xFF');
+  for (const BinRecord& record : layout.records) {
+    const std::optional<uint64_t> offset =
+        RecordOffset(layout.start, size, record.address, record.length);
+    if (!offset) continue;
+    image.replace(static_cast<std::size_t>(*offset), record.length,
+                  plain.substr(record.dataAt, record.length));
+  }
+  return image;
+}
+
+}  // namespace image_format

@@ -1,0 +1,290 @@
+// Whole runs that write the boot loader and the kernel: both run modes, what the partitions
+// hold afterwards, the versions the terminal reports after its restart, and each fault of the
+// flash disk with its message, its screen and a flash left untouched outside the partition.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "flash/flash_support.h"
+#include "flash/image_format.h"
+#include "sim/flash_media.h"
+#include "sim/runner.h"
+#include "support/package_builder.h"
+#include "support/terminal_fixture.h"
+
+namespace {
+
+using flash_testing::BinHeader;
+using flash_testing::EndRecord;
+using flash_testing::Record;
+using testing_support::BuildPackage;
+using testing_support::TerminalTest;
+
+enum class Mode { kTerminal, kDesktop };
+
+constexpr uint32_t kStart = 0x80200000;
+
+// A kernel of three records with a gap between the second and the third, 0xFF there.
+std::string KernelImage(const std::string& version, uint32_t length) {
+  const std::string head = flash_testing::VersionedImage(version, 70000, 11);
+  const std::string middle = flash_testing::Pattern(30000, 12);
+  const std::string tail = flash_testing::Pattern(length - 150000, 13);
+  return BinHeader(kStart, length) + Record(kStart + 100000, middle) + Record(kStart, head) +
+         Record(kStart + 150000, tail) + EndRecord();
+}
+
+// What the partition holds after that kernel: the records, 0xFF in the gap up to the image's
+// length, zero after it up to the whole block.
+std::string KernelPartition(const std::string& version, uint32_t length) {
+  std::string image(length, '\xFF');
+  image.replace(0, 70000, flash_testing::VersionedImage(version, 70000, 11));
+  image.replace(100000, 30000, flash_testing::Pattern(30000, 12));
+  image.replace(150000, length - 150000, flash_testing::Pattern(length - 150000, 13));
+  return flash_testing::Rounded(image, '\0');
+}
+
+class FlashRunTest : public TerminalTest, public ::testing::WithParamInterface<Mode> {
+ protected:
+  sim::TerminalConfig Config() const override { return flash_testing::SmallTerminal(); }
+
+  std::string Package(const std::string& bootFile, const std::string& boot,
+                      const std::string& kernel, const std::string& material = "Mesa cap") {
+    return BuildPackage(
+        {{"Vostrel.ini", flash_testing::OsSettings("1.0.6", bootFile, "4.2.121", "NK.BIN")},
+         {bootFile, boot},
+         {"NK.BIN", image_format::EncryptImage(kernel, material)}});
+  }
+  std::string KernelOnly(const std::string& kernel, const std::string& material = "Mesa cap") {
+    return BuildPackage({{"Vostrel.ini",
+                          "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
+                          "OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL\r\n"},
+                         {"NK.BIN", image_format::EncryptImage(kernel, material)}});
+  }
+  sim::RunOutcome Update(const std::string& package, int debugLevel = 2) {
+    if (GetParam() == Mode::kDesktop) return RunDesktop("PLAY PLAY", package, {}, debugLevel);
+    WriteFile("\\Storage Card\\install.bin", package);
+    return Run("PLAY PLAY", "", debugLevel);
+  }
+  std::string Partition(const std::string& signature) {
+    auto data = Term().Flash().ReadPartition(signature, true);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  }
+  std::string Written(const std::string& signature) {
+    auto data = Term().Flash().ReadPartition(signature, false);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  }
+  bool Traced(const std::string& line) { return DebugText().find(line) != std::string::npos; }
+};
+
+TEST_P(FlashRunTest, WritesBootLoaderAndKernelAndTheTerminalReportsThem) {
+  const std::string boot = flash_testing::VersionedImage("1.0.6", 65537, 5);
+  const std::string kernel = KernelImage("4.2.121", 200000);
+  const sim::RunOutcome outcome = Update(Package("EBOOT2.NB0", boot, kernel), 3);
+  EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 6, 8}));
+  EXPECT_TRUE(outcome.rebooted);
+  EXPECT_EQ(outcome.parts[0].installedBefore, "1.0.2");
+  EXPECT_EQ(outcome.parts[0].installedAfter, "1.0.6");
+  EXPECT_EQ(outcome.parts[1].installedBefore, "1.0.5");
+  EXPECT_EQ(outcome.parts[1].installedAfter, "4.2.121");
+
+  // The raw image in two blocks after a write init of 131,072: the tail of the last block keeps
+  // what the block before left in the buffer.
+  std::string bootPartition = boot.substr(0, 65537) + boot.substr(1, 65535);
+  EXPECT_TRUE(Written("BOOT") == bootPartition);
+  EXPECT_TRUE(Written("KRNL") == KernelPartition("4.2.121", 200000));
+  EXPECT_TRUE(Traced("CopyBIN: FileSize=65537, Remaining=131072\r\n"));
+  // In the order of their OSSoftware numbers; the second job takes the core over no more.
+  const std::string debug = DebugText();
+  const std::size_t first = debug.find("Programming [EBOOT2.NB0] into [0:BOOT] Raw[1]");
+  const std::size_t second = debug.find("Programming [NK.BIN] into [1:KRNL] Raw[0]");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_GT(second, first);
+  EXPECT_NE(debug.find("OEMWriteFlash: Bypassing flinit()\r\n", second), std::string::npos);
+  EXPECT_EQ(debug.find("OEMWriteFlash: Before flInit()"), std::string::npos);
+
+  const sim::RunOutcome again = Update(Package("EBOOT2.NB0", boot, kernel));
+  EXPECT_EQ(again.screens, (std::vector<int>{1, 3, 5}));
+}
+
+TEST_P(FlashRunTest, AWrongKeyFailsTheLoadAndLeavesTheFlashAlone) {
+  const std::string krnl = Partition("KRNL");
+  const std::string disk = Term().Flash().ReadDiskArea();
+  const sim::RunOutcome outcome =
+      Update(KernelOnly(KernelImage("4.2.121", 160000), "other material"));
+  EXPECT_EQ(outcome.screens.back(), 9);
+  EXPECT_TRUE(Traced("LoadBIN: ERROR: This is not a .BIN file 0 0 0 0 0 0 0\r\n"));
+  EXPECT_TRUE(Traced("RunFlashPart: UPDATE FAILED\r\n"));
+  EXPECT_TRUE(Partition("KRNL") == krnl);
+  EXPECT_TRUE(Term().Flash().ReadDiskArea() == disk);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, FlashRunTest,
+                         ::testing::Values(Mode::kTerminal, Mode::kDesktop),
+                         [](const ::testing::TestParamInfo<Mode>& param) {
+                           return param.param == Mode::kTerminal ? "Terminal" : "Desktop";
+                         });
+
+class FlashKeyTest : public TerminalTest {
+ protected:
+  sim::TerminalConfig Config() const override {
+    sim::TerminalConfig config = flash_testing::SmallTerminal();
+    config.hal.keyMaterial = "4b6579206f66207468697320756e6974";
+    return config;
+  }
+};
+
+TEST_F(FlashKeyTest, PackagesForTheHardwaresKeyMaterialDecrypt) {
+  const std::string kernel = KernelImage("5.0.0", 160000);
+  const std::string material = "Key of this unit";
+  WriteFile("\\Storage Card\\install.bin",
+            BuildPackage({{"Vostrel.ini",
+                           "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
+                           "OSSoftware1=OS|5.0.0|NK.BIN^1^KRNL\r\n"},
+                          {"NK.BIN", image_format::EncryptImage(kernel, material)}}));
+  const sim::RunOutcome outcome = Run("PLAY PLAY", "", 2);
+  EXPECT_EQ(outcome.screens.back(), 8);
+  EXPECT_EQ(outcome.parts[1].installedAfter, "5.0.0");
+}
+
+// A boot partition of 9 units of 8 KiB: 73,728 bytes.
+class FlashCapacityTest : public TerminalTest {
+ protected:
+  bool Traced(const std::string& line) { return DebugText().find(line) != std::string::npos; }
+  sim::TerminalConfig Config() const override {
+    sim::TerminalConfig config = flash_testing::SmallTerminal();
+    config.flash.partitions[0].units = 9;
+    return config;
+  }
+};
+
+TEST_F(FlashCapacityTest, RawImagesAreMeasuredUnrounded) {
+  // 65,537 bytes fit 73,728 as a raw image; its second block then finds no unit left.
+  const std::string raw = flash_testing::Pattern(65537, 8);
+  WriteFile("\\Storage Card\\install.bin",
+            BuildPackage({{"Vostrel.ini",
+                           "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
+                           "OSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\r\n"},
+                          {"EBOOT2.NB0", raw}}));
+  EXPECT_EQ(Run("PLAY PLAY", "", 2).screens.back(), 9);
+  EXPECT_TRUE(Traced("CopyBIN: WriteInit Status=0\r\n"));
+  EXPECT_TRUE(Traced("\nCopyBIN: WriteBlock failed, code 52\r\n"));
+  EXPECT_TRUE(Traced("CopyBIN: (0 bytes remained)\r\n"));
+}
+
+// On a fresh terminal: the torn boot loader that the failed write above leaves does not start.
+TEST_F(FlashCapacityTest, BinImagesAreMeasuredRounded) {
+  // The same length as a .BIN image needs 131,072 and is refused before anything is written.
+  const std::string bin = BinHeader(0x80000000, 65537) +
+                          Record(0x80000000, flash_testing::Pattern(65537, 9)) + EndRecord();
+  WriteFile("\\Storage Card\\install.bin",
+            BuildPackage({{"Vostrel.ini",
+                           "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
+                           "OSSoftware1=OS|1.0.7|EBOOT.BIN^0^BOOT\r\n"},
+                          {"EBOOT.BIN", image_format::EncryptImage(bin, "Mesa cap")}}));
+  EXPECT_EQ(Run("PLAY PLAY", "", 2).screens.back(), 9);
+  EXPECT_TRUE(Traced(
+      "OEMWriteFlash: File length [131072] is larger than Flash partition size [73728]\r\n"));
+}
+
+// Faults of the flash disk, each in a kernel-only run in terminal mode.
+struct FaultCase {
+  const char* name;
+  void (*set)(sim::FlashConfig&);
+  int screen;
+  const char* message;
+  // Blocks of the new kernel the partition holds afterwards (-1: left as it was).
+  int blocksWritten;
+};
+
+class FlashFaultTest : public TerminalTest, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  std::string Read(const std::string& signature) {
+    auto data = Term().Flash().ReadPartition(signature, true);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  }
+  sim::TerminalConfig Config() const override {
+    sim::TerminalConfig config = flash_testing::SmallTerminal();
+    GetParam().set(config.flash);
+    return config;
+  }
+};
+
+TEST_P(FlashFaultTest, EndsOnItsMessageAndScreen) {
+  const FaultCase& c = GetParam();
+  const std::string boot = Read("BOOT");
+  const std::string krnl = Read("KRNL");
+  const std::string disk = Term().Flash().ReadDiskArea();
+  const std::string kernel = KernelImage("4.2.121", 4 * 65536);
+  WriteFile("\\Storage Card\\install.bin",
+            BuildPackage({{"Vostrel.ini",
+                           "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
+                           "OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL\r\n"},
+                          {"NK.BIN", image_format::EncryptImage(kernel, "Mesa cap")}}));
+  const sim::RunOutcome outcome = Run("PLAY PLAY", "", 2);
+  if (c.screen != 0) {
+    EXPECT_EQ(outcome.screens.back(), c.screen);
+  } else {
+    EXPECT_EQ(outcome.end, sim::RunEnd::kPowerCut);
+  }
+  EXPECT_NE(DebugText().find(c.message), std::string::npos) << c.message;
+  // Nothing outside the kernel's partition changed.
+  EXPECT_TRUE(Read("BOOT") == boot);
+  EXPECT_TRUE(Term().Flash().ReadDiskArea() == disk);
+  auto read = Term().Flash().ReadPartition("KRNL", true);
+  if (!read.ok()) {
+    // The page whose two bits flipped stays unreadable: the block failed.
+    EXPECT_NE(read.error().find("cannot be corrected"), std::string::npos);
+    EXPECT_EQ(c.screen, 9);
+    return;
+  }
+  const std::string& after = *read;
+  if (c.blocksWritten < 0) {
+    EXPECT_TRUE(after == krnl);
+  } else {
+    const std::string expected = KernelPartition("4.2.121", 4 * 65536);
+    const std::size_t written = static_cast<std::size_t>(c.blocksWritten) * 65536;
+    EXPECT_TRUE(after.substr(0, written) == expected.substr(0, written));
+    if (c.screen != 8) {
+      // An image whose last block never came reports no version.
+      EXPECT_EQ(Term().Versions().kernel, "");
+      EXPECT_TRUE(after.substr(written, 65536) == std::string(65536, '\xFF'));
+    } else {
+      EXPECT_EQ(Term().Versions().kernel, "4.2.121");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FlashFaultTest,
+    ::testing::Values(
+        FaultCase{"NoChip", [](sim::FlashConfig& f) { f.present = false; }, 9,
+                  "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", -1},
+        FaultCase{"NoDiskDriverEntry", [](sim::FlashConfig& f) { f.diskDriverListed = false; }, 9,
+                  "Programming [NK.BIN] into [1:KRNL]\r\n", -1},
+        FaultCase{"HandleZero", [](sim::FlashConfig& f) { f.diskDriverHandle = 0; }, 9,
+                  "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
+        FaultCase{"DeactivateFails", [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,
+                  "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", -1},
+        FaultCase{"BlockWriteFails", [](sim::FlashConfig& f) { f.failWriteAtBlock = 3; }, 9,
+                  "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", 2},
+        FaultCase{"OneFlippedBitIsCorrected",
+                  [](sim::FlashConfig& f) {
+                    f.flipBitsAtBlock = 2;
+                    f.flippedBits = 1;
+                  },
+                  8, "RunFlashPart: Completed Successfully!!\r\n", 4},
+        FaultCase{"TwoFlippedBitsFailTheBlock",
+                  [](sim::FlashConfig& f) {
+                    f.flipBitsAtBlock = 2;
+                    f.flippedBits = 2;
+                  },
+                  9, "OEMWriteFlash: Unable to do a WriteBlock 19\r\n", 1},
+        FaultCase{"PowerCut", [](sim::FlashConfig& f) { f.powerCutAfterBlock = 2; }, 0,
+                  "OEMWriteFlash: Programming: 25%\r", 2}),
+    [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
+
+}  // namespace

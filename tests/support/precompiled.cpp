@@ -1,0 +1,1 @@
+// The translation unit that the test programs' precompiled header is made with.

@@ -1,0 +1,182 @@
+// vostrel sim faults: runs the fault matrix and writes its table.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/commands.h"
+#include "tools/demo_package.h"
+#include "tools/fault_matrix.h"
+
+namespace tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FaultsArgs {
+  bool quick = false;
+  std::string mode = "both";
+  std::string out;
+  std::string json;
+  std::string work;
+  std::vector<std::string> only;
+  bool keep = false;
+};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "vostrel sim faults: %s\n", message.c_str());
+  return kExitUsage;
+}
+
+// The command line as the table says how to reproduce it.
+std::string CommandText(const FaultsArgs& args) {
+  std::string command = "build/vostrel sim faults";
+  if (args.quick) command += " --quick";
+  if (args.mode != "both") command += " --mode " + args.mode;
+  for (const std::string& id : args.only) command += " --only " + id;
+  command += " --out " + (args.out.empty() ? std::string("docs/faults.md") : args.out);
+  if (!args.json.empty()) command += " --json " + args.json;
+  return command;
+}
+
+int RunFaults(const FaultsArgs& args) {
+  using faults::Mode;
+  std::set<Mode> modes;
+  if (args.mode == "terminal" || args.mode == "both") modes.insert(Mode::kTerminal);
+  if (args.mode == "desktop" || args.mode == "both") modes.insert(Mode::kDesktop);
+
+  const std::vector<faults::FaultRow>& rows = faults::FaultRows();
+  for (const std::string& id : args.only) {
+    bool known = false;
+    for (const faults::FaultRow& row : rows) known = known || row.id == id;
+    if (!known) return Fail("--only: no row " + id);
+  }
+
+  std::error_code error;
+  fs::path work = args.work;
+  if (work.empty()) {
+    char pattern[] = "/tmp/vostrel-faults-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return Fail("cannot make a working folder in /tmp");
+    work = pattern;
+  } else {
+    fs::create_directories(work, error);
+    if (error) return Fail(work.string() + ": " + error.message());
+  }
+  struct Cleanup {
+    fs::path dir;
+    bool keep;
+    ~Cleanup() {
+      std::error_code ignored;
+      if (!keep) fs::remove_all(dir, ignored);
+    }
+  } cleanup{work, args.keep || !args.work.empty()};
+
+  const auto wallStart = std::chrono::steady_clock::now();
+  faults::MatrixInputs inputs;
+  inputs.initTerminal = [](const fs::path& dir) { return InitDemoTerminal(dir); };
+  fs::create_directories(work / "packages", error);
+  // The package builder prints what it stored; the rows are the output here.
+  std::fflush(stdout);
+  const int savedStdout = ::dup(1);
+  if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
+    ::dup2(null, 1);
+    ::close(null);
+  }
+  auto demo = BuildDemoPackage(work / "packages");
+  std::fflush(stdout);
+  if (savedStdout >= 0) {
+    ::dup2(savedStdout, 1);
+    ::close(savedStdout);
+  }
+  if (!demo) return Fail(demo.error());
+  inputs.packages[faults::PackageKind::kDemo] = demo->package;
+  if (sim::Status built = faults::BuildOwnPackages(work / "packages", inputs.packages); !built) {
+    return Fail(built.error());
+  }
+
+  std::vector<faults::RowResult> results;
+  int index = 0;
+  for (const faults::FaultRow& row : rows) {
+    if (args.quick && !row.quick) continue;
+    if (!args.only.empty() &&
+        std::find(args.only.begin(), args.only.end(), row.id) == args.only.end()) {
+      continue;
+    }
+    for (const Mode mode : row.modes) {
+      if (modes.count(mode) == 0) continue;
+      const fs::path runDir = work / "runs" / (std::to_string(++index) + "-" + row.id);
+      auto result = faults::RunRow(row, mode, inputs, runDir);
+      if (!result) return Fail(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
+      if (!cleanup.keep) fs::remove_all(runDir, error);
+      std::printf("%-28s %-8s screen %2d  %s\n", row.id.c_str(), faults::ModeName(mode),
+                  result->finalScreen, result->Matches() ? "as expected" : "NOT as expected");
+      for (const std::string& mismatch : result->mismatches) {
+        std::printf("    %s\n", mismatch.c_str());
+      }
+      for (const std::string& change : result->changes) {
+        std::printf("    outside: %s\n", change.c_str());
+      }
+      std::fflush(stdout);
+      results.push_back(std::move(*result));
+    }
+  }
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+
+  if (!args.out.empty()) {
+    std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
+    out << faults::MarkdownTable(results, CommandText(args));
+    if (!out) return Fail(args.out + ": cannot be written");
+  }
+  if (!args.json.empty()) {
+    std::ofstream out(args.json, std::ios::binary | std::ios::trunc);
+    out << faults::JsonTable(results).dump(2) << "\n";
+    if (!out) return Fail(args.json + ": cannot be written");
+  }
+  std::vector<std::string> unexpected;
+  for (const faults::RowResult& result : results) {
+    if (!result.Matches()) {
+      unexpected.push_back(result.row->id + " (" + faults::ModeName(result.mode) + ")");
+    }
+  }
+  std::printf("\n%zu runs in %.1f s of wall time; %zu not as expected", results.size(), wall,
+              unexpected.size());
+  for (std::size_t i = 0; i < unexpected.size(); ++i) {
+    std::printf("%s%s", i == 0 ? ": " : ", ", unexpected[i].c_str());
+  }
+  std::printf("\n");
+  return unexpected.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+void AddSimFaultsCommand(CLI::App& sim, int* exitCode) {
+  auto args = std::make_shared<FaultsArgs>();
+  auto* command = sim.add_subcommand(
+      "faults",
+      "Run every fault the simulated terminal can inject, for each part and run mode, on fresh "
+      "terminals, and write the table. Exit 0 when every row ends as expected, 1 otherwise");
+  command->add_flag("--quick", args->quick,
+                    "Only a representative subset: one fault per part and mode");
+  command->add_option("--mode", args->mode, "terminal, desktop or both (default)")
+      ->check(CLI::IsMember({"terminal", "desktop", "both"}));
+  command->add_option("--out", args->out, "Write the table as Markdown to this file");
+  command->add_option("--json", args->json, "Write the rows as JSON to this file");
+  command->add_option("--only", args->only, "Run only the rows with these ids");
+  command->add_option("--work", args->work,
+                      "Folder for the packages and terminals (kept); default: a temporary "
+                      "folder, removed at the end");
+  command->add_flag("--keep", args->keep, "Keep the temporary folder");
+  command->callback([exitCode, args] { *exitCode = RunFaults(*args); });
+}
+
+}  // namespace tools
