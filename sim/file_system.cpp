@@ -25,6 +25,14 @@ using platform::kInvalidHandle;
 using platform::kInvalidValue;
 using platform::kNullHandle;
 
+// What the host says of a path; a member of the file system's resolved paths.
+struct HostInfo {
+  bool exists = false;
+  bool folder = false;
+  bool readOnly = false;
+  uint64_t size = 0;
+};
+
 namespace {
 
 // Codes the terminal reports that the updater only passes on, so the shared list lacks them.
@@ -178,13 +186,6 @@ bool NameLess(std::string_view a, std::string_view b) {
   const int order = text::CompareNoCase(a, b);
   return order != 0 ? order < 0 : a < b;
 }
-
-struct HostInfo {
-  bool exists = false;
-  bool folder = false;
-  bool readOnly = false;
-  uint64_t size = 0;
-};
 
 HostInfo Inspect(const fs::path& path) {
   struct stat st {};

@@ -51,7 +51,7 @@ KeyColours ColoursOf(uint32_t virtualKey) {
 // Who holds a key down; the key is down while anyone does.
 enum Holder : unsigned { kKeyboard = 1, kMouse = 2, kLatch = 4 };
 
-enum class Align { kLeft, kCentre };
+enum class LabelAlign { kLeft, kCentre };
 
 const FaceKey* KeyByName(const char* name) {
   for (const FaceKey& key : kFaceKeys) {
@@ -319,7 +319,7 @@ class SdlWindow final : public TerminalWindow {
   }
 
   // One line of text in the rectangle, centred down; cut with "..." when too wide.
-  void Text(TTF_Font* font, std::string text, uint32_t colour, const FaceRect& rect, Align align) {
+  void Text(TTF_Font* font, std::string text, uint32_t colour, const FaceRect& rect, LabelAlign align) {
     SDL_Surface* surface = SDL_GetWindowSurface(m_window);
     if (surface == nullptr || text.empty()) return;
     const SDL_Rect box = Scaled(rect);
@@ -341,7 +341,7 @@ class SdlWindow final : public TerminalWindow {
     SDL_Surface* rendered = TTF_RenderUTF8_Blended(font, text.c_str(), sdlColour);
     if (rendered == nullptr) return;
     SDL_Rect target{box.x, box.y + (box.h - rendered->h) / 2, rendered->w, rendered->h};
-    if (align == Align::kCentre) target.x += (box.w - rendered->w) / 2;
+    if (align == LabelAlign::kCentre) target.x += (box.w - rendered->w) / 2;
     SDL_SetClipRect(surface, &box);
     SDL_BlitSurface(rendered, nullptr, surface, &target);
     SDL_SetClipRect(surface, nullptr);
@@ -352,12 +352,12 @@ class SdlWindow final : public TerminalWindow {
   void DrawFace() {
     Fill({0, 0, kFaceWidth, kFaceHeight}, kBodyEdge);
     Fill({4, 4, kFaceWidth - 8, kFaceHeight - 8}, kBody);
-    Text(m_smallFont, "VostrelHHT", kHintText, {kFaceBezel.x, 6, 120, 18}, Align::kLeft);
+    Text(m_smallFont, "VostrelHHT", kHintText, {kFaceBezel.x, 6, 120, 18}, LabelAlign::kLeft);
     Fill(kFaceBezel, kBezel);
     DrawScreen();
     DrawStatus();
     for (const FaceKey& key : kFaceKeys) DrawKey(key);
-    Text(m_smallFont, kFaceHintText, kHintText, kFaceHint, Align::kCentre);
+    Text(m_smallFont, kFaceHintText, kHintText, kFaceHint, LabelAlign::kCentre);
   }
 
   // The screen's pixels as blocks of the scale, converted to the window's format by a blit.
@@ -384,9 +384,9 @@ class SdlWindow final : public TerminalWindow {
     Fill(kFaceStatus, kStatusBack);
     const FaceRect inner = {kFaceStatus.x + 6, kFaceStatus.y + 2, kFaceStatus.w - 12,
                             kFaceStatus.h / 2 - 2};
-    Text(m_statusFont, m_status[0], kStatusText, inner, Align::kLeft);
+    Text(m_statusFont, m_status[0], kStatusText, inner, LabelAlign::kLeft);
     Text(m_statusFont, m_status[1], kStatusText, {inner.x, inner.y + inner.h, inner.w, inner.h},
-         Align::kLeft);
+         LabelAlign::kLeft);
   }
 
   void DrawKey(const FaceKey& key) {
@@ -399,9 +399,9 @@ class SdlWindow final : public TerminalWindow {
     Fill({r.x + 1, r.y + 1, r.w - 2, r.h - 2}, down ? colours.down : colours.up);
     if (!down) Fill({r.x + 1, r.y + r.h - 4, r.w - 2, 3}, colours.down);
     const int half = (r.h - 4) / 2;
-    Text(m_labelFont, key.label, kKeyText, {r.x, r.y + 2 + sink, r.w, half + 2}, Align::kCentre);
+    Text(m_labelFont, key.label, kKeyText, {r.x, r.y + 2 + sink, r.w, half + 2}, LabelAlign::kCentre);
     Text(m_smallFont, key.keyboard, kKeyboardText, {r.x, r.y + half + 2 + sink, r.w, half - 2},
-         Align::kCentre);
+         LabelAlign::kCentre);
   }
 
   SDL_Window* m_window = nullptr;

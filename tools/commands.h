@@ -3,12 +3,17 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstddef>
 #include <string>
 
 namespace tools {
 
 // Exit code of a bad command line or a terminal folder that cannot be used.
 inline constexpr int kExitUsage = 64;
+
+// The package's settings member, and the longest member name the terminal takes (UTF-16 units).
+inline constexpr const char* kSettingsName = "Vostrel.ini";
+inline constexpr std::size_t kMaxNameUnits = 255;
 
 // Builds a package as "vostrel pack build OUT --ini INI --dir DIR [--key-material HEX]" does
 // (either of INI and DIR may be empty) and returns its exit code; messages go to stdout and

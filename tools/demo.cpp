@@ -44,7 +44,7 @@ fs::path DefaultDemoDir() {
   return self.parent_path() / "demo";
 }
 
-int Fail(const std::string& message) {
+int DemoError(const std::string& message) {
   std::fprintf(stderr, "vostrel demo: %s\n", message.c_str());
   return kExitUsage;
 }
@@ -257,16 +257,16 @@ sim::Result<ModeResult> DemoMode(const fs::path& dir, const Mode& mode, const De
 
 int RunDemo(const std::string& dirArgument, const WindowArgs& windowArgs) {
   if (std::string wrong = CheckWindowArgs(windowArgs, std::nullopt); !wrong.empty()) {
-    return Fail(wrong);
+    return DemoError(wrong);
   }
   const auto started = std::chrono::steady_clock::now();
   const fs::path dir = dirArgument.empty() ? DefaultDemoDir() : fs::path(dirArgument);
-  if (sim::Status prepared = PrepareFolder(dir); !prepared) return Fail(prepared.error());
+  if (sim::Status prepared = PrepareFolder(dir); !prepared) return DemoError(prepared.error());
   std::printf("VostrelHHT demo in %s\n\n", dir.string().c_str());
   std::printf("1. The update package, built from %s:\n  ", VOSTREL_EXAMPLES_DIR);
   std::fflush(stdout);
   auto built = BuildDemoPackage(dir);
-  if (!built) return Fail(built.error());
+  if (!built) return DemoError(built.error());
   std::printf("  It offers:\n");
   PrintOffered(*built);
 
@@ -274,7 +274,7 @@ int RunDemo(const std::string& dirArgument, const WindowArgs& windowArgs) {
   int step = 2;
   for (const Mode& mode : kModes) {
     auto ran = DemoMode(dir, mode, *built, windowArgs, step++);
-    if (!ran) return Fail(ran.error());
+    if (!ran) return DemoError(ran.error());
     succeeded = succeeded && ran->succeeded;
     if (windowArgs.window && !ran->succeeded) break;
   }

@@ -27,7 +27,7 @@ void OnSignal(int signal) {
   g_interrupted = true;
 }
 
-int Fail(const std::string& message, int code) {
+int DesktopError(const std::string& message, int code) {
   std::fprintf(stderr, "vostrel desktop: %s\n", message.c_str());
   return code;
 }
@@ -48,11 +48,11 @@ struct ServeArgs {
 int RunServe(const ServeArgs& args) {
   constexpr uint64_t kMax = std::numeric_limits<uint32_t>::max();
   if (args.cacheSize == 0 || args.cacheSize > kMax) {
-    return Fail("--cache-size: expected 1 to 4294967295 bytes", kExitUsage);
+    return DesktopError("--cache-size: expected 1 to 4294967295 bytes", kExitUsage);
   }
-  if (args.fillShortBy > kMax) return Fail("--fill-short-by: at most 4294967295", kExitUsage);
+  if (args.fillShortBy > kMax) return DesktopError("--fill-short-by: at most 4294967295", kExitUsage);
   if (args.fillSize && *args.fillSize > kMax) {
-    return Fail("--fill-size: at most 4294967295", kExitUsage);
+    return DesktopError("--fill-size: at most 4294967295", kExitUsage);
   }
   sim::DesktopConfig config;
   config.cacheSize = static_cast<uint32_t>(args.cacheSize);
@@ -65,7 +65,7 @@ int RunServe(const ServeArgs& args) {
   config.lookingNoAt = args.lookingNoAt;
 
   auto peer = sim::DesktopPeer::Open(args.package, config);
-  if (!peer) return Fail(peer.error(), kExitFailed);
+  if (!peer) return DesktopError(peer.error(), kExitFailed);
   sim::HostFolder folder(args.root);
   sim::HostClock clock;
   (*peer)->SetLogSink([](const std::string& line) {
@@ -76,7 +76,7 @@ int RunServe(const ServeArgs& args) {
               args.package.c_str(), args.root.c_str(), config.cacheSize);
   std::fflush(stdout);
   if (sim::Status prepared = (*peer)->Prepare(folder, clock); !prepared) {
-    return Fail(prepared.error(), kExitFailed);
+    return DesktopError(prepared.error(), kExitFailed);
   }
 
   struct sigaction action = {};
@@ -99,13 +99,13 @@ int RunServe(const ServeArgs& args) {
     case sim::DesktopPeer::End::kFailed:
       break;
   }
-  return Fail((*peer)->Error(), kExitFailed);
+  return DesktopError((*peer)->Error(), kExitFailed);
 }
 
 int RunAbort(const std::string& root) {
   sim::HostFolder folder(root);
   if (sim::Status written = folder.Write("abort.me", {}); !written) {
-    return Fail(written.error(), kExitFailed);
+    return DesktopError(written.error(), kExitFailed);
   }
   std::printf(
       "Left abort.me in %s: every wait of the terminal fails until the updater deletes "

@@ -32,7 +32,7 @@ struct FaultsArgs {
   bool keep = false;
 };
 
-int Fail(const std::string& message) {
+int FaultsError(const std::string& message) {
   std::fprintf(stderr, "vostrel sim faults: %s\n", message.c_str());
   return kExitUsage;
 }
@@ -58,18 +58,18 @@ int RunFaults(const FaultsArgs& args) {
   for (const std::string& id : args.only) {
     bool known = false;
     for (const faults::FaultRow& row : rows) known = known || row.id == id;
-    if (!known) return Fail("--only: no row " + id);
+    if (!known) return FaultsError("--only: no row " + id);
   }
 
   std::error_code error;
   fs::path work = args.work;
   if (work.empty()) {
     char pattern[] = "/tmp/vostrel-faults-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return Fail("cannot make a working folder in /tmp");
+    if (::mkdtemp(pattern) == nullptr) return FaultsError("cannot make a working folder in /tmp");
     work = pattern;
   } else {
     fs::create_directories(work, error);
-    if (error) return Fail(work.string() + ": " + error.message());
+    if (error) return FaultsError(work.string() + ": " + error.message());
   }
   struct Cleanup {
     fs::path dir;
@@ -97,10 +97,10 @@ int RunFaults(const FaultsArgs& args) {
     ::dup2(savedStdout, 1);
     ::close(savedStdout);
   }
-  if (!demo) return Fail(demo.error());
+  if (!demo) return FaultsError(demo.error());
   inputs.packages[faults::PackageKind::kDemo] = demo->package;
   if (sim::Status built = faults::BuildOwnPackages(work / "packages", inputs.packages); !built) {
-    return Fail(built.error());
+    return FaultsError(built.error());
   }
 
   std::vector<faults::RowResult> results;
@@ -115,7 +115,7 @@ int RunFaults(const FaultsArgs& args) {
       if (modes.count(mode) == 0) continue;
       const fs::path runDir = work / "runs" / (std::to_string(++index) + "-" + row.id);
       auto result = faults::RunRow(row, mode, inputs, runDir);
-      if (!result) return Fail(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
+      if (!result) return FaultsError(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
       if (!cleanup.keep) fs::remove_all(runDir, error);
       std::printf("%-28s %-8s screen %2d  %s\n", row.id.c_str(), faults::ModeName(mode),
                   result->finalScreen, result->Matches() ? "as expected" : "NOT as expected");
@@ -135,12 +135,12 @@ int RunFaults(const FaultsArgs& args) {
   if (!args.out.empty()) {
     std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
     out << faults::MarkdownTable(results, CommandText(args));
-    if (!out) return Fail(args.out + ": cannot be written");
+    if (!out) return FaultsError(args.out + ": cannot be written");
   }
   if (!args.json.empty()) {
     std::ofstream out(args.json, std::ios::binary | std::ios::trunc);
     out << faults::JsonTable(results).dump(2) << "\n";
-    if (!out) return Fail(args.json + ": cannot be written");
+    if (!out) return FaultsError(args.json + ": cannot be written");
   }
   std::vector<std::string> unexpected;
   for (const faults::RowResult& result : results) {

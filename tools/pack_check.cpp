@@ -31,8 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSettingsName = "Vostrel.ini";
-constexpr std::size_t kMaxNameUnits = 255;
 constexpr std::size_t kReadChunk = 256 << 10;
 constexpr const char* kScriptStart = "###CommandStart###";
 constexpr const char* kScriptEnd = "###CommandEnd###";

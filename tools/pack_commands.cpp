@@ -49,10 +49,8 @@ std::unique_ptr<uint8_t[], PageAligned> IoBuffer() {
 }
 // Shorter work than this finishes before a progress bar would be read.
 constexpr uint64_t kProgressThreshold = 16ULL << 20;
-constexpr std::size_t kMaxNameUnits = 255;
-constexpr const char* kSettingsName = "Vostrel.ini";
 
-int Fail(const std::string& message, int code = kExitBadPackage) {
+int PackError(const std::string& message, int code = kExitBadPackage) {
   std::fprintf(stderr, "vostrel pack: %s\n", message.c_str());
   return code;
 }
@@ -440,11 +438,11 @@ void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostM
 
 int RunBuild(const BuildArgs& args) {
   if (args.ini.empty() && args.dir.empty()) {
-    return Fail("nothing to pack: give --ini, --dir or both", kExitUsage);
+    return PackError("nothing to pack: give --ini, --dir or both", kExitUsage);
   }
   std::vector<HostMember> hostMembers;
   std::string error;
-  if (!GatherMembers(args, &hostMembers, &error)) return Fail(error);
+  if (!GatherMembers(args, &hostMembers, &error)) return PackError(error);
   const auto settingsMember =
       std::find_if(hostMembers.begin(), hostMembers.end(),
                    [](const HostMember& m) { return text::EqualsNoCase(m.name, kSettingsName); });
@@ -464,7 +462,7 @@ int RunBuild(const BuildArgs& args) {
   }
   const std::optional<std::string> keyMaterial = KeyMaterialFromHex(args.keyMaterial);
   if (!keyMaterial) {
-    return Fail("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
+    return PackError("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
   }
   std::vector<std::unique_ptr<HostFileContent>> sources;
   std::vector<std::unique_ptr<MemoryContent>> made;
@@ -499,7 +497,7 @@ int RunBuild(const BuildArgs& args) {
   // Built under a temporary name beside OUT, so that a failure leaves no half package.
   const std::string temporary = args.out + ".partial-" + std::to_string(::getpid());
   Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (out.Get() < 0) return Fail(temporary + ": " + ErrnoText(errno));
+  if (out.Get() < 0) return PackError(temporary + ": " + ErrnoText(errno));
   FdSink sink(out.Get());
   container::WriteOptions options;
   uint64_t total = 0;
@@ -522,7 +520,7 @@ int RunBuild(const BuildArgs& args) {
   }
   if (!ok) {
     ::unlink(temporary.c_str());
-    return Fail("cannot build " + args.out + ": " + error);
+    return PackError("cannot build " + args.out + ": " + error);
   }
   container::Layout layout;
   (void)container::PlanLayout(members, &layout, &error);
@@ -573,9 +571,9 @@ std::vector<std::string> EncryptedMembers(const Package& package) {
 int RunList(const ListArgs& args) {
   Package package;
   std::string error;
-  if (!OpenPackage(args.package, &package, &error)) return Fail(error);
+  if (!OpenPackage(args.package, &package, &error)) return PackError(error);
   container::ChecksumReader checksum(package.length);
-  if (!ComputeChecksum(package, &checksum, &error, "checking")) return Fail(error);
+  if (!ComputeChecksum(package, &checksum, &error, "checking")) return PackError(error);
   const container::HeaderTable& table = package.table;
   std::optional<std::string> problem;
   if (!table.ok()) {
@@ -635,18 +633,18 @@ int RunList(const ListArgs& args) {
 int RunVerify(const std::string& path) {
   Package package;
   std::string error;
-  if (!OpenPackage(path, &package, &error)) return Fail(error);
+  if (!OpenPackage(path, &package, &error)) return PackError(error);
   if (!package.table.ok()) {
-    return Fail(path + ": bad package: " + container::DescribeHeaderError(package.table));
+    return PackError(path + ": bad package: " + container::DescribeHeaderError(package.table));
   }
   container::ChecksumReader checksum(package.length);
-  if (!ComputeChecksum(package, &checksum, &error, "verifying")) return Fail(error);
+  if (!ComputeChecksum(package, &checksum, &error, "verifying")) return PackError(error);
   if (!checksum.Holds()) {
-    return Fail(path + ": bad package: the checksum fails: stored " + Hex32(checksum.Stored()) +
+    return PackError(path + ": bad package: the checksum fails: stored " + Hex32(checksum.Stored()) +
                 ", computed " + Hex32(checksum.Computed()));
   }
   if (std::optional<std::string> bad = FindBadMember(package)) {
-    return Fail(path + ": bad package: " + *bad);
+    return PackError(path + ": bad package: " + *bad);
   }
   const std::size_t count = package.table.entries.size();
   std::printf("%s: sound: %zu member%s, checksum %s\n", path.c_str(), count, count == 1 ? "" : "s",
@@ -748,10 +746,10 @@ bool ExtractMember(const Package& package, const container::Entry& entry, const 
 int RunExtract(const ExtractArgs& args) {
   Package package;
   std::string error;
-  if (!OpenPackage(args.package, &package, &error)) return Fail(error);
+  if (!OpenPackage(args.package, &package, &error)) return PackError(error);
   const container::HeaderTable& table = package.table;
   if (!table.ok()) {
-    return Fail(args.package + ": bad package: " + container::DescribeHeaderError(table));
+    return PackError(args.package + ": bad package: " + container::DescribeHeaderError(table));
   }
 
   // Each name takes the first member it matches, as the terminal's lookup does.
@@ -769,7 +767,7 @@ int RunExtract(const ExtractArgs& args) {
   } else {
     for (const std::string& name : args.names) {
       const container::Entry* entry = firstNamed(name);
-      if (entry == nullptr) return Fail(args.package + ": no member named \"" + name + "\"");
+      if (entry == nullptr) return PackError(args.package + ": no member named \"" + name + "\"");
       if (std::find(chosen.begin(), chosen.end(), entry) == chosen.end()) chosen.push_back(entry);
     }
   }
@@ -779,7 +777,7 @@ int RunExtract(const ExtractArgs& args) {
   for (const container::Entry* entry : chosen) {
     const std::optional<fs::path> relative = RelativePath(entry->name);
     if (!relative) {
-      return Fail(args.package + ": refusing the member \"" + entry->name +
+      return PackError(args.package + ": refusing the member \"" + entry->name +
                   "\": its name would place it outside " + args.dir);
     }
     targets.push_back(fs::path(args.dir) / *relative);
@@ -788,7 +786,7 @@ int RunExtract(const ExtractArgs& args) {
 
   const std::optional<std::string> keyMaterial = KeyMaterialFromHex(args.keyMaterial);
   if (!keyMaterial) {
-    return Fail("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
+    return PackError("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
   }
   const std::vector<std::string> encrypted =
       args.decrypt ? EncryptedMembers(package) : std::vector<std::string>{};
@@ -802,7 +800,7 @@ int RunExtract(const ExtractArgs& args) {
     if (decrypt
             ? !ExtractDecrypted(package, *chosen[i], targets[i], *keyMaterial, &error)
             : !ExtractMember(package, *chosen[i], targets[i], buffer.get(), bar, &done, &error)) {
-      return Fail(error);
+      return PackError(error);
     }
   }
   std::printf("Extracted %zu member%s into %s\n", chosen.size(), chosen.size() == 1 ? "" : "s",

@@ -40,7 +40,7 @@ struct ModeResult {
   std::vector<sim::CutRow> rows;
 };
 
-int Fail(const std::string& message, int code = kExitUsage) {
+int PowerCutsError(const std::string& message, int code = kExitUsage) {
   std::fprintf(stderr, "vostrel sim power-cuts: %s\n", message.c_str());
   return code;
 }
@@ -236,7 +236,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
   if (args.mode == "desktop" || args.mode == "both") modes.push_back(sim::CutMode::kDesktop);
   const auto started = std::chrono::steady_clock::now();
   std::string pattern = (fs::temp_directory_path() / "vostrel-power-cuts-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return Fail("cannot make a temporary folder");
+  if (mkdtemp(pattern.data()) == nullptr) return PowerCutsError("cannot make a temporary folder");
   const fs::path work = pattern;
   struct Cleanup {
     fs::path dir;
@@ -246,7 +246,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
     }
   } cleanup{work};
   auto built = BuildDemoPackage(work);
-  if (!built) return Fail(built.error());
+  if (!built) return PowerCutsError(built.error());
   sim::CutSetup setup;
   setup.package = built->package;
   setup.settings = ReadHostFile(built->staging / "Vostrel.ini");
@@ -260,7 +260,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
     setup.mode = mode;
     auto baseline = sim::RunBaseline(setup);
     if (!baseline)
-      return Fail(std::string(sim::CutModeName(mode)) + " mode: " + baseline.error(), 1);
+      return PowerCutsError(std::string(sim::CutModeName(mode)) + " mode: " + baseline.error(), 1);
     ModeResult result{mode, std::move(*baseline), {}};
     const std::vector<std::size_t> chosen =
         sim::ChooseSteps(result.baseline, args.quick, args.sampleAbove);
@@ -269,7 +269,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
                  sim::CutModeName(mode), result.baseline.steps.size(), chosen.size());
     for (const std::size_t index : chosen) {
       auto row = sim::CutAt(setup, result.baseline, index);
-      if (!row) return Fail(row.error(), 1);
+      if (!row) return PowerCutsError(row.error(), 1);
       if (row->step.phase == "application" && !row->recovered) applicationRecovered = false;
       result.rows.push_back(std::move(*row));
     }
@@ -283,7 +283,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
   if (args.out.empty()) {
     std::fputs(md.c_str(), stdout);
   } else if (!WriteHostFile(args.out, md)) {
-    return Fail(args.out + ": cannot be written");
+    return PowerCutsError(args.out + ": cannot be written");
   }
   if (!args.json.empty()) {
     nlohmann::json json = nlohmann::json::array();
@@ -295,7 +295,7 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
                       {"rows", rows}});
     }
     if (!WriteHostFile(args.json, json.dump(2) + "\n"))
-      return Fail(args.json + ": cannot be written");
+      return PowerCutsError(args.json + ": cannot be written");
   }
   // Every cut in the application phase must leave a terminal that a second run brings up to date.
   return applicationRecovered ? 0 : 1;

@@ -50,7 +50,7 @@ struct RunArgs {
   uint64_t powerCutAfterStep = 0;
 };
 
-int Fail(const std::string& message, int code = kExitUsage) {
+int SimError(const std::string& message, int code = kExitUsage) {
   std::fprintf(stderr, "vostrel: %s\n", message.c_str());
   return code;
 }
@@ -71,7 +71,7 @@ std::string ReadTail(const fs::path& file, std::size_t lines) {
 }
 
 int RunInit(const std::string& dir) {
-  if (sim::Status status = sim::Terminal::Init(dir); !status) return Fail(status.error());
+  if (sim::Status status = sim::Terminal::Init(dir); !status) return SimError(status.error());
   std::printf("Created a simulated terminal in %s\n", dir.c_str());
   std::printf("  %s/terminal.json  hardware and behaviour (edit to change them)\n", dir.c_str());
   std::printf("  %s/fs/            its file system, \"\\\"\n", dir.c_str());
@@ -80,17 +80,17 @@ int RunInit(const std::string& dir) {
 
 int RunRun(const RunArgs& args) {
   if (std::string wrong = CheckWindowArgs(args.window, args.realtime); !wrong.empty()) {
-    return Fail(wrong);
+    return SimError(wrong);
   }
   if (args.activesync && !args.cmdline.empty()) {
-    return Fail("--activesync and --cmdline cannot be given together");
+    return SimError("--activesync and --cmdline cannot be given together");
   }
   auto keys = sim::ParseKeys(args.keys);
-  if (!keys) return Fail("--keys: " + keys.error());
+  if (!keys) return SimError("--keys: " + keys.error());
   const bool realtime = args.realtime || args.window.window;
   auto terminal = sim::Terminal::Open(
       args.dir, realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
-  if (!terminal) return Fail(terminal.error());
+  if (!terminal) return SimError(terminal.error());
   if ((*terminal)->Boot() != sim::BootState::kStarts) {
     std::fprintf(stderr, "vostrel: the terminal in %s does not start: %s; the updater cannot run\n",
                  args.dir.c_str(), (*terminal)->BootReason().c_str());
@@ -101,7 +101,7 @@ int RunRun(const RunArgs& args) {
   const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
   if (desktopMode && args.package.empty() && !realtime) {
     const std::string fs = args.dir + "/fs";
-    return Fail(text::Sprintf(
+    return SimError(text::Sprintf(
         "a desktop-mode run in virtual time needs --package, which a simulated desktop serves; "
         "without one nothing would ever answer the terminal (with --realtime, vostrel desktop "
         "serve --root %s can answer from outside)",
@@ -109,31 +109,31 @@ int RunRun(const RunArgs& args) {
   }
   if (!args.package.empty() && desktopMode) {
     if (desktopConfig.stopAfter && desktopConfig.abortAfterMs == 0) {
-      return Fail(text::Sprintf(
+      return SimError(text::Sprintf(
           "%s/terminal.json: key \"desktop.abort_after_ms\": 0 (never) with "
           "\"desktop.stop_after\" would leave the terminal waiting for an answer forever",
           args.dir));
     }
   } else if (!args.package.empty()) {
     if (sim::Status placed = sim::PlacePackage(**terminal, args.package); !placed) {
-      return Fail("--package: " + placed.error());
+      return SimError("--package: " + placed.error());
     }
   }
   if (args.debugLevel != 0) {
     if (sim::Status placed = sim::PlaceDebugMarker(**terminal, args.debugLevel); !placed) {
-      return Fail("--debug-level: " + placed.error());
+      return SimError("--debug-level: " + placed.error());
     }
   }
   std::unique_ptr<sim::ScreenRecorder> recorder;
   if (!args.screens.empty()) {
     auto started = sim::ScreenRecorder::Start((*terminal)->Gui(), args.screens);
-    if (!started) return Fail("--screens: " + started.error());
+    if (!started) return SimError("--screens: " + started.error());
     recorder = std::move(*started);
   }
   std::unique_ptr<sim::TerminalWindow> window;
   if (args.window.window) {
     auto opened = OpenTerminalWindow(args.window, args.dir);
-    if (!opened) return Fail("--window: " + opened.error());
+    if (!opened) return SimError("--window: " + opened.error());
     window = std::move(*opened);
   }
   // Prepared last, so that nothing above can fail after the root folder changed.
@@ -141,7 +141,7 @@ int RunRun(const RunArgs& args) {
   if (!args.package.empty() && desktopMode) {
     auto started = sim::SimDesktop::Open((*terminal)->Files(), (*terminal)->Clock(), args.package,
                                          desktopConfig);
-    if (!started) return Fail("--package: " + started.error());
+    if (!started) return SimError("--package: " + started.error());
     desktop = std::move(*started);
   }
   sim::RunOptions options;
@@ -152,7 +152,7 @@ int RunRun(const RunArgs& args) {
   sim::RunOutcome outcome;
   if (window) {
     auto ran = sim::RunInWindow(**terminal, options, *window);
-    if (!ran) return Fail("--window: " + ran.error());
+    if (!ran) return SimError("--window: " + ran.error());
     outcome = ran->outcome;
     window.reset();
   } else {
@@ -177,10 +177,10 @@ int RunRun(const RunArgs& args) {
   if (!args.report.empty()) {
     std::ofstream out(args.report, std::ios::binary | std::ios::trunc);
     out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
-    if (!out) return Fail(args.report + ": cannot be written");
+    if (!out) return SimError(args.report + ": cannot be written");
   }
   if (recorder) {
-    if (!recorder->Written()) return Fail("--screens: " + recorder->Written().error());
+    if (!recorder->Written()) return SimError("--screens: " + recorder->Written().error());
     std::printf("Saved %zu screen pictures in %s\n", recorder->Files().size(),
                 args.screens.c_str());
   }
@@ -254,23 +254,23 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
 
 int RunScreens(const std::string& dir) {
   auto display = sim::Display::Open();
-  if (!display) return Fail(display.error());
+  if (!display) return SimError(display.error());
   std::error_code error;
   fs::create_directories(dir, error);
-  if (error) return Fail(dir + ": " + error.message());
+  if (error) return SimError(dir + ": " + error.message());
   std::vector<std::pair<std::string, platform::ScreenFrame>> pictures;
   for (const ScreenInfo* screen = ScreensBegin(); screen != ScreensEnd(); ++screen) {
     pictures.push_back({text::Sprintf("screen%02d.png", screen->screen),
                         platform::ScreenFrame{{ExampleMainDialog(*screen)}}});
   }
   auto version = ExampleVersionDialog();
-  if (!version) return Fail("version dialog: " + version.error());
+  if (!version) return SimError("version dialog: " + version.error());
   pictures.push_back(
       {"version-dialog.png",
        platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)), *version}}});
   for (const auto& [name, frame] : pictures) {
     const fs::path file = fs::path(dir) / name;
-    if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return Fail(saved.error());
+    if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return SimError(saved.error());
     std::printf("%s\n", file.string().c_str());
   }
   return 0;
@@ -278,7 +278,7 @@ int RunScreens(const std::string& dir) {
 
 int RunShow(const std::string& dir) {
   auto opened = sim::Terminal::Open(dir);
-  if (!opened) return Fail(opened.error());
+  if (!opened) return SimError(opened.error());
   sim::Terminal& terminal = **opened;
   const sim::TerminalConfig& config = terminal.Config();
   std::printf("Terminal %s\n", dir.c_str());
@@ -314,12 +314,12 @@ int RunShow(const std::string& dir) {
 // Writes the GPS chip's flash, as it holds it now, to a host file.
 int RunGpsRead(const std::string& dir, const std::string& output) {
   auto opened = sim::Terminal::Open(dir);
-  if (!opened) return Fail(opened.error());
+  if (!opened) return SimError(opened.error());
   const std::vector<uint8_t> flash = (*opened)->Gps().FlashContents();
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(flash.data()),
             static_cast<std::streamsize>(flash.size()));
-  if (!out) return Fail(output + ": cannot be written", 1);
+  if (!out) return SimError(output + ": cannot be written", 1);
   const sim::NorPart part = (*opened)->Gps().FlashPart();
   std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
               output.c_str());
@@ -335,12 +335,12 @@ struct FlashReadArgs {
 
 int RunFlashRead(const FlashReadArgs& args) {
   auto opened = sim::Terminal::Open(args.dir);
-  if (!opened) return Fail(opened.error());
+  if (!opened) return SimError(opened.error());
   auto data = (*opened)->Flash().ReadPartition(args.signature, args.whole);
-  if (!data) return Fail(args.dir + ": " + data.error(), 1);
+  if (!data) return SimError(args.dir + ": " + data.error(), 1);
   std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
   out.write(data->data(), static_cast<std::streamsize>(data->size()));
-  if (!out) return Fail(args.out + ": cannot be written", 1);
+  if (!out) return SimError(args.out + ": cannot be written", 1);
   std::printf("Wrote %zu bytes of partition \"%s\" to %s\n", data->size(), args.signature.c_str(),
               args.out.c_str());
   return 0;

@@ -15,11 +15,6 @@ namespace {
 // The object store keeps 3 MB; the rest of the RAM becomes program memory for the image.
 constexpr uint32_t kStoreBytes = 0x300000;
 
-template <typename... Args>
-void Trace(int level, std::string_view format, const Args&... args) {
-  if (GetDebugLevel() >= level) FlashTrace(level, text::Sprintf(format, args...));
-}
-
 uint32_t Le32(const uint8_t* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
@@ -44,30 +39,30 @@ bool SetMemoryDivision() {
   uint32_t pageSize = 0;
   // A page size of 0 could not divide anything: it counts as a division that cannot be read.
   if (!hal.GetSystemMemoryDivision(&store, &ram, &pageSize) || pageSize == 0) {
-    Trace(1, "LoadBIN: Unable to get system RAM division\r\n");
+    FlashTracef(1, "LoadBIN: Unable to get system RAM division\r\n");
     return false;
   }
-  Trace(2, "LoadBIN: OLD store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
+  FlashTracef(2, "LoadBIN: OLD store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
         text::AsLong(ram), text::AsLong(pageSize));
   switch (hal.SetSystemMemoryDivision(kStoreBytes / pageSize)) {
     case platform::kDivisionChanged:
-      Trace(2, "LoadBIN: Set memory division sucessfully\r\n");
+      FlashTracef(2, "LoadBIN: Set memory division sucessfully\r\n");
       break;
     case platform::kDivisionMustReboot:
-      Trace(1, "LoadBIN: Memory division requires a reboot- FAILED\r\n");
+      FlashTracef(1, "LoadBIN: Memory division requires a reboot- FAILED\r\n");
       return false;
     case platform::kDivisionFailed:
-      Trace(1, "LoadBIN: Memory division change failed (%d)\r\n",
+      FlashTracef(1, "LoadBIN: Memory division change failed (%d)\r\n",
             static_cast<int32_t>(platform::GetLastError()));
       return false;
     default:
       break;
   }
   if (!hal.GetSystemMemoryDivision(&store, &ram, &pageSize)) {
-    Trace(1, "LoadBIN: 2 Unable to get system RAM division 2\r\n");
+    FlashTracef(1, "LoadBIN: 2 Unable to get system RAM division 2\r\n");
     return false;
   }
-  Trace(2, "LoadBIN: NEW store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
+  FlashTracef(2, "LoadBIN: NEW store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
         text::AsLong(ram), text::AsLong(pageSize));
   return true;
 }
@@ -80,7 +75,7 @@ bool LoadRecords(const ImageIo& io, bool flashImage) {
   uint32_t address = 0;
   const auto failed = [&io] {
     io.close();
-    Trace(1, "LoadBIN: FAILED TO WRITE TO FLASH\r\n");
+    FlashTracef(1, "LoadBIN: FAILED TO WRITE TO FLASH\r\n");
     return false;
   };
   if (!Fetch32(io, &address)) return failed();
@@ -88,7 +83,7 @@ bool LoadRecords(const ImageIo& io, bool flashImage) {
     uint32_t length = 0;
     uint32_t checksum = 0;
     if (!Fetch32(io, &length) || !Fetch32(io, &checksum)) return failed();
-    Trace(3, "LoadBIN: %u bytes to 0x%X, checksum 0x%X\r\n", length, address, checksum);
+    FlashTracef(3, "LoadBIN: %u bytes to 0x%X, checksum 0x%X\r\n", length, address, checksum);
     if (address == 0 && checksum == 0) return true;
     uint8_t* destination = nullptr;
     if (flashImage) {
@@ -98,10 +93,10 @@ bool LoadRecords(const ImageIo& io, bool flashImage) {
         destination = job.imageBuffer + *offset;
       }
     } else {
-      Trace(1, "LoadBIN: Download of RAM .BIN files not supported\r\n");
+      FlashTracef(1, "LoadBIN: Download of RAM .BIN files not supported\r\n");
     }
     if (destination == nullptr || !io.fetch(length, destination)) {
-      Trace(1, "LoadBIN: Data record corrupted\r\n");
+      FlashTracef(1, "LoadBIN: Data record corrupted\r\n");
       return false;
     }
     total += length;
@@ -123,31 +118,31 @@ bool LoadBINStream(const ImageIo& io) {
   uint8_t signature[image_format::kBinSignatureSize] = {};
   if (!io.fetch(sizeof signature, signature) ||
       std::memcmp(signature, image_format::kBinSignature, sizeof signature) != 0) {
-    Trace(1, "LoadBIN: ERROR: This is not a .BIN file %x %x %x %x %x %x %x\r\n", signature[0],
+    FlashTracef(1, "LoadBIN: ERROR: This is not a .BIN file %x %x %x %x %x %x %x\r\n", signature[0],
           signature[1], signature[2], signature[3], signature[4], signature[5], signature[6]);
     return false;
   }
   if (!Fetch32(io, &job.imageStart) || !Fetch32(io, &job.imageLength)) {
-    Trace(1, "LoadBIN: Unable to read image start/length\r\n");
+    FlashTracef(1, "LoadBIN: Unable to read image start/length\r\n");
     return false;
   }
-  Trace(2, "LoadBIN: Image start addr  :0x%X\r\n", job.imageStart);
-  Trace(2, "LoadBIN: Image start length:0x%X\r\n", job.imageLength);
+  FlashTracef(2, "LoadBIN: Image start addr  :0x%X\r\n", job.imageStart);
+  FlashTracef(2, "LoadBIN: Image start length:0x%X\r\n", job.imageLength);
   if (!SetMemoryDivision()) return false;
 
   const uint64_t size = image_format::ImageBufferSize(job.imageLength);
-  Trace(2, "LoadBIN: Going to allocate '%ld' bytes\r\n", static_cast<int64_t>(size));
+  FlashTracef(2, "LoadBIN: Going to allocate '%ld' bytes\r\n", static_cast<int64_t>(size));
   FreeImageBuffer();
   if (size <= SIZE_MAX) {
     job.imageBuffer = static_cast<uint8_t*>(
         platform::Kern().LocalAlloc(platform::kLptr, static_cast<std::size_t>(size)));
   }
   if (job.imageBuffer == nullptr) {
-    Trace(1, "LoadBIN: Unable to allocate buffer for file\r\n");
+    FlashTracef(1, "LoadBIN: Unable to allocate buffer for file\r\n");
     return false;
   }
   job.imageBufferSize = size;
-  Trace(2, "LoadBIN: Allocated successful\r\n");
+  FlashTracef(2, "LoadBIN: Allocated successful\r\n");
 
   const bool flashImage = image_format::IsFlashImage(job.imageStart);
   if (flashImage) std::memset(job.imageBuffer, 0xFF, job.imageLength);
@@ -158,14 +153,14 @@ bool LoadBINStream(const ImageIo& io) {
   }
   OEMShowProgress(100);
   if (!flashImage) {
-    Trace(1, "LoadBIN: ERROR NOT FLASH IMAGE\r\n");
+    FlashTracef(1, "LoadBIN: ERROR NOT FLASH IMAGE\r\n");
     FreeImageBuffer();
     return false;
   }
   io.close();
-  Trace(2, "LoadBIN: Have got flash image to write\r\n");
+  FlashTracef(2, "LoadBIN: Have got flash image to write\r\n");
   if (!io.write(0, job.imageLength)) {
-    Trace(1, "LoadBIN: ERROR OEMWriteFlash FAILED\r\n");
+    FlashTracef(1, "LoadBIN: ERROR OEMWriteFlash FAILED\r\n");
     FreeImageBuffer();
     return false;
   }
@@ -173,16 +168,16 @@ bool LoadBINStream(const ImageIo& io) {
 }
 
 void LoadBIN(std::string_view file) {
-  Trace(3, "LoadBIN: Started\r\n");
+  FlashTracef(3, "LoadBIN: Started\r\n");
   if (InterfaceOpenFile(file) == 0) {
-    Trace(1, "LoadBIN: CANNOT OPEN '%s'\r\n", file);
+    FlashTracef(1, "LoadBIN: CANNOT OPEN '%s'\r\n", file);
     return;
   }
-  Trace(2, "LoadBIN: Opened '%s', size '%d' bytes\r\n", file,
+  FlashTracef(2, "LoadBIN: Opened '%s', size '%d' bytes\r\n", file,
         static_cast<int32_t>(InterfaceFileSize(file)));
   const ImageIo io{FetchImageBytes, OEMWriteFlash, [] { InterfaceFileClose(); }};
   if (LoadBINStream(io)) {
     g_FlashJob.success = true;
-    Trace(2, "LoadBIN: Update to flash completed successfully - need reboot\r\n");
+    FlashTracef(2, "LoadBIN: Update to flash completed successfully - need reboot\r\n");
   }
 }

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "flash/image_reader.h"
+#include "log/log.h"
+#include "log/text.h"
 
 struct FlashJob {
   std::string fileName;  // the package member to write
@@ -30,3 +33,8 @@ extern FlashJob g_FlashJob;
 // Sends a formatted trace to the kernel debug output at the level, cut to the 512 characters of
 // the job's trace buffer.
 void FlashTrace(int level, const std::string& text);
+// Formats and sends a trace when the run's debug level shows its level.
+template <typename... Args>
+void FlashTracef(int level, std::string_view format, const Args&... args) {
+  if (GetDebugLevel() >= level) FlashTrace(level, text::Sprintf(format, args...));
+}

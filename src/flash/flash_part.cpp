@@ -31,11 +31,6 @@ constexpr const char* kActiveDrivers = "\\Drivers\\Active";
 constexpr const char* kDiskDriverName = "DSK1:";
 constexpr uint32_t kNameValueBytes = 128;
 
-template <typename... Args>
-void Trace(int level, std::string_view format, const Args&... args) {
-  if (GetDebugLevel() >= level) FlashTrace(level, text::Sprintf(format, args...));
-}
-
 void Wait(uint32_t milliseconds) { platform::Kern().Sleep(milliseconds); }
 
 uint64_t RoundToBlocks(uint64_t length) {
@@ -66,25 +61,25 @@ bool UnloadDiskDriver() {
 bool TakeOver(const TakeOverTexts& texts) {
   FlashJob& job = g_FlashJob;
   if (job.driverInitialised) {
-    Trace(texts.bypassLevel, texts.bypass);
+    FlashTracef(texts.bypassLevel, texts.bypass);
     return true;
   }
   if (!UnloadDiskDriver()) {
-    Trace(1, texts.unloadFailed, static_cast<int32_t>(platform::GetLastError()));
+    FlashTracef(1, texts.unloadFailed, static_cast<int32_t>(platform::GetLastError()));
     Wait(2000);
     return false;
   }
   if (texts.traced) {
     OEMShowProgress(201);
-    Trace(3, "OEMWriteFlash: Before flInit()\r\n");
+    FlashTracef(3, "OEMWriteFlash: Before flInit()\r\n");
   }
   flash_driver::flInit();
-  if (texts.traced) Trace(3, "OEMWriteFlash: Before flRegisterComponents()\r\n");
+  if (texts.traced) FlashTracef(3, "OEMWriteFlash: Before flRegisterComponents()\r\n");
   if (flash_driver::flRegisterComponents() == flash_driver::kFlAdapterNotFound) {
-    Trace(1, texts.notDetected);
+    FlashTracef(1, texts.notDetected);
     return false;
   }
-  if (texts.traced) Trace(3, "OEMWriteFlash: Inits OK\r\n");
+  if (texts.traced) FlashTracef(3, "OEMWriteFlash: Inits OK\r\n");
   job.driverInitialised = true;
   return true;
 }
@@ -136,7 +131,7 @@ void FreeJobBuffer() {
 bool ReadRawBlock(uint8_t* block) {
   for (int attempt = 0; attempt < kRawReadAttempts; ++attempt) {
     if (InterfaceFileRead(block, kBlockSize, &g_FlashJob.bytesRead) != 0) return true;
-    Trace(1, "CopyBIN: Read failed. Last Error=%d\r\n",
+    FlashTracef(1, "CopyBIN: Read failed. Last Error=%d\r\n",
           static_cast<int32_t>(platform::GetLastError()));
   }
   return false;
@@ -146,17 +141,17 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
   FlashJob& job = g_FlashJob;
   const uint32_t capacity = PartitionCapacity();
   if (capacity < size) {
-    Trace(1, "CopyBIN: File [%s] size [%d] too big for Flash block [%d] size [%d]\r\n", file,
+    FlashTracef(1, "CopyBIN: File [%s] size [%d] too big for Flash block [%d] size [%d]\r\n", file,
           static_cast<int32_t>(size), job.partition, static_cast<int32_t>(capacity));
     return false;
   }
   // The capacity is below 4 GB, so the rounded size fits 32 bits.
   uint32_t remaining = static_cast<uint32_t>(RoundToBlocks(size));
-  Trace(2, "CopyBIN: FileSize=%ld, Remaining=%ld\r\n", text::AsLong(size), text::AsLong(remaining));
+  FlashTracef(2, "CopyBIN: FileSize=%ld, Remaining=%ld\r\n", text::AsLong(size), text::AsLong(remaining));
   BinaryPartitionRequest init = Request(0, remaining, kFlagsWriteInit, job.imageBuffer);
-  Trace(2, "CopyBIN: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
+  FlashTracef(2, "CopyBIN: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = remaining / kBlockSize;
-  Trace(3, "CopyBIN: About to Read/Update\r\n");
+  FlashTracef(3, "CopyBIN: About to Read/Update\r\n");
   uint32_t count = 0;
   uint32_t written = 0;
   while (remaining > 0) {
@@ -171,13 +166,13 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
       BinaryPartitionRequest block = Request(count, kBlockSize, kFlagsWriteBlock, job.imageBuffer);
       status = Call(flash_driver::kFlBinaryWriteBlock, block);
       written += kBlockSize;
-      Trace(3, "CopyBIN: %d written, %d remain\r", static_cast<int32_t>(written),
+      FlashTracef(3, "CopyBIN: %d written, %d remain\r", static_cast<int32_t>(written),
             static_cast<int32_t>(remaining));
       OEMShowProgress(static_cast<int>(percent));
     }
     if (status != flash_driver::kFlOk) {
-      Trace(1, "\nCopyBIN: WriteBlock failed, code %d\r\n", status);
-      Trace(1, "CopyBIN: (%d bytes remained)\r\n", static_cast<int32_t>(remaining));
+      FlashTracef(1, "\nCopyBIN: WriteBlock failed, code %d\r\n", status);
+      FlashTracef(1, "CopyBIN: (%d bytes remained)\r\n", static_cast<int32_t>(remaining));
       Wait(10000);
       return false;
     }
@@ -192,7 +187,7 @@ void FlashTrace(int level, const std::string& text) {
 }
 
 void OEMShowProgress(int percent) {
-  Trace(2, "OEMShowProgress: Progress [%d%%]\r", percent & 0xFF);
+  FlashTracef(2, "OEMShowProgress: Progress [%d%%]\r", percent & 0xFF);
   platform::Kern().Sleep(0);
 }
 
@@ -207,9 +202,9 @@ bool PrepareFlashPart(std::string_view file, int partition, std::string_view sig
   }
   job.raw = !job.fileName.empty() && job.fileName.back() == '0';
   const std::string narrowSignature(job.signature, strnlen(job.signature, sizeof job.signature));
-  Trace(2, "Programming [%s] into [%d:%s] Raw[%d]\r\n", job.fileName, partition, signature,
+  FlashTracef(2, "Programming [%s] into [%d:%s] Raw[%d]\r\n", job.fileName, partition, signature,
         job.raw ? 1 : 0);
-  Trace(2, "Programming [%s] into [%d:%s]\r\n", job.fileName, partition, narrowSignature);
+  FlashTracef(2, "Programming [%s] into [%d:%s]\r\n", job.fileName, partition, narrowSignature);
   return GetDiskDriverHandle();
 }
 
@@ -232,14 +227,14 @@ bool GetDiskDriverHandle() {
     bool stop = false;
     if (registry.QueryValue(entry, "Name", &type, value, &size) == platform::kErrorSuccess &&
         type == platform::kRegSz && NameOf(value, size) == kDiskDriverName) {
-      Trace(2, "GetDiskDriverHandle: Found Key\r\n");
+      FlashTracef(2, "GetDiskDriverHandle: Found Key\r\n");
       uint32_t handle = 0;
       uint32_t handleSize = sizeof handle;
       if (registry.QueryValue(entry, "Hnd", &type, &handle, &handleSize) !=
           platform::kErrorSuccess) {
         stop = true;
       } else {
-        Trace(2, "GetDiskDriverHandle: dwDiskDriverID = %d\r\n", static_cast<int32_t>(handle));
+        FlashTracef(2, "GetDiskDriverHandle: dwDiskDriverID = %d\r\n", static_cast<int32_t>(handle));
         job.diskDriverHandle = handle;
         Wait(1000);
       }
@@ -255,29 +250,29 @@ bool GetDiskDriverHandle() {
 
 bool CopyBIN(std::string_view file) {
   FlashJob& job = g_FlashJob;
-  Trace(3, "CopyBIN: Started\r\n");
+  FlashTracef(3, "CopyBIN: Started\r\n");
   if (InterfaceOpenFile(file) == 0) {
-    Trace(1, "CopyBIN: CANNOT OPEN '%s'\r\n", file);
+    FlashTracef(1, "CopyBIN: CANNOT OPEN '%s'\r\n", file);
     return false;
   }
   const uint32_t size = InterfaceFileSize(file);
-  Trace(2, "CopyBIN: Opened '%s', size '%d' bytes\r\n", file, static_cast<int32_t>(size));
+  FlashTracef(2, "CopyBIN: Opened '%s', size '%d' bytes\r\n", file, static_cast<int32_t>(size));
   FreeJobBuffer();
   job.imageBuffer = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLptr, kBlockSize));
   if (job.imageBuffer == nullptr) {
-    Trace(1, "Unable to allocate buffer for file\r\n");
+    FlashTracef(1, "Unable to allocate buffer for file\r\n");
     return false;
   }
   job.imageBufferSize = kBlockSize;
-  Trace(2, "CopyBIN: Allocated blocksize of %d bytes\r\n", static_cast<int32_t>(kBlockSize));
-  Trace(3, "CopyBIN: Before initialise\r\n");
+  FlashTracef(2, "CopyBIN: Allocated blocksize of %d bytes\r\n", static_cast<int32_t>(kBlockSize));
+  FlashTracef(3, "CopyBIN: Before initialise\r\n");
   if (!TakeOver(kCopyTakeOver)) return false;
-  Trace(3, "CopyBIN: Initialised ok\r\n");
+  FlashTracef(3, "CopyBIN: Initialised ok\r\n");
   const bool copied = CopyBlocks(file, size);
   FreeJobBuffer();
   if (!copied) return false;
   InterfaceFileClose();
-  Trace(2, "CopyBIN: Finished Successfully - NEED REBOOT NOW\r\n");
+  FlashTracef(2, "CopyBIN: Finished Successfully - NEED REBOOT NOW\r\n");
   job.success = true;
   Wait(3000);
   return true;
@@ -285,46 +280,46 @@ bool CopyBIN(std::string_view file) {
 
 bool OEMWriteFlash(uint32_t start, uint32_t length) {
   FlashJob& job = g_FlashJob;
-  Trace(2, "OEMWriteFlash: Start\r\n");
-  Trace(2, "OEMWriteFlash: Image start addr  :0x%X\r\n", start);
-  Trace(2, "OEMWriteFlash: Image start length:0x%X\r\n", length);
+  FlashTracef(2, "OEMWriteFlash: Start\r\n");
+  FlashTracef(2, "OEMWriteFlash: Image start addr  :0x%X\r\n", start);
+  FlashTracef(2, "OEMWriteFlash: Image start length:0x%X\r\n", length);
   if (!TakeOver(kWriteTakeOver)) return false;
   const uint32_t capacity = PartitionCapacity();
-  Trace(2, "OEMWriteFlash: %d bytes in flash\r\n", static_cast<int32_t>(capacity));
+  FlashTracef(2, "OEMWriteFlash: %d bytes in flash\r\n", static_cast<int32_t>(capacity));
   const uint64_t rounded = RoundToBlocks(length);
-  Trace(2, "OEMWriteFlash: bpStruct.length is '%ld'\r\n", static_cast<int64_t>(rounded));
+  FlashTracef(2, "OEMWriteFlash: bpStruct.length is '%ld'\r\n", static_cast<int64_t>(rounded));
   if (capacity < rounded || job.imageBuffer == nullptr || rounded > job.imageBufferSize) {
-    Trace(1, "OEMWriteFlash: File length [%d] is larger than Flash partition size [%d]\r\n",
+    FlashTracef(1, "OEMWriteFlash: File length [%d] is larger than Flash partition size [%d]\r\n",
           static_cast<int32_t>(rounded), static_cast<int32_t>(capacity));
     return false;
   }
   BinaryPartitionRequest init =
       Request(0, static_cast<uint32_t>(rounded), kFlagsWriteInit, job.imageBuffer);
-  Trace(2, "OEMWriteFlash: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
+  FlashTracef(2, "OEMWriteFlash: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = static_cast<uint32_t>(rounded / kBlockSize);
   for (uint32_t i = 0; i < blocks; ++i) {
     const int percent = static_cast<int>(static_cast<uint64_t>(i) * 100 / blocks);
-    Trace(2, "OEMWriteFlash: Programming: %d%%\r", percent);
+    FlashTracef(2, "OEMWriteFlash: Programming: %d%%\r", percent);
     InterfaceSetProgress(percent);
     OEMShowProgress(percent);
     BinaryPartitionRequest block =
         Request(i + 1, kBlockSize, kFlagsWriteBlock, job.imageBuffer + uint64_t{i} * kBlockSize);
     if (const int status = Call(flash_driver::kFlBinaryWriteBlock, block);
         status != flash_driver::kFlOk) {
-      Trace(1, "OEMWriteFlash: Unable to do a WriteBlock %X\r\n", status);
+      FlashTracef(1, "OEMWriteFlash: Unable to do a WriteBlock %X\r\n", status);
       Wait(5000);
       return false;
     }
   }
   InterfaceFileClose();
   Wait(3000);
-  Trace(2, "OEMWriteFlash: Finished Successfully - need reboot");
+  FlashTracef(2, "OEMWriteFlash: Finished Successfully - need reboot");
   return true;
 }
 
 bool RunFlashPart() {
   FlashJob& job = g_FlashJob;
-  Trace(3, "RunFlashPart: Started\r\n");
+  FlashTracef(3, "RunFlashPart: Started\r\n");
   job.success = false;
   InterfaceStart();
   if (job.raw) {
@@ -335,7 +330,7 @@ bool RunFlashPart() {
   OEMShowProgress(200);
   InterfaceStop();
   ResetChunkReader(job.reader);
-  Trace(2, job.success ? "RunFlashPart: Completed Successfully!!\r\n"
+  FlashTracef(2, job.success ? "RunFlashPart: Completed Successfully!!\r\n"
                        : "RunFlashPart: UPDATE FAILED\r\n");
   return job.success;
 }

@@ -34,10 +34,6 @@ uint32_t StatusReply() {
   return status;
 }
 
-uint32_t Percent(uint32_t done, uint32_t total) {
-  return static_cast<uint32_t>(static_cast<uint64_t>(done) * 100 / total);
-}
-
 }  // namespace
 
 uint16_t Crc16(uint16_t crc, const uint8_t* bytes, uint32_t count) {
@@ -152,7 +148,7 @@ int FlashEngineEraseImageArea() {
       GPSProgStatus(FlashEngineErrorText(status));
       return 1;
     }
-    const uint32_t percent = Percent(p.sectorAddress, p.imageSize);
+    const uint32_t percent = ProgressPercent(p.sectorAddress, p.imageSize);
     GPSProgProgress(static_cast<int>(percent));
     GPSProgStatus(text::Sprintf("Erasing device... (%d%%)", percent));
   }
@@ -174,7 +170,7 @@ int FlashEngineProgramImage() {
       GPSProgStatus(FlashEngineErrorText(status));
       return 1;
     }
-    const uint32_t percent = Percent(p.address, p.imageSize);
+    const uint32_t percent = ProgressPercent(p.address, p.imageSize);
     GPSProgProgress(static_cast<int>(percent));
     GPSProgStatus(text::Sprintf("Programming device... (%d%%)", percent));
     p.remaining -= chunk;

@@ -61,6 +61,10 @@ int GPSProg();
 void GPSProgStatus(std::string_view text);
 // "GPSProg: Progress [n%]" at level 2 or more, the main progress bar to the value, and a yield.
 void GPSProgProgress(int value);
+// Percent of done in total, counted in 64 bits so that large images do not wrap; 0 for nothing.
+inline uint32_t ProgressPercent(uint32_t done, uint32_t total) {
+  return total == 0 ? 0 : static_cast<uint32_t>(static_cast<uint64_t>(done) * 100 / total);
+}
 
 // Reads the named files and programs along the path they select; frees the buffers after.
 void GPSProgReadFiles();

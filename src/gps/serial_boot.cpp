@@ -18,10 +18,6 @@ constexpr uint32_t kLinesPerReport = 20;
 constexpr uint8_t kHeaderRecord[] = "S00600004844521B\r\n";
 constexpr uint8_t kAck[] = {'S', 'A', '\r', '\n'};
 
-uint32_t Percent(uint32_t done, uint32_t total) {
-  return total == 0 ? 0 : static_cast<uint32_t>(static_cast<uint64_t>(done) * 100 / total);
-}
-
 platform::SerialConfig BootLoaderConfig(const platform::SerialConfig& inForce, uint32_t baud) {
   platform::SerialConfig config = inForce;
   platform::SerialSettings& s = config.settings;
@@ -79,7 +75,7 @@ bool SendBootLoader(gps::Line& line) {
   if (!SerialWrite(line, header, sizeof header)) return false;
   uint32_t sent = 0;
   while (size - sent >= kBlock) {
-    const uint32_t percent = Percent(sent, size);
+    const uint32_t percent = ProgressPercent(sent, size);
     GPSProgProgress(static_cast<int>(percent));
     GPSProgStatus(text::Sprintf("Sending boot loader... (%d%%)", percent));
     if (!SerialWrite(line, g.binaryBuffer.get() + sent, kBlock)) return false;
@@ -136,7 +132,7 @@ bool SendSRecordFile(gps::Line& line) {
   bool written = true;
   while (lines.Next(&text, &length)) {
     if (counter % kLinesPerReport == 0) {
-      const uint32_t percent = Percent(sent, g.srecSize);
+      const uint32_t percent = ProgressPercent(sent, g.srecSize);
       GPSProgProgress(static_cast<int>(percent));
       GPSProgStatus(text::Sprintf("Programming device... (%d%%)", percent));
     }

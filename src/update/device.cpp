@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "gps/gps_prog.h"
 #include "log/log.h"
 #include "log/text.h"
 #include "platform/platform.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr uint32_t kHalQueryKernel = 1;
 constexpr uint32_t kHalQueryBoot = 2;
 constexpr uint32_t kHalVersionBufferBytes = 128;
-constexpr uint32_t kIoctlGpsGetVersion = 0x8000200C;
 constexpr uint32_t kGpsVersionBufferBytes = 80;
 constexpr std::size_t kGpsVersionLength = 5;
 constexpr uint32_t kAppVersionBufferBytes = 256;

@@ -31,8 +31,8 @@ using desktop_testing::RandomBytes;
 using testing_support::ReadHostFile;
 using testing_support::WriteHostFile;
 
-constexpr const char* kLog = "\\Flash disk2\\Vostrel.log";
-const char kSettings[] =
+using desktop_testing::kLog;
+const char kOsSettings[] =
     "[SoftwareToUpdate]\r\nUpdate1=OS\r\n"
     "[OS]\r\nOSSoftware1=OS|9.0|EBOOT2.NB0^0^BOOT\r\nOSSoftware2=OS|9.0|NK.BIN^1^KRNL\r\n"
     "OSSoftware3=OS|9.0|MISSING.BIN^1^KRNL\r\n";
@@ -42,7 +42,7 @@ class DesktopPeerTest : public testing_support::TerminalTest {
   void SetUp() override {
     TerminalTest::SetUp();
     StartUpdaterObjects(3);
-    m_members = {{"Vostrel.ini", kSettings},
+    m_members = {{"Vostrel.ini", kOsSettings},
                  {"NK.BIN", RandomBytes(3000, 7)},
                  {"EBOOT2.NB0", RandomBytes(500, 8)}};
     UsePackage(m_members);
@@ -90,7 +90,7 @@ TEST_F(DesktopPeerTest, PreparesTheHeaderPartAndTheSettingsInTheRootFolder) {
   const container::HeaderTable table = container::ReadHeaders(source);
   ASSERT_TRUE(table.ok());
   EXPECT_EQ(ReadFile("\\install.bin"), m_package.substr(0, table.headerLength));
-  EXPECT_EQ(ReadFile("\\Vostrel.ini"), kSettings);
+  EXPECT_EQ(ReadFile("\\Vostrel.ini"), kOsSettings);
   for (const char* stale : {"\\tohht.txt", "\\tohht.ok", "\\cache.bin"}) {
     EXPECT_FALSE(Exists(stale)) << stale;
   }
@@ -107,7 +107,7 @@ TEST_F(DesktopPeerTest, PreparesTheHeaderPartAndTheSettingsInTheRootFolder) {
   EXPECT_EQ(Lines(*desktop).front(),
             "prepared install.bin (the header part, " + std::to_string(table.headerLength) +
                 " bytes of " + std::to_string(m_package.size()) + ", 3 members) and Vostrel.ini (" +
-                std::to_string(sizeof kSettings - 1) + " bytes)");
+                std::to_string(sizeof kOsSettings - 1) + " bytes)");
 }
 
 TEST_F(DesktopPeerTest, APackageWithoutSettingsLeavesNoOldSettingsBehind) {
@@ -140,12 +140,12 @@ TEST_F(DesktopPeerTest, OpenRefusesWhatIsNoPackage) {
 TEST_F(DesktopPeerTest, AnswersSizesAndPhaseTotalsAsTheTerminalComputesThem) {
   auto desktop = Start();
   EXPECT_EQ(m_channel.ActiveSyncFileSize("nk.bin"), 3000U);
-  EXPECT_EQ(m_channel.ActiveSyncFileSize("Vostrel.ini"), sizeof kSettings - 1);
+  EXPECT_EQ(m_channel.ActiveSyncFileSize("Vostrel.ini"), sizeof kOsSettings - 1);
   EXPECT_EQ(m_channel.ActiveSyncFileSize("missing.bin"), 0U);
   // The local total over the same package (which reports the missing member).
   WriteFile("\\Storage Card\\install.bin", m_package);
   g_pSettings->m_strPackagePath = "\\Storage Card\\install.bin";
-  g_pSettings->LoadFromBytes(kSettings);
+  g_pSettings->LoadFromBytes(kOsSettings);
   const uint32_t local = CFileVirtual(0, g_pSettings->m_strPackagePath).CalcProgressSizeOS();
   EXPECT_EQ(local, 3500U);
   EXPECT_EQ(m_channel.ActiveSyncSizeOS(), local);
@@ -154,7 +154,7 @@ TEST_F(DesktopPeerTest, AnswersSizesAndPhaseTotalsAsTheTerminalComputesThem) {
   EXPECT_EQ(m_channel.HHTProcessCommand(unknown), 1);
   const std::vector<std::string> expected = {
       "#1 FileSize \"nk.bin\" -> 3000",
-      "#2 FileSize \"Vostrel.ini\" -> " + std::to_string(sizeof kSettings - 1),
+      "#2 FileSize \"Vostrel.ini\" -> " + std::to_string(sizeof kOsSettings - 1),
       "#3 FileSize \"missing.bin\" -> 0 (no such member)",
       "#4 SizeOS -> 3500",
       "#5 SizeGPS -> empty response",

@@ -19,6 +19,9 @@
 
 namespace desktop_testing {
 
+// The updater's log on the terminal.
+inline constexpr const char* kLog = "\\Flash disk2\\Vostrel.log";
+
 using testing_support::BuildPackage;
 using testing_support::PackageMember;
 // count pseudo-random bytes, the same for the same seed.

@@ -20,7 +20,7 @@ using desktop_testing::LoggedError;
 using desktop_testing::Reply;
 using desktop_testing::ScriptedDesktop;
 
-constexpr const char* kLog = "\\Flash disk2\\Vostrel.log";
+using desktop_testing::kLog;
 
 class ChannelTest : public testing_support::TerminalTest {
  protected:

@@ -30,12 +30,12 @@ using desktop_testing::RandomBytes;
 using desktop_testing::Reply;
 using desktop_testing::ScriptedDesktop;
 
-constexpr const char* kLog = "\\Flash disk2\\Vostrel.log";
+using desktop_testing::kLog;
 constexpr const char* kLocalPackage = "\\Storage Card\\install.bin";
 constexpr const char* kDesktopPackage = "\\install.bin";
 constexpr uint32_t kCacheSize = 4096;
 
-const char kSettings[] =
+const char kOsAndGpsSettings[] =
     "[SoftwareToUpdate]\r\nUpdate1=OS\r\nUpdate2=GPS\r\n"
     "[OS]\r\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\r\nOSSoftware2=OS|4.2.121|nk.bin^1^KRNL\r\n"
     "OSSoftware3=OS|4.2.122|broken-command\r\n"
@@ -64,7 +64,7 @@ class FileVirtualTest : public testing_support::TerminalTest {
     TerminalTest::SetUp();
     StartUpdaterObjects(3);
     m_members = {
-        {"Vostrel.ini", kSettings},
+        {"Vostrel.ini", kOsAndGpsSettings},
         {"NK.BIN", RandomBytes(10000, 1)},
         {"EBOOT2.NB0", RandomBytes(kCacheSize + 1, 2)},
         {"GPS\\fw.bin", RandomBytes(kCacheSize, 3)},
@@ -78,7 +78,7 @@ class FileVirtualTest : public testing_support::TerminalTest {
     testing_support::WriteHostFile(host, m_package);
     m_hostPackage = host;
     g_pSettings->m_strPackagePath = kLocalPackage;
-    g_pSettings->LoadFromBytes(kSettings);
+    g_pSettings->LoadFromBytes(kOsAndGpsSettings);
   }
 
   std::vector<LoggedError> Errors() { return desktop_testing::LoggedErrors(ReadFile(kLog)); }

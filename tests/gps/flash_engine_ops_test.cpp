@@ -20,7 +20,7 @@ using gps_testing::Count;
 using gps_testing::Frames;
 using gps_testing::FramesWithCode;
 using Bytes = std::vector<uint8_t>;
-constexpr auto kTerminal = sim::WireChunk::From::kTerminal;
+using gps_testing::kFromTerminal;
 
 class FlashProgramTest : public gps_testing::GpsTest {
  protected:
@@ -41,7 +41,7 @@ class FlashProgramTest : public gps_testing::GpsTest {
   }
   std::vector<uint8_t> CodesSent() {
     std::vector<uint8_t> codes;
-    for (const Bytes& frame : Frames(Tap(), kTerminal)) codes.push_back(frame[0]);
+    for (const Bytes& frame : Frames(Tap(), kFromTerminal)) codes.push_back(frame[0]);
     return codes;
   }
   bool FlashHoldsImage() {
@@ -56,7 +56,7 @@ class FlashProgramTest : public gps_testing::GpsTest {
 TEST_F(FlashProgramTest, A5000ByteImageGoesOutInFiveWritesWithTwoProgressReports) {
   const std::string image = gps_testing::Firmware("3.3.0", 5000);
   ASSERT_TRUE(Program(image));
-  const std::vector<Bytes> writes = FramesWithCode(Tap(), kTerminal, 0x08);
+  const std::vector<Bytes> writes = FramesWithCode(Tap(), kFromTerminal, 0x08);
   ASSERT_EQ(writes.size(), 5U);
   const uint32_t lengths[] = {1024, 1024, 1024, 1024, 904};
   for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -73,7 +73,7 @@ TEST_F(FlashProgramTest, A5000ByteImageGoesOutInFiveWritesWithTwoProgressReports
                        "GPSProg: GPSProgramGpsFast: Programming successful\r\n"),
             std::string::npos);
   // The CRC is asked over the image with the seed 0xFFFF, then the flash closed, the session ended.
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x1E).at(0),
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x1E).at(0),
             (Bytes{0x1E, 0, 0, 0, 0, 0, 0, 0x13, 0x88, 0xFF, 0xFF}));
   const std::vector<uint8_t> codes = CodesSent();
   EXPECT_EQ(std::vector<uint8_t>(codes.end() - 3, codes.end()), (Bytes{0x1E, 0x0E, 0x22}));
@@ -84,7 +84,7 @@ TEST_F(FlashProgramTest, ANotBlankAreaIsErasedFromSector0UntilTheImageIsCovered)
   // The factory firmware fills the first 256 KiB; sectors of 16, 8, 8 and 32 KiB cover 40000.
   ASSERT_TRUE(Program(gps_testing::Firmware("3.3.0", 40000)));
   std::vector<std::pair<uint32_t, uint32_t>> erased;
-  for (const Bytes& frame : FramesWithCode(Tap(), kTerminal, 0x0C)) {
+  for (const Bytes& frame : FramesWithCode(Tap(), kFromTerminal, 0x0C)) {
     erased.push_back({BigEndian32(frame, 1), BigEndian32(frame, 5)});
   }
   EXPECT_EQ(erased, (std::vector<std::pair<uint32_t, uint32_t>>{
@@ -98,15 +98,15 @@ TEST_F(FlashProgramTest, ANotBlankAreaIsErasedFromSector0UntilTheImageIsCovered)
 TEST_F(FlashProgramTest, ABlankAreaIsNotErased) {
   EraseFlash();
   ASSERT_TRUE(Program(gps_testing::Firmware("3.3.0", 40000)));
-  EXPECT_TRUE(FramesWithCode(Tap(), kTerminal, 0x0C).empty());
+  EXPECT_TRUE(FramesWithCode(Tap(), kFromTerminal, 0x0C).empty());
   EXPECT_TRUE(FlashHoldsImage());
 }
 
 TEST_F(FlashProgramTest, AnImageLargerThanTheFlashStopsErasingAtItsEndAndFailsToWrite) {
   Chip().flashPart = "AM29LV400BB";  // 512 KiB in 11 sectors
   EXPECT_FALSE(Program(gps_testing::Firmware("3.3.0", 600 * 1024)));
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x0C).size(), 11U);
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x14).size(), 11U);
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x0C).size(), 11U);
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x14).size(), 11U);
   const std::string debug = DebugText();
   EXPECT_EQ(debug.find("Erase sector error"), std::string::npos);
   // 128 chunks fit; the write at 512 KiB is refused.
@@ -170,8 +170,8 @@ TEST_F(FlashProgramTest, AnEngineStatusEndsTheSequenceAndStillClosesInOrder) {
 
 TEST_F(FlashProgramTest, AnEmptyImageWritesNothingAndComparesTheSeed) {
   ASSERT_TRUE(Program(""));
-  EXPECT_TRUE(FramesWithCode(Tap(), kTerminal, 0x08).empty());
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x1E).at(0),
+  EXPECT_TRUE(FramesWithCode(Tap(), kFromTerminal, 0x08).empty());
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x1E).at(0),
             (Bytes{0x1E, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
   EXPECT_EQ(g_FlashProgram.hostCrc, 0xFFFF);
 }

@@ -19,8 +19,8 @@ using gps_testing::Frames;
 using gps_testing::FramesWithCode;
 using gps_testing::Writes;
 using Bytes = std::vector<uint8_t>;
-constexpr auto kTerminal = sim::WireChunk::From::kTerminal;
-constexpr auto kChip = sim::WireChunk::From::kDevice;
+using gps_testing::kFromTerminal;
+using gps_testing::kFromChip;
 
 class FlashEngineTest : public gps_testing::GpsTest {
  protected:
@@ -32,7 +32,7 @@ class FlashEngineTest : public gps_testing::GpsTest {
   sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
   std::vector<uint8_t> TerminalCodes() {
     std::vector<uint8_t> codes;
-    for (const Bytes& frame : Frames(Tap(), kTerminal)) codes.push_back(frame[0]);
+    for (const Bytes& frame : Frames(Tap(), kFromTerminal)) codes.push_back(frame[0]);
     return codes;
   }
 };
@@ -44,7 +44,7 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
 
   // The first stage goes up 500 ms after the port opened, in one frame at 38400 baud.
   const sim::WireChunk& first = tap.at(0);
-  EXPECT_EQ(first.from, kTerminal);
+  EXPECT_EQ(first.from, kFromTerminal);
   EXPECT_EQ(first.baud, 38400U);
   EXPECT_EQ(first.start, (opened + 500) * sim::kNanosPerMs);
   ASSERT_EQ(first.bytes.size(), 1184U + 11 + 3);
@@ -59,22 +59,22 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
   // The chip acknowledges once the frame's last byte is in (10 bit times a byte), then echoes
   // the loader's checksum.
   const sim::WireChunk& ack = tap.at(1);
-  EXPECT_EQ(ack.from, kChip);
+  EXPECT_EQ(ack.from, kFromChip);
   EXPECT_EQ(ack.bytes, Bytes{0x06});
   EXPECT_EQ(ack.start, sim::ByteArrival(first.start, 38400, first.bytes.size() - 1));
   const uint8_t loaderSum = gps::Checksum8(kFirstStageLoader, kFirstStageLoaderSize);
-  EXPECT_EQ(Frames(tap, kChip).at(0), (Bytes{0x25, loaderSum}));
+  EXPECT_EQ(Frames(tap, kFromChip).at(0), (Bytes{0x25, loaderSum}));
 
   EXPECT_EQ(TerminalCodes(), (Bytes{'$',  0x2A, 0x2C, 0x2E, 0x30, 0x28, 0x00, 0x02, 0x02, 0x02,
                                     0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x04}));
   // Clock words 0x3000 and 0x000A with RF type 0: 16.369 MHz.
-  EXPECT_EQ(FramesWithCode(tap, kTerminal, 0x28).at(0),
+  EXPECT_EQ(FramesWithCode(tap, kFromTerminal, 0x28).at(0),
             (Bytes{0x28, 0x05, 0x00, 0x07, 0x00, 0x00, 0x00, 0x0b, 0xa3, 0x27, 0xdd, 0x00}));
-  EXPECT_EQ(FramesWithCode(tap, kTerminal, 0x00).at(0),
+  EXPECT_EQ(FramesWithCode(tap, kFromTerminal, 0x00).at(0),
             (Bytes{0x00, 0x00, 0x04, 0xB0, 0x00, 0x00, 0xA0}));
 
   // The engine: 11 blocks of 1280 bytes and one of 668 at 307200 baud, then 0x04.
-  const std::vector<Bytes> blocks = FramesWithCode(tap, kTerminal, 0x02);
+  const std::vector<Bytes> blocks = FramesWithCode(tap, kFromTerminal, 0x02);
   ASSERT_EQ(blocks.size(), 12U);
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     SCOPED_TRACE(i);
@@ -82,12 +82,12 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
     EXPECT_EQ(blocks[i].size(), 5 + (i < 11 ? 1280U : 668U));
     EXPECT_TRUE(std::equal(blocks[i].begin() + 5, blocks[i].end(), kFlashEngine + i * 1280));
   }
-  const std::vector<Bytes> writes = Writes(tap, kTerminal);
+  const std::vector<Bytes> writes = Writes(tap, kFromTerminal);
   EXPECT_EQ(writes.at(writes.size() - 2), (Bytes{0x00, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00, 0xF7}));
   uint64_t switched = 0;
   for (const sim::WireChunk& chunk : tap) {
-    const bool block = chunk.from == kTerminal && chunk.bytes.size() > 3 && chunk.bytes[2] == 0x02;
-    if (chunk.from == kTerminal && chunk.baud == 307200 && switched == 0) switched = chunk.start;
+    const bool block = chunk.from == kFromTerminal && chunk.bytes.size() > 3 && chunk.bytes[2] == 0x02;
+    if (chunk.from == kFromTerminal && chunk.baud == 307200 && switched == 0) switched = chunk.start;
     if (block) {
       EXPECT_EQ(chunk.baud, 307200U);
     }
@@ -95,7 +95,7 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
   // The terminal acknowledged the switch at 38400 and waited 500 ms at the new rate (to the
   // millisecond of its clock).
   const auto reply = std::find_if(tap.begin(), tap.end(), [](const sim::WireChunk& c) {
-    return c.from == kChip && c.bytes.size() == 4 && c.bytes[2] == 0x01;
+    return c.from == kFromChip && c.bytes.size() == 4 && c.bytes[2] == 0x01;
   });
   ASSERT_NE(reply, tap.end());
   EXPECT_EQ((reply + 1)->bytes, Bytes{0x06});
@@ -114,15 +114,15 @@ TEST_F(FlashEngineTest, CommandsGoOutFramedAndEndingGivesThePortBack) {
   EXPECT_STREQ(descriptor.manufacturerName, "AMD");
   EXPECT_EQ(descriptor.capacity, 1U << 20);
   EXPECT_EQ(descriptor.regionCount, 4);
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x1A).at(0),
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x1A).at(0),
             (Bytes{0x1A, 0, 0, 0, static_cast<uint8_t>(valueA * 32)}));
   ASSERT_EQ(FlashEngineCloseFlash(), kFlashEngineOk);
-  const std::vector<Bytes> writes = Writes(Tap(), kTerminal);
+  const std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
   EXPECT_EQ(writes.at(writes.size() - 2), (Bytes{0x00, 0x01, 0x0e, 0xf1}));
-  EXPECT_EQ(Writes(Tap(), kChip).back(), (Bytes{0x00, 0x05, 0x0f, 0, 0, 0, 0, 0xec}));
+  EXPECT_EQ(Writes(Tap(), kFromChip).back(), (Bytes{0x00, 0x05, 0x0f, 0, 0, 0, 0, 0xec}));
 
   ASSERT_EQ(FlashEngineEndSession(), kFlashEngineOk);
-  EXPECT_EQ(Frames(Tap(), kTerminal).back(), Bytes{0x22});
+  EXPECT_EQ(Frames(Tap(), kFromTerminal).back(), Bytes{0x22});
   EXPECT_EQ(Term().Serial().OpenCount(), 0U);
   EXPECT_EQ(Term().Gps().Line().Config(), before);
   EXPECT_EQ(FlashEngineEndSession(), kFlashEngineSessionNotStarted);
@@ -150,9 +150,9 @@ TEST_F(FlashEngineTest, ABrokenReplyEndsTheCommandWithoutAResend) {
     uint32_t size = 1;
     EXPECT_EQ(FlashEngineGetSectorInfo(0, &address, &size), kFlashEngineCommunication);
     // The command went out once; the reply's fields (sector 0 at 0) were not taken.
-    EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x14).size(), 1U);
+    EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x14).size(), 1U);
     EXPECT_EQ(address, 1U);
-    const std::vector<Bytes> writes = Writes(Tap(), kTerminal);
+    const std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
     EXPECT_EQ(writes.size(), c.answered == 0 ? 1U : 2U);
     if (c.answered != 0) {
       EXPECT_EQ(writes.back(), Bytes{c.answered});
@@ -179,11 +179,11 @@ TEST_F(FlashEngineTest, ChipClass0x23SkipsClockDetectionAndRoundsItsDivisorTo16)
   Chip().chipClass = 0x23;
   ASSERT_EQ(Start(), kFlashEngineOk);
   EXPECT_EQ(TerminalCodes().at(2), 0x26);
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x26).at(0), (Bytes{0x26, 0x00}));
-  EXPECT_TRUE(FramesWithCode(Tap(), kTerminal, 0x2C).empty());
-  EXPECT_TRUE(FramesWithCode(Tap(), kTerminal, 0x28).empty());
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x26).at(0), (Bytes{0x26, 0x00}));
+  EXPECT_TRUE(FramesWithCode(Tap(), kFromTerminal, 0x2C).empty());
+  EXPECT_TRUE(FramesWithCode(Tap(), kFromTerminal, 0x28).empty());
   // 307200 baud gives 160 in both classes; elsewhere the rounding differs.
-  EXPECT_EQ(FramesWithCode(Tap(), kTerminal, 0x00).at(0),
+  EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x00).at(0),
             (Bytes{0x00, 0x00, 0x04, 0xB0, 0x00, 0x00, 0xA0}));
   EXPECT_EQ(FlashEngineUartDivisor(307200, 0x23), 160);
   EXPECT_EQ(FlashEngineUartDivisor(307200, 0x31), 160);

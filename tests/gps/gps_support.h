@@ -15,6 +15,10 @@
 
 namespace gps_testing {
 
+// Who put a chunk on the wire.
+inline constexpr auto kFromTerminal = sim::WireChunk::From::kTerminal;
+inline constexpr auto kFromChip = sim::WireChunk::From::kDevice;
+
 struct GpsItem {
   std::string version;
   std::string command;  // file^kind

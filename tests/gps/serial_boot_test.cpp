@@ -19,8 +19,8 @@ namespace {
 using gps_testing::Count;
 using gps_testing::Writes;
 using Bytes = std::vector<uint8_t>;
-constexpr auto kTerminal = sim::WireChunk::From::kTerminal;
-constexpr auto kChip = sim::WireChunk::From::kDevice;
+using gps_testing::kFromTerminal;
+using gps_testing::kFromChip;
 
 Bytes AsBytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -89,7 +89,7 @@ TEST_F(SerialBootTest, TheBootLoaderGoesOutAsHeaderSixteenByteWritesAndTrailer) 
   EXPECT_EQ(config.settings.flags & 0x7FFF, platform::kDcbBinary);
   EXPECT_EQ(config.timeouts, (platform::SerialTimeouts{0, 0, 10, 0, 0}));
 
-  const std::vector<Bytes> writes = Writes(Tap(), kTerminal);
+  const std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
   ASSERT_EQ(writes.size(), 1 + 4660 + 1 + 1U);
   EXPECT_EQ(writes.front(), (Bytes{0x53, 0x00, 0x00, 0x01, 0x23, 0x45}));
   EXPECT_EQ(writes.back(), (Bytes{0, 0, 0, 0}));
@@ -109,7 +109,7 @@ TEST_F(SerialBootTest, TheBootLoaderGoesOutAsHeaderSixteenByteWritesAndTrailer) 
 TEST_F(SerialBootTest, ABootLoaderUnderSixteenBytesGoesOutInOneWriteWithOnlyTheLastProgress) {
   SetBootLoader("0123456789");
   ASSERT_TRUE(SendBootLoader(Open()));
-  EXPECT_EQ(Writes(Tap(), kTerminal),
+  EXPECT_EQ(Writes(Tap(), kFromTerminal),
             (std::vector<Bytes>{{0x53, 0, 0, 0, 0, 10}, AsBytes("0123456789"), {0, 0, 0, 0}}));
   const std::string debug = DebugText();
   EXPECT_EQ(debug.find("Sending boot loader"), std::string::npos);
@@ -129,11 +129,11 @@ TEST_F(SerialBootTest, LinesGoOutOneWriteEachWithProgressBeforeLines0_20And40) {
   ASSERT_EQ(lines.size(), 45U);
   ASSERT_TRUE(SendFirmware(text));
 
-  std::vector<Bytes> writes = Writes(Tap(), kTerminal);
+  std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
   ASSERT_EQ(writes.size(), 1 + 45U);
   EXPECT_EQ(writes[0], AsBytes("S00600004844521B\r\n"));
   for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(writes[i + 1], AsBytes(lines[i])) << i;
-  EXPECT_EQ(Writes(Tap(), kChip), (std::vector<Bytes>{AsBytes("SA\r\n")}));
+  EXPECT_EQ(Writes(Tap(), kFromChip), (std::vector<Bytes>{AsBytes("SA\r\n")}));
   std::size_t before20 = 0;
   std::size_t before40 = 0;
   for (std::size_t i = 0; i < 40; ++i) (i < 20 ? before20 : before40) += lines[i].size();
@@ -165,7 +165,7 @@ TEST_F(SerialBootTest, TheAcknowledgementMustBeginWithSAAndALineEnd) {
     EXPECT_EQ(DebugText().find("GPSProg: Bad reply from device\r\n", before) != std::string::npos,
               !c.accepted);
     // Nothing follows a refused acknowledgement.
-    EXPECT_EQ(Writes(Tap(), kTerminal).size(), c.accepted ? 1 + 5U : 1U);
+    EXPECT_EQ(Writes(Tap(), kFromTerminal).size(), c.accepted ? 1 + 5U : 1U);
   }
 }
 
@@ -184,7 +184,7 @@ TEST_F(SerialBootTest, AnAcknowledgementSplitBetweenTwoReadsStillCounts) {
       const std::vector<sim::WireChunk>& tap = Tap();
       const sim::WireChunk& header = tap.at(0);
       const sim::WireChunk& reply = tap.at(1);
-      ASSERT_EQ(reply.from, kChip);
+      ASSERT_EQ(reply.from, kFromChip);
       const sim::Nanos headerEnd = sim::ByteArrival(header.start, 38400, header.bytes.size() - 1);
       const sim::Nanos whole = headerEnd / sim::kNanosPerMs * sim::kNanosPerMs;
       const sim::Nanos first = sim::ByteArrival(reply.start, 38400, 0);
@@ -200,7 +200,7 @@ TEST_F(SerialBootTest, AnAcknowledgementSplitBetweenTwoReadsStillCounts) {
 
 TEST_F(SerialBootTest, AnEmptyFileNeedsOnlyTheAcknowledgement) {
   EXPECT_TRUE(SendFirmware(""));
-  EXPECT_EQ(Writes(Tap(), kTerminal), (std::vector<Bytes>{AsBytes("S00600004844521B\r\n")}));
+  EXPECT_EQ(Writes(Tap(), kFromTerminal), (std::vector<Bytes>{AsBytes("S00600004844521B\r\n")}));
   EXPECT_EQ(DebugText().find("Programming device"), std::string::npos);
 }
 
@@ -208,7 +208,7 @@ TEST_F(SerialBootTest, ALastLineWithoutALineFeedIsSentAsItIs) {
   const std::string text = gps_testing::FirmwareSRecords("3.3.0", 64);
   const std::string cut = text.substr(0, text.size() - 2);
   EXPECT_TRUE(SendFirmware(cut));
-  const std::vector<Bytes> writes = Writes(Tap(), kTerminal);
+  const std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
   EXPECT_EQ(writes.back(), AsBytes("S9030000FC"));
   std::size_t sent = 0;
   for (std::size_t i = 1; i < writes.size(); ++i) sent += writes[i].size();

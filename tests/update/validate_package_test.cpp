@@ -14,7 +14,7 @@ namespace {
 using testing_support::BuildPackage;
 using testing_support::TerminalTest;
 
-const std::string kSettings = "[SoftwareToUpdate]\r\nUpdate1=Application\r\n";
+const std::string kApplicationSettings = "[SoftwareToUpdate]\r\nUpdate1=Application\r\n";
 
 class ValidatePackageTest : public TerminalTest {
  protected:
@@ -33,7 +33,7 @@ class ValidatePackageTest : public TerminalTest {
   }
   std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
   std::string Package() {
-    return BuildPackage({{"Vostrel.ini", kSettings}, {"Apps\\App.exe", "app"}});
+    return BuildPackage({{"Vostrel.ini", kApplicationSettings}, {"Apps\\App.exe", "app"}});
   }
 };
 
@@ -44,7 +44,7 @@ TEST_F(ValidatePackageTest, TerminalModeChecksExtractsAndLoads) {
   EXPECT_EQ(g_pSettings->m_strPackageFolder, "\\Storage Card\\");
   EXPECT_EQ(g_pSettings->m_strPackagePath, "\\Storage Card\\install.bin");
   EXPECT_EQ(g_pSettings->m_strSettingsPath, "\\Vostrel.ini");
-  EXPECT_EQ(ReadFile("\\Vostrel.ini"), kSettings);
+  EXPECT_EQ(ReadFile("\\Vostrel.ini"), kApplicationSettings);
   EXPECT_EQ(g_pSettings->m_nUpdate1, kSoftwareApplication);
   const std::string log = Log();
   EXPECT_NE(log.find("CValidatePackage::LoadAppSettings: Extracted [Vostrel.ini to "
@@ -130,7 +130,7 @@ TEST_F(ValidateDesktopTest, LooksForBothFilesInTheRootFolder) {
   EXPECT_FALSE(Validate());
   ExpectLastError(1018, "Cannot find INI \\Vostrel.ini", "CValidatePackage::IsValidBinFile");
 
-  WriteFile("\\Vostrel.ini", kSettings);
+  WriteFile("\\Vostrel.ini", kApplicationSettings);
   EXPECT_TRUE(Validate());
   EXPECT_EQ(g_pSettings->m_strPackagePath, "\\install.bin");
   EXPECT_EQ(g_pSettings->m_strPackageFolder, "\\");
