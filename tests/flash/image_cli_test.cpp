@@ -1,7 +1,9 @@
 // The pack commands for operating-system images as users run them: mkbin, the encryption of
-// .BIN members with its warnings, list's mark and extract --decrypt; and sim flash read.
+// .BIN members with its warnings, list's mark and extract --decrypt, a package so built installed
+// on a terminal with that key material; and sim flash read.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "flash/flash_support.h"
@@ -71,6 +73,20 @@ TEST_F(ImageCliTest, BuildEncryptsTheKernelListMarksItAndExtractDecryptsIt) {
       Vostrel("pack extract " + Q("k.pkg") + " NK.BIN --decrypt -C " + Q("wrong"));
   EXPECT_EQ(wrong.exitCode, 1);
   EXPECT_NE(wrong.err.find("\"NK.BIN\" cannot be decrypted"), std::string::npos) << wrong.err;
+
+  // A terminal whose hardware layer answers that key material installs the package.
+  ASSERT_EQ(Vostrel("sim init " + Q("t")).exitCode, 0);
+  nlohmann::json config = nlohmann::json::parse(ReadHostFile(Path("t/terminal.json")));
+  config["hal"]["key_material"] = "0a0b0c0d";
+  WriteHostFile(Path("t/terminal.json"), config.dump(2));
+  const CommandResult ran =
+      Vostrel("sim run " + Q("t") + " --package " + Q("k.pkg") + " --keys 'PLAY PLAY'");
+  ASSERT_EQ(ran.exitCode, 0) << ran.out << ran.err;
+  ASSERT_EQ(Vostrel("sim flash read " + Q("t") + " KRNL -o " + Q("krnl.out")).exitCode, 0);
+  EXPECT_TRUE(ReadHostFile(Path("krnl.out")).substr(0, 90000) ==
+              flash_testing::Pattern(90000, 4));
+  ASSERT_EQ(Vostrel("sim flash read " + Q("t") + " BOOT -o " + Q("boot.out")).exitCode, 0);
+  EXPECT_TRUE(ReadHostFile(Path("boot.out")).substr(0, 70000) == boot);
 }
 
 TEST_F(ImageCliTest, BuildWarnsAboutImagesTheTerminalCannotUse) {
