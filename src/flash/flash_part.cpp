@@ -157,7 +157,10 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
   while (remaining > 0) {
     int status = flash_driver::kFlOk;
     if (!ReadRawBlock(job.imageBuffer)) {
+      // A read that failed without saying why still fails the block: the buffer holds the
+      // previous block, which must never be written in this one's place.
       status = static_cast<int>(platform::GetLastError());
+      if (status == flash_driver::kFlOk) status = static_cast<int>(platform::kErrorReadFault);
     }
     remaining -= kBlockSize;
     ++count;

@@ -149,6 +149,47 @@ TEST_F(FlashKeyTest, PackagesForTheHardwaresKeyMaterialDecrypt) {
   EXPECT_EQ(outcome.parts[1].installedAfter, "5.0.0");
 }
 
+// A desktop that stops answering while the boot loader is copied: the raw read of the third
+// block fails, is tried four times, and the copy fails with the read's error; the block buffer,
+// which still holds the second block, is never written in the third one's place.
+class RawReadFailureTest : public TerminalTest {
+ protected:
+  sim::TerminalConfig Config() const override {
+    sim::TerminalConfig config = flash_testing::SmallTerminal();
+    config.flash.partitions[0].units = 32;  // 256 KiB
+    return config;
+  }
+  static sim::DesktopConfig Desktop() {
+    sim::DesktopConfig desktop;
+    desktop.cacheSize = 65536;
+    desktop.fillSize = 65536;
+    desktop.stopAfter = 4;  // the package's size, the settings, two blocks
+    return desktop;
+  }
+};
+
+TEST_F(RawReadFailureTest, IsTriedFourTimesAndFailsTheCopy) {
+  const std::string boot = flash_testing::VersionedImage("1.0.6", 3 * 65536, 21);
+  const std::string package = BuildPackage(
+      {{"Vostrel.ini",
+        "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\r\n"},
+       {"EBOOT2.NB0", boot}});
+  const sim::RunOutcome outcome = RunDesktop("PLAY PLAY", package, Desktop(), 2);
+  EXPECT_EQ(outcome.screens.back(), 9);
+  const std::string debug = DebugText();
+  std::size_t tries = 0;
+  for (std::size_t at = debug.find("CopyBIN: Read failed. Last Error=3\r\n"); at != std::string::npos;
+       at = debug.find("CopyBIN: Read failed. Last Error=3\r\n", at + 1)) {
+    ++tries;
+  }
+  EXPECT_EQ(tries, 4U) << debug;
+  EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 3\r\n"), std::string::npos) << debug;
+  auto written = Term().Flash().ReadPartition("BOOT", false);
+  ASSERT_TRUE(written.ok()) << written.error();
+  EXPECT_TRUE(*written == boot.substr(0, 2 * 65536));
+  EXPECT_EQ(Term().Versions().boot, "");
+}
+
 // A boot partition of 9 units of 8 KiB: 73,728 bytes.
 class FlashCapacityTest : public TerminalTest {
  protected:
