@@ -319,7 +319,8 @@ class SdlWindow final : public TerminalWindow {
   }
 
   // One line of text in the rectangle, centred down; cut with "..." when too wide.
-  void Text(TTF_Font* font, std::string text, uint32_t colour, const FaceRect& rect, LabelAlign align) {
+  void Text(TTF_Font* font, std::string text, uint32_t colour, const FaceRect& rect,
+            LabelAlign align) {
     SDL_Surface* surface = SDL_GetWindowSurface(m_window);
     if (surface == nullptr || text.empty()) return;
     const SDL_Rect box = Scaled(rect);
@@ -399,7 +400,8 @@ class SdlWindow final : public TerminalWindow {
     Fill({r.x + 1, r.y + 1, r.w - 2, r.h - 2}, down ? colours.down : colours.up);
     if (!down) Fill({r.x + 1, r.y + r.h - 4, r.w - 2, 3}, colours.down);
     const int half = (r.h - 4) / 2;
-    Text(m_labelFont, key.label, kKeyText, {r.x, r.y + 2 + sink, r.w, half + 2}, LabelAlign::kCentre);
+    Text(m_labelFont, key.label, kKeyText, {r.x, r.y + 2 + sink, r.w, half + 2},
+         LabelAlign::kCentre);
     Text(m_smallFont, key.keyboard, kKeyboardText, {r.x, r.y + half + 2 + sink, r.w, half - 2},
          LabelAlign::kCentre);
   }

@@ -50,7 +50,8 @@ int RunServe(const ServeArgs& args) {
   if (args.cacheSize == 0 || args.cacheSize > kMax) {
     return DesktopError("--cache-size: expected 1 to 4294967295 bytes", kExitUsage);
   }
-  if (args.fillShortBy > kMax) return DesktopError("--fill-short-by: at most 4294967295", kExitUsage);
+  if (args.fillShortBy > kMax)
+    return DesktopError("--fill-short-by: at most 4294967295", kExitUsage);
   if (args.fillSize && *args.fillSize > kMax) {
     return DesktopError("--fill-size: at most 4294967295", kExitUsage);
   }

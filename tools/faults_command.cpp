@@ -115,7 +115,8 @@ int RunFaults(const FaultsArgs& args) {
       if (modes.count(mode) == 0) continue;
       const fs::path runDir = work / "runs" / (std::to_string(++index) + "-" + row.id);
       auto result = faults::RunRow(row, mode, inputs, runDir);
-      if (!result) return FaultsError(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
+      if (!result)
+        return FaultsError(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
       if (!cleanup.keep) fs::remove_all(runDir, error);
       std::printf("%-28s %-8s screen %2d  %s\n", row.id.c_str(), faults::ModeName(mode),
                   result->finalScreen, result->Matches() ? "as expected" : "NOT as expected");

@@ -737,7 +737,8 @@ void CheckOsImage(Check& check, const std::string& file, int partition, const st
     if (!image) return;
     written = *image;
   }
-  if (written > capacity) {
+  // Both writers write whole 64 KiB blocks, so a raw image needs its last block whole too.
+  if (RoundToFlashBlocks(written) > capacity) {
     check.Error(where,
                 text::Sprintf("%s of %llu bytes does not fit partition %d \"%s\" of %s, "
                               "which holds %llu bytes",

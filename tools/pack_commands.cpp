@@ -640,8 +640,8 @@ int RunVerify(const std::string& path) {
   container::ChecksumReader checksum(package.length);
   if (!ComputeChecksum(package, &checksum, &error, "verifying")) return PackError(error);
   if (!checksum.Holds()) {
-    return PackError(path + ": bad package: the checksum fails: stored " + Hex32(checksum.Stored()) +
-                ", computed " + Hex32(checksum.Computed()));
+    return PackError(path + ": bad package: the checksum fails: stored " +
+                     Hex32(checksum.Stored()) + ", computed " + Hex32(checksum.Computed()));
   }
   if (std::optional<std::string> bad = FindBadMember(package)) {
     return PackError(path + ": bad package: " + *bad);
@@ -778,7 +778,7 @@ int RunExtract(const ExtractArgs& args) {
     const std::optional<fs::path> relative = RelativePath(entry->name);
     if (!relative) {
       return PackError(args.package + ": refusing the member \"" + entry->name +
-                  "\": its name would place it outside " + args.dir);
+                       "\": its name would place it outside " + args.dir);
     }
     targets.push_back(fs::path(args.dir) / *relative);
     total += entry->fileLen;

@@ -270,7 +270,8 @@ int RunScreens(const std::string& dir) {
        platform::ScreenFrame{{ExampleMainDialog(*FindScreen(kScreenWelcome)), *version}}});
   for (const auto& [name, frame] : pictures) {
     const fs::path file = fs::path(dir) / name;
-    if (sim::Status saved = (*display)->SavePng(frame, file); !saved) return SimError(saved.error());
+    if (sim::Status saved = (*display)->SavePng(frame, file); !saved)
+      return SimError(saved.error());
     std::printf("%s\n", file.string().c_str());
   }
   return 0;

@@ -43,7 +43,7 @@ bool SetMemoryDivision() {
     return false;
   }
   FlashTracef(2, "LoadBIN: OLD store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
-        text::AsLong(ram), text::AsLong(pageSize));
+              text::AsLong(ram), text::AsLong(pageSize));
   switch (hal.SetSystemMemoryDivision(kStoreBytes / pageSize)) {
     case platform::kDivisionChanged:
       FlashTracef(2, "LoadBIN: Set memory division sucessfully\r\n");
@@ -53,7 +53,7 @@ bool SetMemoryDivision() {
       return false;
     case platform::kDivisionFailed:
       FlashTracef(1, "LoadBIN: Memory division change failed (%d)\r\n",
-            static_cast<int32_t>(platform::GetLastError()));
+                  static_cast<int32_t>(platform::GetLastError()));
       return false;
     default:
       break;
@@ -63,7 +63,7 @@ bool SetMemoryDivision() {
     return false;
   }
   FlashTracef(2, "LoadBIN: NEW store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
-        text::AsLong(ram), text::AsLong(pageSize));
+              text::AsLong(ram), text::AsLong(pageSize));
   return true;
 }
 
@@ -119,7 +119,7 @@ bool LoadBINStream(const ImageIo& io) {
   if (!io.fetch(sizeof signature, signature) ||
       std::memcmp(signature, image_format::kBinSignature, sizeof signature) != 0) {
     FlashTracef(1, "LoadBIN: ERROR: This is not a .BIN file %x %x %x %x %x %x %x\r\n", signature[0],
-          signature[1], signature[2], signature[3], signature[4], signature[5], signature[6]);
+                signature[1], signature[2], signature[3], signature[4], signature[5], signature[6]);
     return false;
   }
   if (!Fetch32(io, &job.imageStart) || !Fetch32(io, &job.imageLength)) {
@@ -174,7 +174,7 @@ void LoadBIN(std::string_view file) {
     return;
   }
   FlashTracef(2, "LoadBIN: Opened '%s', size '%d' bytes\r\n", file,
-        static_cast<int32_t>(InterfaceFileSize(file)));
+              static_cast<int32_t>(InterfaceFileSize(file)));
   const ImageIo io{FetchImageBytes, OEMWriteFlash, [] { InterfaceFileClose(); }};
   if (LoadBINStream(io)) {
     g_FlashJob.success = true;

@@ -132,7 +132,7 @@ bool ReadRawBlock(uint8_t* block) {
   for (int attempt = 0; attempt < kRawReadAttempts; ++attempt) {
     if (InterfaceFileRead(block, kBlockSize, &g_FlashJob.bytesRead) != 0) return true;
     FlashTracef(1, "CopyBIN: Read failed. Last Error=%d\r\n",
-          static_cast<int32_t>(platform::GetLastError()));
+                static_cast<int32_t>(platform::GetLastError()));
   }
   return false;
 }
@@ -140,14 +140,17 @@ bool ReadRawBlock(uint8_t* block) {
 bool CopyBlocks(std::string_view file, uint32_t size) {
   FlashJob& job = g_FlashJob;
   const uint32_t capacity = PartitionCapacity();
-  if (capacity < size) {
+  // The copy writes whole blocks, so the rounded size must fit: a partition that holds the
+  // member but not its last whole block would be left with a torn image.
+  if (capacity < RoundToBlocks(size)) {
     FlashTracef(1, "CopyBIN: File [%s] size [%d] too big for Flash block [%d] size [%d]\r\n", file,
-          static_cast<int32_t>(size), job.partition, static_cast<int32_t>(capacity));
+                static_cast<int32_t>(size), job.partition, static_cast<int32_t>(capacity));
     return false;
   }
   // The capacity is below 4 GB, so the rounded size fits 32 bits.
   uint32_t remaining = static_cast<uint32_t>(RoundToBlocks(size));
-  FlashTracef(2, "CopyBIN: FileSize=%ld, Remaining=%ld\r\n", text::AsLong(size), text::AsLong(remaining));
+  FlashTracef(2, "CopyBIN: FileSize=%ld, Remaining=%ld\r\n", text::AsLong(size),
+              text::AsLong(remaining));
   BinaryPartitionRequest init = Request(0, remaining, kFlagsWriteInit, job.imageBuffer);
   FlashTracef(2, "CopyBIN: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = remaining / kBlockSize;
@@ -170,7 +173,7 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
       status = Call(flash_driver::kFlBinaryWriteBlock, block);
       written += kBlockSize;
       FlashTracef(3, "CopyBIN: %d written, %d remain\r", static_cast<int32_t>(written),
-            static_cast<int32_t>(remaining));
+                  static_cast<int32_t>(remaining));
       OEMShowProgress(static_cast<int>(percent));
     }
     if (status != flash_driver::kFlOk) {
@@ -206,7 +209,7 @@ bool PrepareFlashPart(std::string_view file, int partition, std::string_view sig
   job.raw = !job.fileName.empty() && job.fileName.back() == '0';
   const std::string narrowSignature(job.signature, strnlen(job.signature, sizeof job.signature));
   FlashTracef(2, "Programming [%s] into [%d:%s] Raw[%d]\r\n", job.fileName, partition, signature,
-        job.raw ? 1 : 0);
+              job.raw ? 1 : 0);
   FlashTracef(2, "Programming [%s] into [%d:%s]\r\n", job.fileName, partition, narrowSignature);
   return GetDiskDriverHandle();
 }
@@ -237,7 +240,8 @@ bool GetDiskDriverHandle() {
           platform::kErrorSuccess) {
         stop = true;
       } else {
-        FlashTracef(2, "GetDiskDriverHandle: dwDiskDriverID = %d\r\n", static_cast<int32_t>(handle));
+        FlashTracef(2, "GetDiskDriverHandle: dwDiskDriverID = %d\r\n",
+                    static_cast<int32_t>(handle));
         job.diskDriverHandle = handle;
         Wait(1000);
       }
@@ -293,12 +297,13 @@ bool OEMWriteFlash(uint32_t start, uint32_t length) {
   FlashTracef(2, "OEMWriteFlash: bpStruct.length is '%ld'\r\n", static_cast<int64_t>(rounded));
   if (capacity < rounded || job.imageBuffer == nullptr || rounded > job.imageBufferSize) {
     FlashTracef(1, "OEMWriteFlash: File length [%d] is larger than Flash partition size [%d]\r\n",
-          static_cast<int32_t>(rounded), static_cast<int32_t>(capacity));
+                static_cast<int32_t>(rounded), static_cast<int32_t>(capacity));
     return false;
   }
   BinaryPartitionRequest init =
       Request(0, static_cast<uint32_t>(rounded), kFlagsWriteInit, job.imageBuffer);
-  FlashTracef(2, "OEMWriteFlash: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
+  FlashTracef(2, "OEMWriteFlash: WriteInit Status=%d\r\n",
+              Call(flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = static_cast<uint32_t>(rounded / kBlockSize);
   for (uint32_t i = 0; i < blocks; ++i) {
     const int percent = static_cast<int>(static_cast<uint64_t>(i) * 100 / blocks);
@@ -334,7 +339,7 @@ bool RunFlashPart() {
   InterfaceStop();
   ResetChunkReader(job.reader);
   FlashTracef(2, job.success ? "RunFlashPart: Completed Successfully!!\r\n"
-                       : "RunFlashPart: UPDATE FAILED\r\n");
+                             : "RunFlashPart: UPDATE FAILED\r\n");
   return job.success;
 }
 

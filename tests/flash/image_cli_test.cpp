@@ -83,8 +83,7 @@ TEST_F(ImageCliTest, BuildEncryptsTheKernelListMarksItAndExtractDecryptsIt) {
       Vostrel("sim run " + Q("t") + " --package " + Q("k.pkg") + " --keys 'PLAY PLAY'");
   ASSERT_EQ(ran.exitCode, 0) << ran.out << ran.err;
   ASSERT_EQ(Vostrel("sim flash read " + Q("t") + " KRNL -o " + Q("krnl.out")).exitCode, 0);
-  EXPECT_TRUE(ReadHostFile(Path("krnl.out")).substr(0, 90000) ==
-              flash_testing::Pattern(90000, 4));
+  EXPECT_TRUE(ReadHostFile(Path("krnl.out")).substr(0, 90000) == flash_testing::Pattern(90000, 4));
   ASSERT_EQ(Vostrel("sim flash read " + Q("t") + " BOOT -o " + Q("boot.out")).exitCode, 0);
   EXPECT_TRUE(ReadHostFile(Path("boot.out")).substr(0, 70000) == boot);
 }

@@ -19,8 +19,8 @@ using gps_testing::Frames;
 using gps_testing::FramesWithCode;
 using gps_testing::Writes;
 using Bytes = std::vector<uint8_t>;
-using gps_testing::kFromTerminal;
 using gps_testing::kFromChip;
+using gps_testing::kFromTerminal;
 
 class FlashEngineTest : public gps_testing::GpsTest {
  protected:
@@ -86,8 +86,10 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
   EXPECT_EQ(writes.at(writes.size() - 2), (Bytes{0x00, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00, 0xF7}));
   uint64_t switched = 0;
   for (const sim::WireChunk& chunk : tap) {
-    const bool block = chunk.from == kFromTerminal && chunk.bytes.size() > 3 && chunk.bytes[2] == 0x02;
-    if (chunk.from == kFromTerminal && chunk.baud == 307200 && switched == 0) switched = chunk.start;
+    const bool block =
+        chunk.from == kFromTerminal && chunk.bytes.size() > 3 && chunk.bytes[2] == 0x02;
+    if (chunk.from == kFromTerminal && chunk.baud == 307200 && switched == 0)
+      switched = chunk.start;
     if (block) {
       EXPECT_EQ(chunk.baud, 307200U);
     }

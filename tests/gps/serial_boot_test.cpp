@@ -19,8 +19,8 @@ namespace {
 using gps_testing::Count;
 using gps_testing::Writes;
 using Bytes = std::vector<uint8_t>;
-using gps_testing::kFromTerminal;
 using gps_testing::kFromChip;
+using gps_testing::kFromTerminal;
 
 Bytes AsBytes(std::string_view text) { return {text.begin(), text.end()}; }
 
