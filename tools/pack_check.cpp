@@ -13,6 +13,7 @@
 #include "flash/image_format.h"
 #include "log/text.h"
 #include "package/container_format.h"
+#include "platform/files.h"
 #include "settings/ini_file.h"
 #include "settings/phase_members.h"
 #include "settings/script_line.h"
@@ -69,6 +70,9 @@ class Check {
   CheckReport& Report() { return m_report; }
   const sim::TerminalConfig& Terminal() const { return m_terminal; }
   void SetTerminal(sim::TerminalConfig config) { m_terminal = std::move(config); }
+  // The files of the terminal given with --terminal; null without one.
+  sim::SimFileSystem* TerminalFiles() const { return m_files; }
+  void SetTerminalFiles(sim::SimFileSystem* files) { m_files = files; }
 
   // Reads the header part and sums the package; false when nothing else can be checked.
   bool ReadContainer();
@@ -99,6 +103,7 @@ class Check {
   std::optional<std::string> m_settingsBytes;
   CUpdateSettings m_settings;
   sim::TerminalConfig m_terminal;
+  sim::SimFileSystem* m_files = nullptr;
 };
 
 bool Check::ReadContainer() {
@@ -471,10 +476,15 @@ void CheckDefinitions(Check& check) {
 
 // --- the script ----------------------------------------------------------------------------
 
-// The folder that holds the program on the terminal, without its trailing backslash.
+// The folder part of a terminal path, without its trailing backslash.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The folder that holds the program on the terminal.
 std::string ProgramFolder(const sim::TerminalConfig& config) {
-  const std::size_t slash = config.programPath.rfind('\\');
-  return slash == std::string::npos ? std::string() : config.programPath.substr(0, slash);
+  return FolderOf(config.programPath);
 }
 
 // True when a DEL or RMDIR of folder\pattern would reach the program's folder or what it holds.
@@ -490,6 +500,28 @@ bool ReachesFolder(const std::string& folder, const std::string& pattern,
   const std::string next = rest.substr(0, rest.find('\\'));
   return sim::MatchesPattern(pattern, next);
 }
+
+// The folders a script can copy into: those of the given terminal and those its earlier MKDIR
+// lines make. Without a terminal every folder counts as there.
+class ScriptFolders {
+ public:
+  explicit ScriptFolders(sim::SimFileSystem* files) : m_files(files) {}
+
+  void Made(const std::string& folder) { m_made.push_back(folder); }
+  bool Exists(const std::string& folder) const {
+    if (m_files == nullptr || folder.empty() || folder.find('<') != std::string::npos) return true;
+    for (const std::string& made : m_made) {
+      if (text::EqualsNoCase(made, folder)) return true;
+    }
+    const uint32_t attributes = m_files->GetAttributes(folder);
+    return attributes != platform::kInvalidValue &&
+           (attributes & platform::kAttributeDirectory) != 0;
+  }
+
+ private:
+  sim::SimFileSystem* m_files;
+  std::vector<std::string> m_made;
+};
 
 void CheckScript(Check& check) {
   const CUpdateSettings& settings = check.Settings();
@@ -533,6 +565,7 @@ void CheckScript(Check& check) {
   }
 
   const std::string programFolder = ProgramFolder(check.Terminal());
+  ScriptFolders folders(check.TerminalFiles());
   int number = 0;
   for (const std::string& scriptLine : settings.m_commandScript) {
     ++number;
@@ -561,7 +594,14 @@ void CheckScript(Check& check) {
         } else if (parameter1.find('<') == std::string::npos &&
                    check.FindMember(parameter1) == nullptr) {
           check.Error(at, "copies the member '" + parameter1 + "', which the package lacks");
+        } else if (!folders.Exists(FolderOf(parameter2))) {
+          check.Error(at, "copies into the folder " + FolderOf(parameter2) +
+                              ", which the terminal lacks and no earlier MKDIR line makes; "
+                              "a copy makes no folders, so it fails");
         }
+        break;
+      case kScriptMkDir:
+        if (!parameter1.empty()) folders.Made(parameter1);
         break;
       case kScriptRen:
         if (parameter1.empty() || parameter2.empty()) check.Error(at, "REN needs two names");
@@ -931,6 +971,7 @@ CheckReport CheckPackage(const fs::path& package, const CheckOptions& options) {
     }
     terminal = std::move(*opened);
     check.SetTerminal(terminal->Config());
+    check.SetTerminalFiles(&terminal->Files());
   }
   if (!check.ReadContainer() || !check.LoadSettings()) return report;
   for (const CheckStep step : kSettingsChecks) step(check);

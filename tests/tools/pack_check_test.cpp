@@ -1,7 +1,7 @@
 // vostrel pack check as a release engineer runs it: each kind of fault in a package of its own,
 // named where it lies, with the exit code that says whether the update would fail (1) or work
-// with warnings (2); and the decision it predicts for a terminal, compared with what the
-// terminal then does.
+// with warnings (2); and, for a given terminal, the decision it predicts and the copies into
+// folders that terminal lacks, compared with what the terminal then does.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -199,6 +199,26 @@ TEST_F(PackCheckTest, TheDecisionForATerminalIsWhatTheRunDoes) {
   EXPECT_EQ(decision[1]["marked"], true);
   EXPECT_EQ(decision[2]["marked"], true);
   EXPECT_EQ(decision[3]["marked"], true);
+}
+
+// With a terminal, a copy into a folder that the terminal lacks and no earlier line makes is a
+// fault that the run then shows; without one, the folders are not known and nothing is said.
+TEST_F(PackCheckTest, ACopyIntoAFolderTheTerminalLacksFails) {
+  ASSERT_EQ(Vostrel("sim init " + Q("t")).exitCode, 0);
+  const std::string package = WriteSettings(
+      "p.bin",
+      ApplicationSettings("1.1", kScript + "COPY|App.exe|\\Flash Disk2\\Missing\\A.exe\r\n"));
+  EXPECT_EQ(Vostrel("pack check " + package).exitCode, 0);
+  const CommandResult checked = Vostrel("pack check --terminal " + Q("t") + " " + package);
+  EXPECT_EQ(checked.exitCode, 1) << checked.out;
+  EXPECT_THAT(checked.out,
+              HasSubstr("script line 3 \"COPY|App.exe|\\Flash Disk2\\Missing\\A.exe\": "
+                        "copies into the folder \\Flash Disk2\\Missing, which the "
+                        "terminal lacks"));
+  // The copy into \Flash Disk2\Apps, which line 1 makes, is sound.
+  EXPECT_THAT(checked.out, HasSubstr("1 error, 0 warnings"));
+  EXPECT_EQ(Vostrel("sim run " + Q("t") + " --package " + package + " --keys 'PLAY PLAY'").exitCode,
+            1);
 }
 
 }  // namespace
