@@ -1,13 +1,10 @@
 // Whole runs compared with reviewed transcripts: the screen trace, the log and the kernel debug
-// output of an update that ends on each end screen, in each run mode. Virtual time makes them
-// exact. After a deliberate change, VOSTREL_UPDATE_GOLDEN=1 rewrites the transcripts, which
-// are then reviewed like code.
+// output of an update that ends on each end screen, in each run mode.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "log/text.h"
+#include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
 
@@ -15,9 +12,7 @@ namespace {
 
 using testing_support::ApplicationSettings;
 using testing_support::BuildPackage;
-using testing_support::ReadHostFile;
 using testing_support::TerminalTest;
-using testing_support::WriteHostFile;
 
 struct GoldenCase {
   const char* name;
@@ -50,17 +45,8 @@ class GoldenRunTest : public TerminalTest, public ::testing::WithParamInterface<
 
   static std::string Transcript(const sim::RunOutcome& outcome, const std::string& log,
                                 const std::string& debug) {
-    std::string text = "== screen trace\n";
-    for (const sim::TraceEntry& entry : outcome.trace) {
-      text += text::Sprintf("%6d ms  screen %d", static_cast<int>(entry.time), entry.screen);
-      if (entry.progressVisible) text += text::Sprintf("  progress %d", entry.progress);
-      if (entry.errorVisible) text += "  error line \"" + entry.errorText + "\"";
-      if (entry.versionDialog) text += "  version dialog";
-      text += "\n";
-    }
-    text += text::Sprintf("== end: %s, exit code %d\n", sim::RunEndName(outcome.end),
-                          outcome.exitCode);
-    return text + "== \\Flash disk2\\Vostrel.log\n" + log + "== debug output\n" + debug;
+    return testing_support::ScreenTrace(outcome) + "== \\Flash disk2\\Vostrel.log\n" + log +
+           "== debug output\n" + debug;
   }
 };
 
@@ -79,11 +65,7 @@ TEST_P(GoldenRunTest, MatchesTheReviewedTranscript) {
 
   const std::string actual =
       Transcript(outcome, ReadFile("\\Flash disk2\\Vostrel.log"), DebugText());
-  const std::string file = std::string(VOSTREL_GOLDEN_DIR) + "/" + c.name + ".txt";
-  if (std::getenv("VOSTREL_UPDATE_GOLDEN") != nullptr) WriteHostFile(file, actual);
-  const std::string expected = ReadHostFile(file);
-  ASSERT_FALSE(expected.empty()) << file << " is missing; run with VOSTREL_UPDATE_GOLDEN=1";
-  EXPECT_EQ(actual, expected) << "differs from " << file;
+  testing_support::ExpectGolden(c.name, actual);
 }
 
 INSTANTIATE_TEST_SUITE_P(EndScreens, GoldenRunTest,

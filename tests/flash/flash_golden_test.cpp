@@ -4,22 +4,20 @@
 // change, VOSTREL_UPDATE_GOLDEN=1 rewrites the transcripts, which are then reviewed like code.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <regex>
 #include <string>
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
 #include "log/text.h"
+#include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
 
 namespace {
 
 using testing_support::BuildPackage;
-using testing_support::ReadHostFile;
 using testing_support::TerminalTest;
-using testing_support::WriteHostFile;
 
 class FlashGoldenTest : public TerminalTest, public ::testing::WithParamInterface<bool> {
  protected:
@@ -40,15 +38,7 @@ class FlashGoldenTest : public TerminalTest, public ::testing::WithParamInterfac
 
   static std::string Transcript(const sim::RunOutcome& outcome, const std::string& log,
                                 const std::string& debug) {
-    std::string text = "== screen trace\n";
-    for (const sim::TraceEntry& entry : outcome.trace) {
-      text += text::Sprintf("%6d ms  screen %d", static_cast<int>(entry.time), entry.screen);
-      if (entry.progressVisible) text += text::Sprintf("  progress %d", entry.progress);
-      if (entry.errorVisible) text += "  error line \"" + entry.errorText + "\"";
-      text += "\n";
-    }
-    text +=
-        text::Sprintf("== end: %s, exit code %d\n", sim::RunEndName(outcome.end), outcome.exitCode);
+    std::string text = testing_support::ScreenTrace(outcome);
     text +=
         text::Sprintf("== kernel version after the restart: %s\n", outcome.parts[1].installedAfter);
     static const std::regex kAddress("(Fetching -?[0-9]+ bytes, to )-?[0-9]+");
@@ -65,12 +55,8 @@ TEST_P(FlashGoldenTest, KernelUpdateMatchesTheReviewedTranscript) {
   ASSERT_EQ(outcome.screens.back(), 8);
   const std::string actual =
       Transcript(outcome, ReadFile("\\Flash disk2\\Vostrel.log"), DebugText());
-  const std::string file = std::string(VOSTREL_GOLDEN_DIR) + "/" +
-                           (desktop ? "desktop-kernel-update.txt" : "terminal-kernel-update.txt");
-  if (std::getenv("VOSTREL_UPDATE_GOLDEN") != nullptr) WriteHostFile(file, actual);
-  const std::string expected = ReadHostFile(file);
-  ASSERT_FALSE(expected.empty()) << file << " is missing; run with VOSTREL_UPDATE_GOLDEN=1";
-  EXPECT_TRUE(actual == expected) << "differs from " << file;
+  testing_support::ExpectGolden(desktop ? "desktop-kernel-update" : "terminal-kernel-update",
+                                actual);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, FlashGoldenTest, ::testing::Bool(),

@@ -4,18 +4,15 @@
 // them, and they are reviewed like code.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "gps/gps_support.h"
-#include "log/text.h"
+#include "support/golden.h"
 
 namespace {
 
 using gps_testing::GpsSettings;
 using testing_support::BuildPackage;
-using testing_support::ReadHostFile;
-using testing_support::WriteHostFile;
 
 struct GoldenCase {
   const char* name;
@@ -43,21 +40,8 @@ TEST_P(GpsGoldenTest, MatchesTheReviewedTranscript) {
   // A successful update deletes its log; every entry is in the debug output too ("LOG:").
   const sim::RunOutcome outcome = Run("PLAY", "", 3);
   ASSERT_EQ(outcome.screens.back(), 8);
-  std::string text = "== screen trace\n";
-  for (const sim::TraceEntry& entry : outcome.trace) {
-    text += text::Sprintf("%6d ms  screen %d", static_cast<int>(entry.time), entry.screen);
-    if (entry.progressVisible) text += text::Sprintf("  progress %d", entry.progress);
-    if (entry.errorVisible) text += "  error line \"" + entry.errorText + "\"";
-    text += "\n";
-  }
-  text +=
-      text::Sprintf("== end: %s, exit code %d\n", sim::RunEndName(outcome.end), outcome.exitCode);
-  text += "== debug output\n" + DebugText();
-  const std::string file = std::string(VOSTREL_GOLDEN_DIR) + "/" + GetParam().name + ".txt";
-  if (std::getenv("VOSTREL_UPDATE_GOLDEN") != nullptr) WriteHostFile(file, text);
-  const std::string expected = ReadHostFile(file);
-  ASSERT_FALSE(expected.empty()) << file << " is missing; run with VOSTREL_UPDATE_GOLDEN=1";
-  EXPECT_EQ(text, expected) << "differs from " << file;
+  testing_support::ExpectGolden(
+      GetParam().name, testing_support::ScreenTrace(outcome) + "== debug output\n" + DebugText());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, GpsGoldenTest,
