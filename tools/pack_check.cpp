@@ -669,7 +669,7 @@ KeyMaterial ImageKeyMaterial(const Check& check) {
 }
 
 // The records of a decrypted .BIN stream: each must land inside the buffer the terminal
-// assembles the image in. Returns the bytes the writer puts into the partition, or none.
+// assembles the image in. Returns the image's length, or none.
 std::optional<uint64_t> CheckBinImage(Check& check, const std::string& where,
                                       const std::string& plain) {
   image_format::BinLayout layout;
@@ -726,7 +726,57 @@ std::optional<uint64_t> CheckBinImage(Check& check, const std::string& where,
                                     static_cast<uint32_t>(plain.size() - layout.end)));
   }
   if (!inside) return std::nullopt;
-  return RoundToFlashBlocks(layout.length);
+  return layout.length;
+}
+
+// The largest chunk of an encrypted member (each is its 32-bit length and that many bytes).
+uint64_t LargestChunk(const std::string& encrypted) {
+  uint64_t largest = 0;
+  for (std::size_t at = 0; at + 4 <= encrypted.size();) {
+    const auto* p = reinterpret_cast<const uint8_t*>(encrypted.data() + at);
+    const uint64_t length = p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint64_t>(p[3]) << 24;
+    largest = std::max(largest, length);
+    at += 4 + length;
+  }
+  return largest;
+}
+
+// The loader shrinks the object store to 3 MB and assembles the image in program memory, beside
+// the chunk it is decrypting (while a chunk is decoded, its ciphertext and its plain bytes both):
+// the terminal's RAM must hold them, besides what its own programs take.
+void CheckLoaderMemory(Check& check, const std::string& where, uint64_t imageLength,
+                       uint64_t largestChunk) {
+  const sim::MemoryConfig& memory = check.Terminal().memory;
+  const std::string terminal = check.Options().terminal ? "the terminal" : "a default terminal";
+  if (memory.setAnswer == sim::DivisionAnswer::kMustReboot ||
+      memory.setAnswer == sim::DivisionAnswer::kFailed) {
+    check.Error(where, terminal + " answers \"" + sim::DivisionAnswerName(memory.setAnswer) +
+                           "\" when the loader shrinks its object store; the image is not loaded");
+    return;
+  }
+  if (memory.pageSize == 0) return;
+  const uint64_t storePages = memory.setAnswer == sim::DivisionAnswer::kChanged
+                                  ? image_format::kLoaderStoreBytes / memory.pageSize
+                                  : memory.storePages;
+  const uint64_t ram =
+      storePages < memory.totalPages ? (memory.totalPages - storePages) * memory.pageSize : 0;
+  const uint64_t room = ram > memory.programUsed ? ram - memory.programUsed : 0;
+  const uint64_t buffer = image_format::ImageBufferSize(static_cast<uint32_t>(imageLength));
+  const uint64_t chunks = 2 * (largestChunk + image_format::kChunkSlack);
+  if (buffer > room) {
+    check.Error(where, text::Sprintf("the loader's buffer of %llu bytes does not fit the %llu "
+                                     "bytes of program memory %s has for it",
+                                     static_cast<unsigned long long>(buffer),
+                                     static_cast<unsigned long long>(room), terminal));
+  } else if (buffer + chunks > room) {
+    check.Warn(where, text::Sprintf("the loader's buffer of %llu bytes leaves %llu of the %llu "
+                                    "bytes of program memory %s has for it, less than the %llu "
+                                    "that decrypting a chunk needs beside it",
+                                    static_cast<unsigned long long>(buffer),
+                                    static_cast<unsigned long long>(room - buffer),
+                                    static_cast<unsigned long long>(room), terminal,
+                                    static_cast<unsigned long long>(chunks)));
+  }
 }
 
 // One boot loader or kernel image: it must decrypt, parse and fit the partition it names.
@@ -773,9 +823,10 @@ void CheckOsImage(Check& check, const std::string& file, int partition, const st
       check.Error(where, "does not decrypt: " + why + " (" + keyMaterial.source + ")");
       return;
     }
-    const std::optional<uint64_t> image = CheckBinImage(check, where, plain);
-    if (!image) return;
-    written = *image;
+    const std::optional<uint64_t> length = CheckBinImage(check, where, plain);
+    if (!length) return;
+    CheckLoaderMemory(check, where, *length, LargestChunk(bytes));
+    written = RoundToFlashBlocks(*length);
   }
   // Both writers write whole 64 KiB blocks, so a raw image needs its last block whole too.
   if (RoundToFlashBlocks(written) > capacity) {

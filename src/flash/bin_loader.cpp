@@ -12,9 +12,6 @@
 
 namespace {
 
-// The object store keeps 3 MB; the rest of the RAM becomes program memory for the image.
-constexpr uint32_t kStoreBytes = 0x300000;
-
 uint32_t Le32(const uint8_t* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
@@ -44,7 +41,7 @@ bool SetMemoryDivision() {
   }
   FlashTracef(2, "LoadBIN: OLD store=%ld ram=%ld pagesize=%ld\r\n", text::AsLong(store),
               text::AsLong(ram), text::AsLong(pageSize));
-  switch (hal.SetSystemMemoryDivision(kStoreBytes / pageSize)) {
+  switch (hal.SetSystemMemoryDivision(image_format::kLoaderStoreBytes / pageSize)) {
     case platform::kDivisionChanged:
       FlashTracef(2, "LoadBIN: Set memory division sucessfully\r\n");
       break;

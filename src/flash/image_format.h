@@ -33,6 +33,10 @@ inline constexpr std::size_t kMaxKeyMaterial = 100;
 // base64 text needs no padding, and as large as lets the padded text (262,144 bytes) be read in
 // one piece of the terminal's 256 KB reads.
 inline constexpr std::size_t kChunkPlainBytes = 196602;
+// Room beyond a chunk's ciphertext that the loader's chunk buffer is given.
+inline constexpr uint64_t kChunkSlack = 1024;
+// The object store that the loader shrinks to before it assembles an image in program memory.
+inline constexpr uint32_t kLoaderStoreBytes = 0x300000;
 
 // The 8-byte DES key derived from key material: the first 8 bytes of its SHA-1 hash.
 void DeriveDesKey(const uint8_t* material, std::size_t length, uint8_t key[8]);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "flash/flash_job.h"
+#include "flash/image_format.h"
 #include "flash/image_key.h"
 #include "log/log.h"
 #include "package/file_virtual.h"
@@ -13,8 +14,6 @@ namespace {
 
 // Ciphertext is read in pieces of at most 256 KB.
 constexpr uint32_t kReadPiece = 0x40000;
-// Room beyond the ciphertext that the chunk buffer is given.
-constexpr uint64_t kChunkSlack = 1024;
 
 // Reads exactly count bytes; false on a failed read or one that delivers nothing.
 bool ReadFully(const MemberRead& read, uint8_t* buffer, uint32_t count) {
@@ -33,7 +32,7 @@ bool LoadChunk(ChunkReader& reader, const MemberRead& read) {
   if (!ReadFully(read, lengthBytes, sizeof lengthBytes)) return false;
   const uint32_t length = lengthBytes[0] | lengthBytes[1] << 8 | lengthBytes[2] << 16 |
                           static_cast<uint32_t>(lengthBytes[3]) << 24;
-  const uint64_t size = length + kChunkSlack;
+  const uint64_t size = length + image_format::kChunkSlack;
   if (size > SIZE_MAX) return false;
   auto* buffer = static_cast<uint8_t*>(
       platform::Kern().LocalAlloc(platform::kLmemFixed, static_cast<std::size_t>(size)));

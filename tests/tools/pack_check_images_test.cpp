@@ -236,4 +236,43 @@ TEST_F(PackCheckImagesTest, AGivenTerminalsPartitionsAndKeyMaterialCount) {
   EXPECT_EQ(ran.exitCode, 0) << ran.out;
 }
 
+// The loader assembles the image in the program memory left once the object store is 3 MB: a
+// terminal with 8 MiB of RAM, 4 MiB of it taken, has 1 MiB for the buffer and the chunks.
+TEST_F(PackCheckImagesTest, AGivenTerminalsMemoryMustHoldTheLoadersBuffer) {
+  ASSERT_EQ(Vostrel("sim init " + Q("t")).exitCode, 0);
+  nlohmann::json config = nlohmann::json::parse(ReadHostFile(Path("t/terminal.json")));
+  config["memory"]["total_pages"] = 2048;
+  config["memory"]["store_pages"] = 512;
+  WriteHostFile(Path("t/terminal.json"), config.dump(2));
+  const auto check = [&](std::size_t kernelSize) {
+    const std::string package = Write("k" + std::to_string(kernelSize) + ".bin", kKernel,
+                                      {{"NK.BIN", Encrypted(KernelBin(kernelSize), "Mesa cap")}});
+    return std::pair{package, Vostrel("pack check --terminal " + Q("t") + " " + package)};
+  };
+  const auto [fits, clean] = check(300000);
+  EXPECT_EQ(clean.exitCode, 0) << clean.out;
+  const auto [tight, warned] = check(900000);
+  EXPECT_EQ(warned.exitCode, 2) << warned.out;
+  EXPECT_THAT(warned.out, HasSubstr("the loader's buffer of 917504 bytes leaves 131072 of the "
+                                    "1048576 bytes of program memory the terminal has for it"));
+  const auto [big, refused] = check(2000000);
+  EXPECT_EQ(refused.exitCode, 1) << refused.out;
+  EXPECT_THAT(refused.out, HasSubstr("error: member 'NK.BIN': the loader's buffer of 2031616 bytes "
+                                     "does not fit the 1048576 bytes of program memory the "
+                                     "terminal has for it"));
+  // The terminal then fails as predicted.
+  const CommandResult ran =
+      Vostrel("sim run " + Q("t") + " --package " + big + " --keys 'PLAY PLAY' --debug-level 1");
+  EXPECT_EQ(ran.exitCode, 1) << ran.out << ran.err;
+  EXPECT_THAT(ReadHostFile(Path("t/debug.log")),
+              HasSubstr("LoadBIN: Unable to allocate buffer for file"));
+
+  config["memory"]["set_answer"] = "must_reboot";
+  WriteHostFile(Path("t/terminal.json"), config.dump(2));
+  const auto [small, noDivision] = check(300000);
+  EXPECT_EQ(noDivision.exitCode, 1) << noDivision.out;
+  EXPECT_THAT(noDivision.out, HasSubstr("the terminal answers \"must_reboot\" when the loader "
+                                        "shrinks its object store"));
+}
+
 }  // namespace
