@@ -729,18 +729,6 @@ std::optional<uint64_t> CheckBinImage(Check& check, const std::string& where,
   return layout.length;
 }
 
-// The largest chunk of an encrypted member (each is its 32-bit length and that many bytes).
-uint64_t LargestChunk(const std::string& encrypted) {
-  uint64_t largest = 0;
-  for (std::size_t at = 0; at + 4 <= encrypted.size();) {
-    const auto* p = reinterpret_cast<const uint8_t*>(encrypted.data() + at);
-    const uint64_t length = p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint64_t>(p[3]) << 24;
-    largest = std::max(largest, length);
-    at += 4 + length;
-  }
-  return largest;
-}
-
 // The loader shrinks the object store to 3 MB and assembles the image in program memory, beside
 // the chunk it is decrypting (while a chunk is decoded, its ciphertext and its plain bytes both):
 // the terminal's RAM must hold them, besides what its own programs take.
@@ -819,13 +807,14 @@ void CheckOsImage(Check& check, const std::string& file, int partition, const st
   } else {
     std::string plain;
     std::string why;
-    if (!image_format::DecryptImage(bytes, keyMaterial.bytes, &plain, &why)) {
+    uint32_t largestChunk = 0;
+    if (!image_format::DecryptImage(bytes, keyMaterial.bytes, &plain, &why, &largestChunk)) {
       check.Error(where, "does not decrypt: " + why + " (" + keyMaterial.source + ")");
       return;
     }
     const std::optional<uint64_t> length = CheckBinImage(check, where, plain);
     if (!length) return;
-    CheckLoaderMemory(check, where, *length, LargestChunk(bytes));
+    CheckLoaderMemory(check, where, *length, largestChunk);
     written = RoundToFlashBlocks(*length);
   }
   // Both writers write whole 64 KiB blocks, so a raw image needs its last block whole too.

@@ -86,13 +86,14 @@ std::string EncryptImage(std::string_view plain, std::string_view keyMaterial,
 }
 
 bool DecryptImage(std::string_view encrypted, std::string_view keyMaterial, std::string* plain,
-                  std::string* why) {
+                  std::string* why, uint32_t* largestChunk) {
   uint8_t key[8];
   DeriveDesKey(reinterpret_cast<const uint8_t*>(keyMaterial.data()),
                std::min(keyMaterial.size(), kMaxKeyMaterial), key);
   des_ctx des;
   des_set_key(&des, key);
   plain->clear();
+  if (largestChunk != nullptr) *largestChunk = 0;
   std::size_t at = 0;
   std::string text;
   while (at < encrypted.size()) {
@@ -112,6 +113,7 @@ bool DecryptImage(std::string_view encrypted, std::string_view keyMaterial, std:
       *why = "the chunk at byte " + std::to_string(at - 4) + " is not a whole number of blocks";
       return false;
     }
+    if (largestChunk != nullptr) *largestChunk = std::max(*largestChunk, length);
     text.assign(encrypted.substr(at, length));
     auto* bytes = reinterpret_cast<uint8_t*>(text.data());
     des_decrypt(&des, length, bytes, bytes);

@@ -49,9 +49,10 @@ std::string EncryptImage(std::string_view plain, std::string_view keyMaterial,
                          std::size_t chunkPlainBytes = kChunkPlainBytes);
 
 // The plain bytes of an encrypted chunk stream; false with a reason when a chunk is cut short,
-// does not decrypt, or is not base64 text.
+// does not decrypt, or is not base64 text. With largestChunk, also the length of its largest
+// chunk (what the terminal holds at once while it decrypts).
 bool DecryptImage(std::string_view encrypted, std::string_view keyMaterial, std::string* plain,
-                  std::string* why);
+                  std::string* why, uint32_t* largestChunk = nullptr);
 
 // The RAM buffer an image of this length is assembled in: whole 64 KiB blocks, and always one
 // byte at least past the image.
