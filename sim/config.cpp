@@ -270,7 +270,7 @@ platform::LocalTime AddMilliseconds(const platform::LocalTime& start, uint64_t m
 
 std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion) {
   if (driver.answer) return *driver.answer;
-  return driver.version + "/GSW3 " + firmwareVersion;
+  return driver.version + "/VGPS " + firmwareVersion;
 }
 
 Result<TerminalConfig> ParseConfig(const json& root) {

@@ -40,7 +40,7 @@ struct HalConfig {
 struct GpsDriverConfig {
   bool present = true;
   std::string version = "2.10";
-  // The driver's whole version answer instead of "<driver>/GSW3 <firmware>".
+  // The driver's whole version answer instead of "<driver>/VGPS <firmware>".
   std::optional<std::string> answer;
   // The byte count the driver returns instead of the answer's length plus its terminator.
   std::optional<uint32_t> returnedCount;

@@ -36,7 +36,7 @@ class GpsDriver final : public Device, public TerminalPart {
   // Fails with 2 while the terminal has no GPS driver loaded.
   bool Open(uint32_t access, uint32_t share) override;
 
-  // The version query answers "<driver version>/GSW3 <firmware version>" ("none" for a flash
+  // The version query answers "<driver version>/VGPS <firmware version>" ("none" for a flash
   // without a version) as 8-bit text with its terminator, and its byte count (both configurable);
   // while the receiver is handed over, the firmware version is the one it had then. Mode takes
   // one byte, 2 or 1; completion one byte, 0.

@@ -79,8 +79,8 @@ sim::Result<DemoPackage> BuildDemoPackage(const fs::path& dir) {
   if (!WriteHostFile(built.staging / "payload" / "Navigator" / "Maps" / "Region.map", MakeMap())) {
     return R::Failure("the demo map cannot be written");
   }
-  const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "GSW3_330.BIN";
-  built.gpsFirmware = built.staging / "payload" / "GPS" / "GSW3_330.BIN";
+  const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "VGPS_330.BIN";
+  built.gpsFirmware = built.staging / "payload" / "GPS" / "VGPS_330.BIN";
   fs::create_directories(built.gpsFirmware.parent_path(), error);
   fs::copy_file(firmware, built.gpsFirmware, error);
   if (error) return R::Failure(firmware.string() + ": " + error.message() + " (made by the build)");

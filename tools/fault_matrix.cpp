@@ -298,7 +298,7 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
 
   const fs::path gpsDir = VOSTREL_GPS_EXAMPLES_DIR;
   const std::string loader = ReadFile(gpsDir / "GPSBOOT.LDR");
-  const std::string records = ReadFile(gpsDir / "GSW3_330.SRE");
+  const std::string records = ReadFile(gpsDir / "VGPS_330.SRE");
   if (loader.empty() || records.empty()) {
     return sim::Status::Failure(gpsDir.string() +
                                 ": the GPS boot loader and S-records are "
@@ -309,8 +309,8 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
           WritePackage(srec, {MemberOf("Vostrel.ini",
                                        "[SoftwareToUpdate]\r\nUpdate1=GPS\r\n[GPS]\r\n"
                                        "GpsSoftware1=GPS|2|GPSBOOT.LDR^BOOT\r\n"
-                                       "GpsSoftware2=GPS|3.3.0|GSW3_330.SRE^FIRMWARE\r\n"),
-                              MemberOf("GPSBOOT.LDR", loader), MemberOf("GSW3_330.SRE", records)});
+                                       "GpsSoftware2=GPS|3.3.0|VGPS_330.SRE^FIRMWARE\r\n"),
+                              MemberOf("GPSBOOT.LDR", loader), MemberOf("VGPS_330.SRE", records)});
       !written) {
     return written;
   }

@@ -36,15 +36,15 @@ TEST_F(GpsProgTest, OnlyBinOrBINInTheNameSelectsTheFlashEngine) {
   const struct {
     const char* name;
     bool binary;
-  } cases[] = {{"GSW3.BIN", true},  {"gsw3.bin", true},  {"gsw3.bin.sre", true},
-               {"GSW3.Bin", false}, {"GSW3.bIN", false}, {"GSW3.SRE", false}};
+  } cases[] = {{"VGPS.BIN", true},  {"vgps.bin", true},  {"vgps.bin.sre", true},
+               {"VGPS.Bin", false}, {"VGPS.bIN", false}, {"VGPS.SRE", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(GPSProgSetFirmwareFile(c.name, "3.3.0"), 1);
     EXPECT_EQ(g_GpsProg.firmwareIsBinary, c.binary ? 1U : 0U);
     EXPECT_EQ(c.binary ? g_GpsProg.bootFileName : g_GpsProg.srecFileName, c.name);
   }
-  EXPECT_NE(DebugText().find("GPS Firmware filename [GSW3.SRE] Version [3.3.0]\r\n"),
+  EXPECT_NE(DebugText().find("GPS Firmware filename [VGPS.SRE] Version [3.3.0]\r\n"),
             std::string::npos);
 }
 
@@ -93,11 +93,11 @@ TEST_F(GpsProgTest, TheVerificationComparesAtMostFiveCharactersFromTheEnd) {
     const char* expected;
     bool passes;
   } cases[] = {
-      {"2.10/GSW3 3.3.0", "3.3.0", true},
-      {"2.10/GSW3 3.3.0", "3.3.1", false},
-      {"2.10/GSW3 3.3.0", "3.3", false},
-      {"2.10/GSW3 3.3.0", "3.3.0.7", true},
-      {"2.10/GSW3 13.3.0", "3.3.0", true},
+      {"2.10/VGPS 3.3.0", "3.3.0", true},
+      {"2.10/VGPS 3.3.0", "3.3.1", false},
+      {"2.10/VGPS 3.3.0", "3.3", false},
+      {"2.10/VGPS 3.3.0", "3.3.0.7", true},
+      {"2.10/VGPS 13.3.0", "3.3.0", true},
       {"1.2", "1.2", true},
       {"1.2", "1.2.3", false},
       {"", "", true},
@@ -118,13 +118,13 @@ TEST_F(GpsProgTest, TheGateComparesTheLeadingNumbers) {
     const char* answer;
     bool passes;
   } cases[] = {
-      {"2", "2.10/GSW3 3.2.4", true},
-      {"3", "2.10/GSW3 3.2.4", false},
-      {"3/x", "3/GSW3", true},
+      {"2", "2.10/VGPS 3.2.4", true},
+      {"3", "2.10/VGPS 3.2.4", false},
+      {"3/x", "3/VGPS", true},
       {" +4", "4", true},
       {"-1", "0", true},
-      {"none", "0/GSW3", true},
-      {"1", "GSW3 3.2.4", false},
+      {"none", "0/VGPS", true},
+      {"1", "VGPS 3.2.4", false},
       {"99999999999", "2147483647/", true},
   };
   const platform::Handle driver = OpenDriver();

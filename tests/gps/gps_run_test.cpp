@@ -23,13 +23,13 @@ constexpr std::size_t kImageSize = 48 * 1024;
 
 std::vector<PackageMember> Members(Path path) {
   if (path == Path::kEngine) {
-    return {{"Vostrel.ini", GpsSettings({{"3.3.0", "GPS\\GSW3_330.BIN^FIRMWARE"}})},
-            {"GPS\\GSW3_330.BIN", gps_testing::Firmware("3.3.0", kImageSize)}};
+    return {{"Vostrel.ini", GpsSettings({{"3.3.0", "GPS\\VGPS_330.BIN^FIRMWARE"}})},
+            {"GPS\\VGPS_330.BIN", gps_testing::Firmware("3.3.0", kImageSize)}};
   }
   return {{"Vostrel.ini",
-           GpsSettings({{"2", "GPS\\GPSBOOT.LDR^BOOT"}, {"3.3.0", "GPS\\GSW3_330.SRE^FIRMWARE"}})},
+           GpsSettings({{"2", "GPS\\GPSBOOT.LDR^BOOT"}, {"3.3.0", "GPS\\VGPS_330.SRE^FIRMWARE"}})},
           {"GPS\\GPSBOOT.LDR", gps_testing::BootLoader()},
-          {"GPS\\GSW3_330.SRE", gps_testing::FirmwareSRecords("3.3.0", kImageSize)}};
+          {"GPS\\VGPS_330.SRE", gps_testing::FirmwareSRecords("3.3.0", kImageSize)}};
 }
 
 class GpsRunBase : public gps_testing::GpsTest {

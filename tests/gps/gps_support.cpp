@@ -24,7 +24,7 @@ std::string Firmware(std::string_view version, std::size_t size) {
 }
 
 std::string FirmwareSRecords(std::string_view version, std::size_t size) {
-  return sim::ToSRecords(sim::MakeFirmwareImage(version, size), "GSW3");
+  return sim::ToSRecords(sim::MakeFirmwareImage(version, size), "VGPS");
 }
 
 std::string BootLoader() { return AsString(sim::MakeBootLoader()); }

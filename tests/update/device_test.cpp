@@ -67,9 +67,9 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
     std::string expected;
   } cases[] = {
       {"default answer", std::nullopt, std::nullopt, true, "3.2.4"},
-      {"30 characters, count 31", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 31, true, "03.24"},
-      {"count one short", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 30, true, ""},
-      {"count one long", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 32, true, ""},
+      {"30 characters, count 31", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 31, true, "03.24"},
+      {"count one short", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 30, true, ""},
+      {"count one long", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 32, true, ""},
       {"text under five characters", std::string("3.1"), std::nullopt, true, "3.1"},
       {"empty text", std::string(""), std::nullopt, true, ""},
       {"no driver", std::nullopt, std::nullopt, false, ""},
@@ -84,7 +84,7 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
     EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }
-  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"));
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/VGPS 3.2.4]"));
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[0][]"));
 }
 

@@ -90,7 +90,7 @@ int Examples(const fs::path& description, const fs::path& dir) {
   fs::create_directories(dir);
   const std::pair<std::string, std::string> files[] = {
       {keys["binary"], binary},
-      {keys["srecord"], sim::ToSRecords(image, "GSW3 " + keys["version"])},
+      {keys["srecord"], sim::ToSRecords(image, "VGPS " + keys["version"])},
       {keys["boot_loader"], std::string(loader.begin(), loader.end())},
   };
   for (const auto& [name, contents] : files) {
