@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace sim {
 
@@ -139,7 +139,8 @@ void ReadGpsSection(Section& section, GpsConfig& gps) {
   section.Read("clock_word2", gps.clockWord2, "a 16-bit number (0 to 65535)");
   CheckAtMost(section, "clock_word2", gps.clockWord2, 0xFFFF, "a 16-bit number (0 to 65535)");
   section.Read("flash_part", gps.flashPart, "a part name of the flash engine's table");
-  if (!FindPart(ReadPartTable(MakeFlashEngine()), gps.flashPart)) {
+  if (!gps_images::FindPart(gps_images::ReadPartTable(gps_images::MakeFlashEngine()),
+                            gps.flashPart)) {
     section.Fail("flash_part",
                  "expected a part name of the flash engine's table, such as \"AM29LV800BB\", "
                  "\"MX29LV400B\" or \"SST39VF1601\"");

@@ -68,13 +68,13 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   // The driver takes the chip back: it runs the firmware its flash holds.
   void TakeBack();
 
-  // The firmware version in the flash by the simulator's convention (see sim/gps_images.h);
-  // the configured factory version while the flash was never programmed; empty when the flash
-  // holds no version record.
+  // The firmware version in the flash by the simulator's convention (see
+  // tools/gps_images/gps_images.h); the configured factory version while the flash was never
+  // programmed; empty when the flash holds no version record.
   std::string FirmwareVersion();
   // The flash's bytes (a flash never programmed holds the factory firmware).
   std::vector<uint8_t> FlashContents();
-  NorPart FlashPart() const;
+  gps_images::NorPart FlashPart() const;
   Stage CurrentStage() const { return m_stage; }
   SerialLine& Line() { return m_line; }
   // Bytes programmed since the chip was last powered on.
@@ -174,7 +174,7 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   bool m_headerSeen = false;
   bool m_clockWrong = false;
   // The engine's view of the flash.
-  std::optional<NorPart> m_enginePart;
+  std::optional<gps_images::NorPart> m_enginePart;
   bool m_flashOpen = false;
   bool m_timingSet = false;
   std::optional<NorFlash> m_flash;

@@ -20,9 +20,9 @@
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/file_system.h"
-#include "sim/gps_images.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
+#include "tools/gps_images/gps_images.h"
 #include "update/decision.h"
 #include "utils/utils.h"
 
@@ -830,8 +830,9 @@ void CheckOsImage(Check& check, const std::string& file, int partition, const st
 
 // The capacity of the GPS chip's flash: the part that the engine's own table names.
 std::optional<uint32_t> GpsFlashCapacity(const sim::GpsConfig& gps) {
-  const std::vector<uint8_t> engine = sim::MakeFlashEngine();
-  const std::optional<sim::NorPart> part = sim::FindPart(sim::ReadPartTable(engine), gps.flashPart);
+  const std::vector<uint8_t> engine = gps_images::MakeFlashEngine();
+  const std::optional<gps_images::NorPart> part =
+      gps_images::FindPart(gps_images::ReadPartTable(engine), gps.flashPart);
   if (!part) return std::nullopt;
   return part->capacity;
 }
@@ -852,7 +853,7 @@ void CheckSRecords(Check& check, const std::string& where, const std::string& co
     at = end + 1;
     ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::optional<sim::SRecord> record = sim::ParseSRecord(line);
+    const std::optional<gps_images::SRecord> record = gps_images::ParseSRecord(line);
     if (!record) {
       if (bad++ == 0) {
         check.Error(where, text::Sprintf("line %d is not an S-record with a right checksum; the "

@@ -321,7 +321,7 @@ int RunGpsRead(const std::string& dir, const std::string& output) {
   out.write(reinterpret_cast<const char*>(flash.data()),
             static_cast<std::streamsize>(flash.size()));
   if (!out) return SimError(output + ": cannot be written", 1);
-  const sim::NorPart part = (*opened)->Gps().FlashPart();
+  const gps_images::NorPart part = (*opened)->Gps().FlashPart();
   std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
               output.c_str());
   return 0;

@@ -11,7 +11,7 @@
 #include "gps/flash_engine.h"
 #include "gps/gps_support.h"
 #include "sim/gps_chip.h"
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "settings/settings.h"
 #include "sim/gps_chip.h"
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace gps_testing {
 
@@ -20,14 +20,14 @@ std::string GpsSettings(const std::vector<GpsItem>& items) {
 std::string AsString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
 std::string Firmware(std::string_view version, std::size_t size) {
-  return AsString(sim::MakeFirmwareImage(version, size));
+  return AsString(gps_images::MakeFirmwareImage(version, size));
 }
 
 std::string FirmwareSRecords(std::string_view version, std::size_t size) {
-  return sim::ToSRecords(sim::MakeFirmwareImage(version, size), "VGPS");
+  return gps_images::ToSRecords(gps_images::MakeFirmwareImage(version, size), "VGPS");
 }
 
-std::string BootLoader() { return AsString(sim::MakeBootLoader()); }
+std::string BootLoader() { return AsString(gps_images::MakeBootLoader()); }
 
 std::vector<std::vector<uint8_t>> Writes(const std::vector<sim::WireChunk>& tap,
                                          sim::WireChunk::From from) {
