@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "sim/config.h"
 #include "sim/file_system.h"
+#include "sim/flash_config.h"
 #include "sim/hal.h"
 #include "sim/part.h"
 #include "sim/registry.h"

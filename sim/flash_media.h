@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/config.h"
+#include "sim/flash_config.h"
 #include "sim/hal.h"
 #include "sim/part.h"
 #include "sim/result.h"

@@ -3,14 +3,38 @@
 // It reports its own version and the receiver's firmware version, as it last read it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 
-#include "sim/config.h"
 #include "sim/file_system.h"
 #include "sim/part.h"
 
 namespace sim {
+
+class ConfigReader;
+
+// The GPS driver "GPS1:" (terminal.json "gps_driver").
+struct GpsDriverConfig {
+  bool present = true;
+  std::string version = "2.10";
+  // The driver's whole version answer instead of "<driver>/VGPS <firmware>".
+  std::optional<std::string> answer;
+  // The byte count the driver returns instead of the answer's length plus its terminator.
+  std::optional<uint32_t> returnedCount;
+  // A fault: the driver refuses to hand the receiver over for programming (mode 2).
+  bool refusesMode2 = false;
+
+  bool operator==(const GpsDriverConfig&) const = default;
+};
+
+void ReadSection(ConfigReader& reader, GpsDriverConfig& config);
+nlohmann::json SectionJson(const GpsDriverConfig& config);
+
+// The text the driver answers to the version query, with the receiver's firmware version.
+std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion);
 
 // The receiver behind the driver.
 struct GpsReceiverLink {

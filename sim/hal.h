@@ -6,14 +6,51 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 
 #include "platform/hal.h"
-#include "sim/config.h"
 #include "sim/file_system.h"
 #include "sim/memory.h"
 
 namespace sim {
+
+class ConfigReader;
+
+// The charger, as the power status reports it (terminal.json "power").
+enum class AcLine { kConnected, kDisconnected, kUnknown, kUnreadable };
+const char* AcLineName(AcLine line);
+
+struct PowerConfig {
+  AcLine acLine = AcLine::kConnected;
+
+  bool operator==(const PowerConfig&) const = default;
+};
+
+void ReadSection(ConfigReader& reader, PowerConfig& config);
+nlohmann::json SectionJson(const PowerConfig& config);
+
+// The hardware layer's own answers (terminal.json "hal").
+struct HalConfig {
+  // The reboot control fails instead of restarting the terminal.
+  bool rebootFails = false;
+  // The installed images' versions that the version query reports; none: the query fails.
+  std::optional<std::string> bootVersion = "1.0.2";
+  std::optional<std::string> kernelVersion = "1.0.5";
+  // The key material that control 0x01012008 answers, as hexadecimal text (up to 100 bytes);
+  // none: the control fails and the updater takes its pass phrase.
+  std::optional<std::string> keyMaterial;
+
+  bool operator==(const HalConfig&) const = default;
+};
+
+void ReadSection(ConfigReader& reader, HalConfig& config);
+nlohmann::json SectionJson(const HalConfig& config);
+
+// The bytes of hexadecimal key material ("0a1B..."), or none when the text is not an even
+// number of hexadecimal digits standing for 1 to 100 bytes.
+std::optional<std::string> KeyMaterialBytes(const std::string& hex);
 
 // A device on the physical bus, reached through a window that the program maps: its registers
 // at offsets from the physical address it was attached at.

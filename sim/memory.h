@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 
 namespace sim {
+
+class ConfigReader;
 
 // What SetSystemMemoryDivision answers.
 enum class DivisionAnswer { kChanged, kMustReboot, kRebootPending, kFailed };
@@ -26,6 +29,10 @@ struct MemoryConfig {
 };
 
 const char* DivisionAnswerName(DivisionAnswer answer);
+
+// terminal.json "memory".
+void ReadSection(ConfigReader& reader, MemoryConfig& config);
+nlohmann::json SectionJson(const MemoryConfig& config);
 
 class SimMemory {
  public:

@@ -106,7 +106,7 @@ Result<RunOutcome> RunPackage(Terminal& terminal, const CutSetup& setup,
   if (terminal.Boot() == BootState::kStarts) {
     if (setup.mode == CutMode::kDesktop) {
       auto opened = SimDesktop::Open(terminal.Files(), terminal.Clock(), setup.package,
-                                     terminal.Config().desktop);
+                                     terminal.Config().Get<DesktopConfig>());
       if (!opened) return Result<RunOutcome>::Failure(opened.error());
       desktop = std::move(*opened);
       options.commandLine = "ACTIVESYNC";

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "log/text.h"
-#include "sim/config.h"
+#include "sim/clock_config.h"
 #include "sim/display.h"
 
 namespace sim {

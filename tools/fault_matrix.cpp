@@ -10,6 +10,7 @@
 #include "log/text.h"
 #include "package/container_format.h"
 #include "sim/desktop_peer.h"
+#include "sim/flash_config.h"
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "sim/keys.h"
@@ -239,12 +240,13 @@ Snapshot TakeSnapshot(sim::Terminal& terminal) {
   Snapshot snapshot;
   AddFiles(terminal.Dir() / "fs", &snapshot);
   AddRegistry(terminal.Registry(), terminal.Dir() / "registry.json", &snapshot);
-  for (const sim::FlashPartitionConfig& partition : terminal.Config().flash.partitions) {
-    auto data = terminal.Flash().ReadPartition(partition.signature, false);
+  for (const sim::FlashPartitionConfig& partition :
+       terminal.Config().Get<sim::FlashConfig>().partitions) {
+    auto data = terminal.Find<sim::FlashMedia>()->ReadPartition(partition.signature, false);
     snapshot.partitions[partition.signature] = data ? *data : "<unreadable: " + data.error() + ">";
   }
-  snapshot.diskArea = terminal.Flash().ReadDiskArea();
-  const std::vector<uint8_t> gps = terminal.Gps().FlashContents();
+  snapshot.diskArea = terminal.Find<sim::FlashMedia>()->ReadDiskArea();
+  const std::vector<uint8_t> gps = terminal.Find<sim::GpsChip>()->FlashContents();
   snapshot.gpsFlash.assign(gps.begin(), gps.end());
   return snapshot;
 }
@@ -359,7 +361,7 @@ sim::Result<RowResult> RunRow(const FaultRow& row, Mode mode, const MatrixInputs
     }
   } else {
     auto started = sim::SimDesktop::Open(terminal.Files(), terminal.Clock(), package->second,
-                                         terminal.Config().desktop);
+                                         terminal.Config().Get<sim::DesktopConfig>());
     if (!started) return R::Failure(started.error());
     desktop = std::move(*started);
     if (!withPackage) fs::remove(terminal.Files().HostPath("\\install.bin"), error);

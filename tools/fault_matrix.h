@@ -14,7 +14,11 @@
 #include <vector>
 
 #include "sim/config.h"
+#include "sim/desktop_peer.h"
+#include "sim/gps_chip.h"
+#include "sim/gps_driver.h"
 #include "sim/result.h"
+#include "sim/shell.h"
 #include "sim/terminal.h"
 
 namespace tools::faults {

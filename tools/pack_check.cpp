@@ -20,6 +20,8 @@
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/file_system.h"
+#include "sim/flash_config.h"
+#include "sim/gps_chip.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
 #include "tools/gps_images/gps_images.h"
@@ -660,7 +662,7 @@ KeyMaterial ImageKeyMaterial(const Check& check) {
     return {{check.Options().keyMaterial->begin(), check.Options().keyMaterial->end()},
             "the key material given"};
   }
-  if (const std::optional<std::string>& hex = check.Terminal().hal.keyMaterial) {
+  if (const std::optional<std::string>& hex = check.Terminal().Get<sim::HalConfig>().keyMaterial) {
     if (std::optional<std::string> material = sim::KeyMaterialBytes(*hex)) {
       return {*material, "the terminal's key material"};
     }
@@ -734,7 +736,7 @@ std::optional<uint64_t> CheckBinImage(Check& check, const std::string& where,
 // the terminal's RAM must hold them, besides what its own programs take.
 void CheckLoaderMemory(Check& check, const std::string& where, uint64_t imageLength,
                        uint64_t largestChunk) {
-  const sim::MemoryConfig& memory = check.Terminal().memory;
+  const sim::MemoryConfig& memory = check.Terminal().Get<sim::MemoryConfig>();
   const std::string terminal = check.Options().terminal ? "the terminal" : "a default terminal";
   if (memory.setAnswer == sim::DivisionAnswer::kMustReboot ||
       memory.setAnswer == sim::DivisionAnswer::kFailed) {
@@ -773,7 +775,7 @@ void CheckOsImage(Check& check, const std::string& file, int partition, const st
   const container::Entry* entry = check.FindMember(file);
   if (entry == nullptr) return;  // reported with the members the definitions name
   const std::string where = "member '" + entry->name + "'";
-  const sim::FlashConfig& flash = check.Terminal().flash;
+  const sim::FlashConfig& flash = check.Terminal().Get<sim::FlashConfig>();
   const std::string geometry = check.Options().terminal ? "the terminal" : "a default terminal";
   if (static_cast<std::size_t>(partition) >= flash.partitions.size()) {
     check.Error(where, text::Sprintf("%s has no binary partition %d for it", geometry, partition));
@@ -896,10 +898,10 @@ void CheckGpsFile(Check& check, const std::string& file, const std::string& kind
   }
   if (!text::EqualsNoCase(kind, "FIRMWARE")) return;
   const std::string geometry = check.Options().terminal ? "the terminal's" : "a default terminal's";
-  const std::optional<uint32_t> capacity = GpsFlashCapacity(check.Terminal().gps);
+  const std::optional<uint32_t> capacity = GpsFlashCapacity(check.Terminal().Get<sim::GpsConfig>());
   if (!capacity) {
-    check.Error(where, "the GPS flash part \"" + check.Terminal().gps.flashPart + "\" of " +
-                           geometry + " chip is not one the flash engine knows");
+    check.Error(where, "the GPS flash part \"" + check.Terminal().Get<sim::GpsConfig>().flashPart +
+                           "\" of " + geometry + " chip is not one the flash engine knows");
     return;
   }
   if (IsBinaryFirmwareName(file)) {

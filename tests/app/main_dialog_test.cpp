@@ -87,7 +87,7 @@ TEST_F(MainDialogTest, PlayAndStopFollowTheScreenTable) {
 
 TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   g_pSettings->m_bUpdateApp = 1;
-  Term().MutableConfig().acLine = sim::AcLine::kDisconnected;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kDisconnected;
   TestDialog dialog;
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
@@ -96,11 +96,11 @@ TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: GPS - update not selected"));
 
   // PLAY on the no-charger screen checks again; an unknown line status counts as connected.
-  Term().MutableConfig().acLine = sim::AcLine::kUnknown;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kUnknown;
   dialog.Key(ui::kVkReturn);
   EXPECT_NE(g_nScreen, kScreenNoCharger);
 
-  Term().MutableConfig().acLine = sim::AcLine::kUnreadable;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kUnreadable;
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
   EXPECT_EQ(g_nScreen, kScreenNoCharger);
@@ -155,7 +155,7 @@ TEST_F(MainDialogTest, LeavingReboots) {
 }
 
 TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
-  Term().MutableConfig().hal.rebootFails = true;
+  Term().MutableConfig().Get<sim::HalConfig>().rebootFails = true;
   TestDialog dialog;
   dialog.m_bRebootNeeded = 1;
   dialog.SetScreen(kScreenSuccess);

@@ -83,7 +83,7 @@ TEST_F(ImageKeyTest, KeyComesFromTheHardwareLayerOrElseThePassPhrase) {
   EXPECT_EQ(DecryptFirst(Encrypted(plain, std::string("Mesa cap\0", 9)), &out), -6);
 
   ReleaseImageKey();
-  Term().MutableConfig().hal.keyMaterial = "00ff10";
+  Term().MutableConfig().Get<sim::HalConfig>().keyMaterial = "00ff10";
   InitImageKey();
   EXPECT_EQ(DecryptFirst(Encrypted(plain, std::string("\x00\xff\x10", 3)), &out), 1);
   EXPECT_EQ(out, plain);

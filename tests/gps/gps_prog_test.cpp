@@ -20,7 +20,7 @@ using gps_testing::InOrder;
 
 class GpsProgTest : public gps_testing::GpsTest {
  protected:
-  sim::GpsDriverConfig& Driver() { return Term().MutableConfig().gpsDriver; }
+  sim::GpsDriverConfig& Driver() { return Term().MutableConfig().Get<sim::GpsDriverConfig>(); }
   platform::Handle OpenDriver() {
     return platform::Fs().Open("GPS1:", platform::kGenericRead, platform::kShareNone,
                                platform::Disposition::kOpenExisting, 0);
@@ -67,12 +67,12 @@ TEST_F(GpsProgTest, ABootFileAfterABinaryFirmwareIsWhatTheFlashEngineWrites) {
   EXPECT_EQ(GPSProg(), 0);
   EXPECT_NE(DebugText().find("GPSProg: Opened 'boot.ldr', size '1024' bytes\r\n"),
             std::string::npos);
-  const std::vector<uint8_t> flash = Term().Gps().FlashContents();
+  const std::vector<uint8_t> flash = Term().Find<sim::GpsChip>()->FlashContents();
   EXPECT_EQ(gps_testing::AsString({flash.begin(), flash.begin() + 1024}),
             gps_testing::BootLoader());
   // The boot loader carries no version; the old firmware's record further up the flash is what
   // the driver finds, so the verification fails and the driver loads always.
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.2.4");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.2.4");
   EXPECT_TRUE(LoadAlwaysSet());
 }
 
@@ -82,9 +82,9 @@ TEST_F(GpsProgTest, AVersionAnswerWithAWrongCountPassesTheGateAndTheVerification
   GPSProgSetBootFile("boot.ldr", "99");
   GPSProgSetFirmwareFile("fw.sre", "9.9.9");
   EXPECT_EQ(GPSProg(), 1);
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.3.0");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.3.0");
   EXPECT_FALSE(LoadAlwaysSet());
-  EXPECT_EQ(Term().GpsDriverPart().Completions(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Completions(), 1);
 }
 
 TEST_F(GpsProgTest, TheVerificationComparesAtMostFiveCharactersFromTheEnd) {

@@ -87,7 +87,7 @@ bool InOrder(std::string_view text, std::initializer_list<std::string_view> part
 void GpsTest::SetUp() {
   TerminalTest::SetUp();
   StartUpdaterObjects(3);
-  Term().Gps().Line().StartTap();
+  Term().Find<sim::GpsChip>()->Line().StartTap();
 }
 
 void GpsTest::UsePackage(const std::vector<testing_support::PackageMember>& members) {
@@ -104,12 +104,14 @@ void GpsTest::Fresh(const std::function<void(sim::TerminalConfig&)>& change) {
   if (change) change(Term().MutableConfig());
   Reopen();
   StartUpdaterObjects(3);
-  Term().Gps().Line().StartTap();
+  Term().Find<sim::GpsChip>()->Line().StartTap();
 }
 
-void GpsTest::HandOverChip() { Term().Gps().HandOver(); }
+void GpsTest::HandOverChip() { Term().Find<sim::GpsChip>()->HandOver(); }
 
-const std::vector<sim::WireChunk>& GpsTest::Tap() { return Term().Gps().Line().Tap(); }
+const std::vector<sim::WireChunk>& GpsTest::Tap() {
+  return Term().Find<sim::GpsChip>()->Line().Tap();
+}
 
 bool GpsTest::LoadAlwaysSet() {
   sim::SimRegistry& registry = Term().Registry();

@@ -11,6 +11,7 @@
 #include "gps/gps_support.h"
 #include "sim/config.h"
 #include "sim/gps_chip.h"
+#include "sim/gps_driver.h"
 #include "sim/nor_flash.h"
 #include "sim/serial_line.h"
 #include "support/command_test.h"
@@ -195,11 +196,11 @@ TEST(GpsStandInsTest, TheImagesHaveTheirLengthsAndTheEngineItsPartsTable) {
 
 TEST(GpsConfigTest, TheGpsKeysRoundTripAndBadValuesAreRefusedByName) {
   sim::TerminalConfig config;
-  config.gps.flashPart = "SST39VF1601";
-  config.gps.fault = sim::GpsFault::kLongReply;
-  config.gps.faultCommand = 0x14;
-  config.gps.powerCutAfterBytes = 4096;
-  config.gpsDriver.refusesMode2 = true;
+  config.Get<sim::GpsConfig>().flashPart = "SST39VF1601";
+  config.Get<sim::GpsConfig>().fault = sim::GpsFault::kLongReply;
+  config.Get<sim::GpsConfig>().faultCommand = 0x14;
+  config.Get<sim::GpsConfig>().powerCutAfterBytes = 4096;
+  config.Get<sim::GpsDriverConfig>().refusesMode2 = true;
   auto parsed = sim::ParseConfig(sim::ConfigToJson(config));
   ASSERT_TRUE(parsed.ok()) << parsed.error();
   EXPECT_EQ(sim::ConfigToJson(*parsed), sim::ConfigToJson(config));

@@ -62,9 +62,9 @@ std::string Package() {
 
 sim::Status InitTerminal(const std::filesystem::path& dir) {
   sim::TerminalConfig config = flash_testing::SmallTerminal();
-  config.hal.bootVersion = "1.0.5";
-  config.hal.kernelVersion = "4.2.118";
-  config.shell.applicationVersion = "1.0";
+  config.Get<sim::HalConfig>().bootVersion = "1.0.5";
+  config.Get<sim::HalConfig>().kernelVersion = "4.2.118";
+  config.Get<sim::ShellConfig>().applicationVersion = "1.0";
   if (sim::Status made = sim::Terminal::Init(dir, config); !made) return made;
   auto terminal = sim::Terminal::Open(dir);
   if (!terminal) return sim::Status::Failure(terminal.error());

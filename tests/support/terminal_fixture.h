@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "sim/config.h"
+#include "sim/desktop_peer.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
 
@@ -51,8 +52,7 @@ class TerminalTest : public ::testing::Test {
 
   // Runs the updater on the terminal (which the run installs and leaves uninstalled; the
   // fixture installs it again afterwards).
-  sim::RunOutcome Run(std::string_view keys, std::string_view commandLine = "",
-                      int debugLevel = 0);
+  sim::RunOutcome Run(std::string_view keys, std::string_view commandLine = "", int debugLevel = 0);
   sim::RunOutcome Run(std::string_view keys, sim::RunOptions options, int debugLevel);
 
   // Runs the updater in desktop mode with a simulated desktop serving the package's bytes.

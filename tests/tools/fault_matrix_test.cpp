@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "sim/desktop_peer.h"
 #include "sim/registry.h"
+#include "sim/shell.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
@@ -150,8 +152,8 @@ class FaultRowTest : public ::testing::Test {
 TEST_F(FaultRowTest, ARowEndingOtherwiseThanExpectedNamesScreenAndError) {
   faults::FaultRow row = ApplicationRow();
   row.apply = [](sim::TerminalConfig& c) {
-    c.shell.onDestroy = sim::ShellDestroy::kIgnore;
-    c.shell.canBeTerminated = false;
+    c.Get<sim::ShellConfig>().onDestroy = sim::ShellDestroy::kIgnore;
+    c.Get<sim::ShellConfig>().canBeTerminated = false;
   };
   row.screen = 11;
   row.error = faults::ExpectedError{0, "", ""};
@@ -185,8 +187,8 @@ TEST_F(FaultRowTest, AScriptThatDeletesWhatNoItemMayTouchIsAFinding) {
 TEST_F(FaultRowTest, ADesktopThatNeverAnswersIsCutOffAsAHang) {
   faults::FaultRow row = ApplicationRow();
   row.apply = [](sim::TerminalConfig& c) {
-    c.desktop.stopAfter = 1;
-    c.desktop.abortAfterMs = 0;
+    c.Get<sim::DesktopConfig>().stopAfter = 1;
+    c.Get<sim::DesktopConfig>().abortAfterMs = 0;
   };
   row.screen = 9;
   const faults::RowResult result = Run(row, faults::Mode::kDesktop);

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "sim/config.h"
+#include "sim/gps_driver.h"
 #include "support/terminal_fixture.h"
 
 namespace {
@@ -27,20 +28,20 @@ class DeviceTest : public TerminalTest {
 };
 
 TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
-  Hardware().hal.bootVersion = "2.01";
-  Hardware().hal.kernelVersion = "5.0.1234";
+  Hardware().Get<sim::HalConfig>().bootVersion = "2.01";
+  Hardware().Get<sim::HalConfig>().kernelVersion = "5.0.1234";
   EXPECT_EQ(g_Device.GetVersionBoot(), "2.01");
   EXPECT_EQ(g_Device.GetVersionKernel(), "5.0.1234");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[1][2.01]"));
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionKernel:[1][5.0.1234]"));
 
-  Hardware().hal.bootVersion.reset();
+  Hardware().Get<sim::HalConfig>().bootVersion.reset();
   EXPECT_EQ(g_Device.GetVersionBoot(), "");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[0][]"));
   // A version that does not fit the 128-byte buffer fails the query.
-  Hardware().hal.kernelVersion = std::string(64, '9');
+  Hardware().Get<sim::HalConfig>().kernelVersion = std::string(64, '9');
   EXPECT_EQ(g_Device.GetVersionKernel(), "");
-  Hardware().hal.kernelVersion = std::string(63, '9');
+  Hardware().Get<sim::HalConfig>().kernelVersion = std::string(63, '9');
   EXPECT_EQ(g_Device.GetVersionKernel(), std::string(63, '9'));
 }
 
@@ -78,9 +79,9 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Hardware().gpsDriver.answer = c.answer;
-    Hardware().gpsDriver.returnedCount = c.count;
-    Hardware().gpsDriver.present = c.present;
+    Hardware().Get<sim::GpsDriverConfig>().answer = c.answer;
+    Hardware().Get<sim::GpsDriverConfig>().returnedCount = c.count;
+    Hardware().Get<sim::GpsDriverConfig>().present = c.present;
     EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }
