@@ -9,32 +9,6 @@ ConfigReader::ConfigReader(const json& object, std::string path)
   if (!m_object.is_object()) throw ConfigError(Name("") + ": expected an object");
 }
 
-void ConfigReader::ReadOptional(const char* key, std::optional<std::string>& out,
-                                const char* expected) {
-  const json* value = Find(key);
-  if (value == nullptr) return;
-  if (value->is_null()) {
-    out.reset();
-  } else if (value->is_string()) {
-    out = value->get<std::string>();
-  } else {
-    Fail(key, std::string("expected ") + expected);
-  }
-}
-
-void ConfigReader::ReadOptional(const char* key, std::optional<uint32_t>& out,
-                                const char* expected) {
-  const json* value = Find(key);
-  if (value == nullptr) return;
-  if (value->is_null()) {
-    out.reset();
-  } else if (value->is_number_unsigned()) {
-    out = value->get<uint32_t>();
-  } else {
-    Fail(key, std::string("expected ") + expected);
-  }
-}
-
 void ConfigReader::ReadNumber(const char* key, uint32_t& out, uint32_t low, uint32_t high) {
   const json* value = Find(key);
   if (value == nullptr) return;

@@ -61,9 +61,20 @@ class ConfigReader {
       Fail(key, std::string("expected ") + expected);
     }
   }
-  // A text or number that may be null (absent as a feature: a query that fails, no override).
-  void ReadOptional(const char* key, std::optional<std::string>& out, const char* expected);
-  void ReadOptional(const char* key, std::optional<uint32_t>& out, const char* expected);
+  // A text or a number that may be null (absent as a feature: a query that fails, no override).
+  template <typename T>
+  void ReadOptional(const char* key, std::optional<T>& out, const char* expected) {
+    static_assert(std::is_same_v<T, std::string> || std::is_same_v<T, uint32_t>);
+    const nlohmann::json* value = Find(key);
+    if (value == nullptr) return;
+    if (value->is_null()) {
+      out.reset();
+    } else if (std::is_same_v<T, std::string> ? value->is_string() : value->is_number_unsigned()) {
+      out = value->get<T>();
+    } else {
+      Fail(key, std::string("expected ") + expected);
+    }
+  }
   // A whole number from `low` to `high`.
   void ReadNumber(const char* key, uint32_t& out, uint32_t low, uint32_t high);
   // One of the names of an enumeration's table.
