@@ -9,6 +9,7 @@
 #include "sim/flash_media.h"
 #include "sim/gps_driver.h"
 #include "sim/part_kinds.h"
+#include "sim/shell.h"
 #include "update/update_dialog.h"
 
 namespace sim {
