@@ -3,8 +3,8 @@
 #include <iterator>
 
 #include "app/main_dialog.h"
-#include "log/text.h"
 #include "settings/settings.h"
+#include "text/text.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include "app/main_dialog.h"
 #include "flash/image_key.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "update/version.h"
 #include "utils/utils.h"
 

@@ -8,7 +8,7 @@
 
 #include "flash/image_reader.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "text/text.h"
 
 struct FlashJob {
   std::string fileName;  // the package member to write

@@ -5,7 +5,7 @@
 
 #include "gps/flash_engine.h"
 #include "gps/gps_prog.h"
-#include "log/text.h"
+#include "text/text.h"
 
 FlashProgramState g_FlashProgram;
 

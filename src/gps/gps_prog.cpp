@@ -8,9 +8,9 @@
 #include "gps/flash_engine_ops.h"
 #include "gps/serial_boot.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 GpsProgState g_GpsProg;
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "gps/gps_prog.h"
-#include "log/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
 #include "platform/types.h"
+#include "text/text.h"
 
 class CLog {
  public:

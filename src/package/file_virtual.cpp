@@ -4,10 +4,10 @@
 #include <new>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 uint32_t g_nProgressTotal = 0;

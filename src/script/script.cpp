@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 namespace {

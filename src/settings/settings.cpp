@@ -4,8 +4,8 @@
 #include <string>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "settings/ini_file.h"
+#include "text/text.h"
 
 CUpdateSettings* g_pSettings = nullptr;
 

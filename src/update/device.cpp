@@ -5,8 +5,8 @@
 
 #include "gps/gps_prog.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 CDevice g_Device;
 

@@ -3,12 +3,12 @@
 #include "flash/flash_part.h"
 #include "gps/gps_prog.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "package/file_semaphore.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "script/script.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "update/update_dialog.h"
 #include "utils/utils.h"
 

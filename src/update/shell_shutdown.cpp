@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "update/update_dialog.h"
 #include "utils/utils.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 namespace {

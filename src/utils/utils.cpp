@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "ui/controls.h"
 #include "ui/message.h"
 #include "ui/message_queue.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace ui {
 class ProgressCtrl;

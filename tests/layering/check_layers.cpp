@@ -27,8 +27,9 @@ namespace {
 
 // Module ranks of the updater, bottom first. Modules of equal rank may not include each other.
 const std::map<std::string, int> kRanks = {
-    {"platform", 0}, {"flash/driver", 1}, {"log", 1},   {"ui", 1},  {"settings", 2}, {"utils", 3},
-    {"package", 4},  {"script", 5},       {"flash", 6}, {"gps", 6}, {"update", 7},   {"app", 8},
+    {"platform", 0}, {"text", 0},   {"flash/driver", 1}, {"log", 1},    {"ui", 1},
+    {"settings", 2}, {"utils", 3},  {"package", 4},      {"script", 5}, {"flash", 6},
+    {"gps", 6},      {"update", 7}, {"app", 8},
 };
 
 struct Include {

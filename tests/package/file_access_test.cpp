@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/container_bytes.h"
 #include "package/container_format.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 

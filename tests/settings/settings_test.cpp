@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 #include "update/settings_bytes.h"
 
 namespace {

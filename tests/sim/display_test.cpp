@@ -12,9 +12,9 @@
 #include "app/main_dialog.h"
 #include "app/resources.h"
 #include "app/screens.h"
-#include "log/text.h"
 #include "sim/gui.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 
