@@ -23,7 +23,7 @@
 #include "sim/terminal.h"
 #include "text/text.h"
 #include "tools/commands.h"
-#include "update/decision.h"
+#include "update/update_parts.h"
 #include "utils/utils.h"
 
 namespace tools {

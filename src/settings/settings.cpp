@@ -266,8 +266,3 @@ const SoftwareDefinition* CUpdateSettings::FindApplicationDefinition() const {
 int32_t CUpdateSettings::UsedDefinitions() const {
   return std::clamp<int32_t>(m_nDefinitions, 0, kMaxDefinitions);
 }
-
-void ResetSettingsState() {
-  delete g_pSettings;
-  g_pSettings = nullptr;
-}

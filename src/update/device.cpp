@@ -8,8 +8,6 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
-CDevice g_Device;
-
 namespace {
 
 constexpr uint32_t kHalQueryKernel = 1;

@@ -215,7 +215,7 @@ void CUpdateDialog::CleanUserData() {
 
 void CUpdateDialog::DeleteTempFiles() {
   auto& fs = platform::Fs();
-  const std::string& settingsPath = g_pSettings->m_strSettingsPath;
+  const std::string& settingsPath = m_run.m_state.m_strSettingsPath;
   if (!settingsPath.empty() && CUtils::FileExists(settingsPath)) fs.Delete(settingsPath);
   if (CUtils::FileExists(kCacheFile)) fs.Delete(kCacheFile);
 }

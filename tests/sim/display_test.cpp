@@ -54,7 +54,8 @@ struct MainState {
 };
 
 platform::DialogState MainDialog(const MainState& state) {
-  CVostrelHHTDlg dialog;
+  CRunContext run;
+  CVostrelHHTDlg dialog(run);
   delete dialog.m_picture.SetBitmap(new ui::Bitmap(state.bitmap));
   dialog.m_progress.SetRange(0, state.rangeMax);
   dialog.m_progress.SetPos(state.position);
