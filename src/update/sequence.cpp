@@ -72,13 +72,14 @@ bool ContainsBinExtension(const std::string& file) {
   return file.find(".bin") != std::string::npos || file.find(".BIN") != std::string::npos;
 }
 
-// The rows of the parts that a phase writes.
+// True when a part that the phase writes passes the test.
 template <typename Visit>
 bool AnyPartOf(UpdatePhase phase, Visit visit) {
   return std::any_of(std::begin(kUpdateParts), std::end(kUpdateParts),
                      [&](const UpdatePartRow& row) { return row.phase == phase && visit(row); });
 }
 
+// A part that the phase writes: its screen is the phase's.
 const UpdatePartRow& FirstPartOf(UpdatePhase phase) {
   return *std::find_if(std::begin(kUpdateParts), std::end(kUpdateParts),
                        [phase](const UpdatePartRow& row) { return row.phase == phase; });
