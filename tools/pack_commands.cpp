@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "tools/commands.h"
 #include "tools/image_tools.h"
 

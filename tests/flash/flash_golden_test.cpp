@@ -9,10 +9,10 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 
