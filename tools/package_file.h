@@ -43,6 +43,9 @@ class PackageFile {
 
  private:
   PackageFile(std::string path, host::OpenFile file);
+  // Sum for a file that cannot be mapped: read a chunk at a time.
+  sim::Status SumRead(container::ChecksumReader* checksum,
+                      const std::function<void(uint64_t)>& progress) const;
 
   std::string m_path;
   host::Fd m_fd;
