@@ -80,8 +80,17 @@ Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
   folder.resize(folder.rfind('\\') + 1);
   const std::filesystem::path target = terminal.Files().HostPath(folder + "install.bin");
   std::error_code error;
-  std::filesystem::copy_file(package, target, std::filesystem::copy_options::overwrite_existing,
-                             error);
+  if (std::filesystem::equivalent(package, target, error)) return {};  // placed already
+  // A hard link places a package of any size at once; the terminal's file system gives the file
+  // data of its own before anything on the terminal changes it. Across file systems, a copy.
+  std::filesystem::remove(target, error);
+  error.clear();
+  std::filesystem::create_hard_link(package, target, error);
+  if (error) {
+    error.clear();
+    std::filesystem::copy_file(package, target, std::filesystem::copy_options::overwrite_existing,
+                               error);
+  }
   if (error)
     return Status::Failure(package.string() + ": cannot be copied to " + folder + "install.bin (" +
                            error.message() + ")");
