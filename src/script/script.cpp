@@ -5,6 +5,7 @@
 
 #include "log/log.h"
 #include "log/text.h"
+#include "package/container_format.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -158,7 +159,7 @@ int CScript::ControlCopyFile(std::string_view member, std::string_view destinati
     m_pFile =
         std::make_unique<CFileVirtual>(g_pSettings->m_bActiveSync, g_pSettings->m_strPackagePath);
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
+  const container::TransferBuffer buffer = container::NewTransferBuffer(kCopyBufferSize);
   if (!buffer) {
     ReportCopyError(1008, text::Sprintf("Failed to malloc [%s]", std::to_string(kCopyBufferSize)));
     return 0;
