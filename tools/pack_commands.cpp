@@ -32,9 +32,6 @@ namespace tools {
 
 namespace fs = std::filesystem;
 
-using host::ErrnoText;
-using host::Fd;
-
 namespace {
 
 constexpr int kExitBadPackage = 1;
@@ -104,12 +101,12 @@ class HostFileContent final : public container::ContentSource {
 
  private:
   bool Failed() {
-    m_error = m_path.string() + ": " + ErrnoText(errno);
+    m_error = m_path.string() + ": " + host::ErrnoText(errno);
     return false;
   }
 
   fs::path m_path;
-  Fd m_fd;
+  host::Fd m_fd;
   bool m_done = false;
   std::string m_error;
 };
@@ -194,7 +191,7 @@ std::optional<std::string> CheckMemberName(const std::string& name) {
 bool StatMember(HostMember* member, std::string* error) {
   struct stat st {};
   if (::stat(member->path.c_str(), &st) != 0) {
-    *error = member->path.string() + ": " + ErrnoText(errno);
+    *error = member->path.string() + ": " + host::ErrnoText(errno);
     return false;
   }
   member->length = static_cast<uint64_t>(st.st_size);
@@ -351,8 +348,8 @@ int RunBuild(const BuildArgs& args) {
 
   // Built under a temporary name beside OUT, so that a failure leaves no half package.
   const std::string temporary = args.out + ".partial-" + std::to_string(::getpid());
-  Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (out.Get() < 0) return PackError(temporary + ": " + ErrnoText(errno));
+  host::Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (out.Get() < 0) return PackError(temporary + ": " + host::ErrnoText(errno));
   FdSink sink(out.Get());
   container::WriteOptions options;
   uint64_t total = 0;
@@ -367,11 +364,11 @@ int RunBuild(const BuildArgs& args) {
   }
   if (::close(out.Release()) != 0 && ok) {
     ok = false;
-    error = temporary + ": " + ErrnoText(errno);
+    error = temporary + ": " + host::ErrnoText(errno);
   }
   if (ok && ::rename(temporary.c_str(), args.out.c_str()) != 0) {
     ok = false;
-    error = args.out + ": " + ErrnoText(errno);
+    error = args.out + ": " + host::ErrnoText(errno);
   }
   if (!ok) {
     ::unlink(temporary.c_str());
@@ -556,9 +553,9 @@ bool ExtractMember(const PackageFile& package, const container::Entry& entry,
     *error = target.parent_path().string() + ": " + ec.message();
     return false;
   }
-  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  host::Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (out.Get() < 0) {
-    *error = target.string() + ": " + ErrnoText(errno);
+    *error = target.string() + ": " + host::ErrnoText(errno);
     return false;
   }
   uint64_t offset = entry.offset;
@@ -567,7 +564,7 @@ bool ExtractMember(const PackageFile& package, const container::Entry& entry,
     std::size_t read = 0;
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, host::kIoChunk));
     if (!package.ReadStored(offset, buffer, want, &read)) {
-      *error = package.Path() + ": " + ErrnoText(errno);
+      *error = package.Path() + ": " + host::ErrnoText(errno);
       return false;
     }
     if (read < want) {
@@ -576,7 +573,7 @@ bool ExtractMember(const PackageFile& package, const container::Entry& entry,
     }
     container::Complement({buffer, read});
     if (!host::WriteFully(out.Get(), buffer, read)) {
-      *error = target.string() + ": " + ErrnoText(errno);
+      *error = target.string() + ": " + host::ErrnoText(errno);
       return false;
     }
     offset += read;
