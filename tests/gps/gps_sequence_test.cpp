@@ -1,9 +1,8 @@
 // Whole GPS updates for what the single-item runs leave open: a shell that will not stop, later
-// GPS entries that program the chip again, and the failures of the boot-loader path that end
-// the item before the chip or its driver could be used.
+// GPS entries that program the chip again with the files named before, and the failures of the
+// boot-loader path with their texts. The receiver always goes back to its driver.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,149 +14,154 @@
 
 namespace {
 
-using gps_testing::Count;
-using gps_testing::FramesWithCode;
+using gps_testing::FirmwareSRecords;
 using gps_testing::GpsItem;
-using gps_testing::kFromTerminal;
 using testing_support::PackageMember;
 
-constexpr std::size_t kSize = 8 * 1024;
+constexpr std::size_t kFirmwareSize = 8 * 1024;
 
-class GpsSequenceTest : public gps_testing::GpsTest {
- protected:
-  void SetUp() override {
-    GpsTest::SetUp();
-    WriteFile("\\Flash Disk2\\rerunner.exe", "");
-  }
-  sim::RunOutcome Update(const std::vector<GpsItem>& items, std::vector<PackageMember> members) {
-    members.insert(members.begin(), {"Vostrel.ini", gps_testing::GpsSettings(items)});
-    WriteFile("\\Storage Card\\install.bin", testing_support::BuildPackage(members));
-    return Run("PLAY PLAY", "", 2);
-  }
-  // The boot-loader path's items and members, the firmware carrying `carried`.
-  sim::RunOutcome UpdateSerial(const std::string& offered = "3.3.0",
-                               const std::string& carried = "3.3.0") {
-    return Update({{"2", "GPSBOOT.LDR^BOOT"}, {offered, "FW.SRE^FIRMWARE"}},
-                  {{"GPSBOOT.LDR", gps_testing::BootLoader()},
-                   {"FW.SRE", gps_testing::FirmwareSRecords(carried, kSize)}});
-  }
-  bool ChipUntouched() { return Term().Gps().FirmwareVersion() == "3.2.4"; }
+enum class Setup { kNone, kShellStuck, kNoDriver, kPortHeld };
+
+struct GpsRun {
+  const char* name;
+  std::vector<GpsItem> items;
+  std::vector<PackageMember> (*members)();
+  Setup setup;
+  int screen;
+  std::vector<std::string> texts;  // in the debug output, in this order
+  const char* versionAfter;        // in the chip's flash
+  int clockDetections;             // -1: the boot-loader path
 };
 
-TEST_F(GpsSequenceTest, AShellThatCannotBeStoppedSkipsTheItemAndTheTerminalRestarts) {
-  Term().MutableConfig().shell.onDestroy = sim::ShellDestroy::kIgnore;
-  Term().MutableConfig().shell.canBeTerminated = false;
+std::vector<PackageMember> SerialMembers() {
+  return {{"GPSBOOT.LDR", gps_testing::BootLoader()},
+          {"A.SRE", FirmwareSRecords("3.3.0", kFirmwareSize)},
+          {"B.SRE", FirmwareSRecords("3.3.1", kFirmwareSize)}};
+}
+std::vector<PackageMember> EngineMembers() {
+  return {{"A.BIN", gps_testing::Firmware("3.3.0", kFirmwareSize)},
+          {"B.BIN", gps_testing::Firmware("3.3.1", kFirmwareSize)}};
+}
+
+class GpsSequenceTest : public gps_testing::GpsTest, public ::testing::WithParamInterface<GpsRun> {
+ protected:
+  sim::TerminalConfig Config() const override {
+    sim::TerminalConfig config;
+    config.shell.onDestroy = GetParam().setup == Setup::kShellStuck ? sim::ShellDestroy::kIgnore
+                                                                    : config.shell.onDestroy;
+    config.shell.canBeTerminated = GetParam().setup != Setup::kShellStuck;
+    config.gpsDriver.present = GetParam().setup != Setup::kNoDriver;
+    return config;
+  }
+};
+
+TEST_P(GpsSequenceTest, EndsAsExpected) {
+  const GpsRun& c = GetParam();
   WriteFile("\\Flash Disk2\\Shell.dll", "the shell's library");
+  WriteFile("\\Flash Disk2\\rerunner.exe", "");
   Reopen();
-  const sim::RunOutcome outcome = UpdateSerial();
-  EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, 11}));
-  EXPECT_EQ(outcome.exitCode, 3);
-  EXPECT_NE(DebugText().find("LOG:[2] Updating GPS Version [3.3.0], Command[FW.SRE^FIRMWARE] - "
-                             "Failed to shutdown shell\r\n"),
-            std::string::npos);
-  EXPECT_TRUE(Tap().empty());
-  EXPECT_TRUE(ChipUntouched());
-  // The shell is down for good: the rerunner would bring back one that holds the files.
-  EXPECT_TRUE(outcome.rebooted);
-  EXPECT_FALSE(outcome.rerunnerStarted);
-}
+  if (c.setup == Setup::kPortHeld) {  // by another program
+    HandOverChip();
+    platform::SerialConfig inForce;
+    ASSERT_NE(Term().Serial().OpenSerial("COM6:", {}, &inForce), platform::kInvalidHandle);
+  }
+  std::vector<PackageMember> members = c.members();
+  members.insert(members.begin(), {"Vostrel.ini", gps_testing::GpsSettings(c.items)});
+  WriteFile("\\Storage Card\\install.bin", testing_support::BuildPackage(members));
+  Term().Gps().Line().StartTap();
 
-// Once the files of an item are named they stay named, so every later valid GPS entry programs
-// the chip again; an entry whose command is not valid is passed over but keeps its number.
-TEST_F(GpsSequenceTest, EveryLaterValidEntryProgramsTheChipAgain) {
-  struct Case {
-    const char* name;
-    std::vector<GpsItem> items;
-    std::vector<PackageMember> members;
-    bool engine;
-  };
-  const Case cases[] = {
-      {"boot loader: a second firmware with the first boot loader",
-       {{"2", "GPSBOOT.LDR^BOOT"},
-        {"3.3.0", "A.SRE^FIRMWARE"},
-        {"3.3.1", "B.SRE"},
-        {"3.3.1", "B.SRE^FIRMWARE"}},
-       {{"GPSBOOT.LDR", gps_testing::BootLoader()},
-        {"A.SRE", gps_testing::FirmwareSRecords("3.3.0", kSize)},
-        {"B.SRE", gps_testing::FirmwareSRecords("3.3.1", kSize)}},
-       false},
-      {"flash engine: two images, the clock detected once",
-       {{"3.3.0", "A.BIN^FIRMWARE"}, {"3.3.1", "B.BIN"}, {"3.3.1", "B.BIN^FIRMWARE"}},
-       {{"A.BIN", gps_testing::Firmware("3.3.0", kSize)},
-        {"B.BIN", gps_testing::Firmware("3.3.1", kSize)}},
-       true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    const std::size_t before = DebugText().size();
-    const sim::RunOutcome outcome = Update(c.items, c.members);
-    EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, 8}));
-    EXPECT_EQ(outcome.parts[3].installedAfter, "3.3.1");
-    const std::string debug = DebugText().substr(before);
-    const char* programmed = c.engine ? "GPSProg: GPSProgramGpsFast: Programming successful\r\n"
-                                      : "GPSProg: Programming successful\r\n";
-    EXPECT_EQ(Count(debug, programmed), 2U) << debug;
-    const std::string last = c.items.back().command;
-    EXPECT_NE(debug.find("LOG:[" + std::to_string(c.items.size()) +
-                         "] Updating GPS Version [3.3.1], Command[" + last + "]\r\n"),
-              std::string::npos)
-        << debug;
-    EXPECT_EQ(Count(debug, "] Updating GPS Version ["), 2U) << debug;
-    if (c.engine) {
-      // The second session of the run kept the clock that the first one detected.
-      EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x2A).size(), 2U);
-      EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x2E).size(), 1U);
-      EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x28).size(), 2U);
-    }
+  const sim::RunOutcome outcome = Run("PLAY PLAY", "", 2);
+  EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, c.screen}));
+  EXPECT_EQ(Term().Gps().FirmwareVersion(), c.versionAfter);
+  // Only a verified programming lets the driver load on demand again.
+  const bool verified = c.screen == 8;
+  EXPECT_EQ(LoadAlwaysSet(), !verified && c.screen != 11);
+  EXPECT_EQ(Term().GpsDriverPart().Completions(), verified ? 2 : 0);
+  EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
+  // A shell that will not stop is down for good: the terminal restarts instead of the rerunner.
+  EXPECT_EQ(outcome.rebooted, c.screen == 11);
+  if (c.clockDetections >= 0) {
+    using gps_testing::FramesWithCode;
+    EXPECT_EQ(FramesWithCode(Tap(), gps_testing::kFromTerminal, 0x2A).size(), 2U);
+    EXPECT_EQ(FramesWithCode(Tap(), gps_testing::kFromTerminal, 0x2E).size(),
+              static_cast<std::size_t>(c.clockDetections));
+  }
+  const std::string debug = DebugText();
+  std::size_t at = 0;
+  for (const std::string& text : c.texts) {
+    at = debug.find(text, at);
+    ASSERT_NE(at, std::string::npos) << "no \"" << text << "\" in order in\n" << debug;
   }
 }
 
-// Failures of the boot-loader path before or after the chip is programmed: the item fails with
-// its status text, the driver gets the receiver back and keeps loading always.
-TEST_F(GpsSequenceTest, TheBootLoaderPathsFailuresEndTheItem) {
-  struct Case {
-    const char* name;
-    std::function<void(sim::TerminalConfig&)> change;
-    bool portHeld;
-    const char* offered;
-    const char* status;
-    bool programmed;
-  };
-  const Case cases[] = {
-      {"no GPS driver", [](sim::TerminalConfig& config) { config.gpsDriver.present = false; },
-       false, "3.3.0", "Unable to access GPS device", false},
-      {"the port held by another program", {}, true, "3.3.0", "Unable to open COM port", false},
-      {"a firmware that is not the version offered",
-       {},
-       false,
-       "3.3.1",
-       "Verification failed",
-       true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Fresh(c.change);
-    if (c.portHeld) {
-      HandOverChip();
-      platform::SerialConfig inForce;
-      ASSERT_NE(Term().Serial().OpenSerial("COM6:", {}, &inForce), platform::kInvalidHandle);
-    }
-    const std::size_t before = DebugText().size();
-    const sim::RunOutcome outcome = UpdateSerial(c.offered, "3.3.0");
-    EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, 9}));
-    const std::string debug = DebugText().substr(before);
-    EXPECT_NE(debug.find(std::string("GPSProg: ") + c.status + "\r\n"), std::string::npos) << debug;
-    EXPECT_NE(debug.find(" - Failed to program GPS\r\n"), std::string::npos);
-    EXPECT_EQ(Term().Gps().FirmwareVersion(), c.programmed ? "3.3.0" : "3.2.4");
-    EXPECT_TRUE(LoadAlwaysSet());
-    EXPECT_EQ(Term().GpsDriverPart().Completions(), 0);
-    EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
-  }
-}
+const std::vector<GpsItem> kSerialItem = {{"2", "GPSBOOT.LDR^BOOT"}, {"3.3.0", "A.SRE^FIRMWARE"}};
 
-// The simulated line takes every byte it is given; a port that takes none stands between it and
-// the driver, which programs outside a whole run for that reason.
+INSTANTIATE_TEST_SUITE_P(
+    Runs, GpsSequenceTest,
+    ::testing::Values(
+        GpsRun{"ShellThatCannotBeStopped",
+               kSerialItem,
+               SerialMembers,
+               Setup::kShellStuck,
+               11,
+               {"LOG:[2] Updating GPS Version [3.3.0], Command[A.SRE^FIRMWARE] - Failed to "
+                "shutdown shell\r\n"},
+               "3.2.4",
+               -1},
+        // The boot loader stays named, so a firmware entry alone programs again; an entry whose
+        // command is not valid is passed over and keeps its number.
+        GpsRun{"BootLoaderKeptForALaterFirmware",
+               {{"2", "GPSBOOT.LDR^BOOT"},
+                {"3.3.0", "A.SRE^FIRMWARE"},
+                {"3.3.1", "B.SRE"},
+                {"3.3.1", "B.SRE^FIRMWARE"}},
+               SerialMembers,
+               Setup::kNone,
+               8,
+               {"GPSProg: Programming successful\r\n",
+                "LOG:[4] Updating GPS Version [3.3.1], Command[B.SRE^FIRMWARE]\r\n",
+                "GPSProg: Programming successful\r\n"},
+               "3.3.1",
+               -1},
+        // The second session keeps the clock that the first one detected.
+        GpsRun{"TwoFlashEngineSessions",
+               {{"3.3.0", "A.BIN^FIRMWARE"}, {"3.3.1", "B.BIN^FIRMWARE"}},
+               EngineMembers,
+               Setup::kNone,
+               8,
+               {"GPSProg: GPSProgramGpsFast: Programming successful\r\n",
+                "LOG:[2] Updating GPS Version [3.3.1], Command[B.BIN^FIRMWARE]\r\n",
+                "GPSProg: GPSProgramGpsFast: Programming successful\r\n"},
+               "3.3.1",
+               1},
+        GpsRun{"NoGpsDriver",
+               kSerialItem,
+               SerialMembers,
+               Setup::kNoDriver,
+               9,
+               {"GPSProg: Unable to access GPS device\r\n", " - Failed to program GPS\r\n"},
+               "3.2.4",
+               -1},
+        GpsRun{"PortHeldByAnotherProgram",
+               kSerialItem,
+               SerialMembers,
+               Setup::kPortHeld,
+               9,
+               {"GPSProg: Unable to open COM port\r\n", " - Failed to program GPS\r\n"},
+               "3.2.4",
+               -1},
+        GpsRun{"FirmwareOfAnotherVersion",
+               {{"2", "GPSBOOT.LDR^BOOT"}, {"3.3.5", "A.SRE^FIRMWARE"}},
+               SerialMembers,
+               Setup::kNone,
+               9,
+               {"GPSProg: Verification failed\r\n", " - Failed to program GPS\r\n"},
+               "3.3.0",
+               -1}),
+    [](const ::testing::TestParamInfo<GpsRun>& param) { return param.param.name; });
+
+// The simulated line takes every byte; a port that takes none stands between it and the driver,
+// which therefore programs outside a whole run here.
 class PortRefusingWrites final : public platform::SerialPorts {
  public:
   explicit PortRefusingWrites(platform::SerialPorts& line) : m_line(line) {}
@@ -186,9 +190,11 @@ class PortRefusingWrites final : public platform::SerialPorts {
   platform::SerialPorts& m_line;
 };
 
-TEST_F(GpsSequenceTest, ABootLoaderThePortWillNotTakeClosesThePortAndGivesTheReceiverBack) {
+using GpsSendFailureTest = gps_testing::GpsTest;
+
+TEST_F(GpsSendFailureTest, ABootLoaderThePortWillNotTakeClosesThePortAndGivesTheReceiverBack) {
   UsePackage({{"boot.ldr", gps_testing::BootLoader()},
-              {"fw.sre", gps_testing::FirmwareSRecords("3.3.0", kSize)}});
+              {"fw.sre", FirmwareSRecords("3.3.0", kFirmwareSize)}});
   PortRefusingWrites port(Term().Serial());
   platform::Backend backend = Term().Backend();
   backend.serial = &port;
@@ -201,7 +207,7 @@ TEST_F(GpsSequenceTest, ABootLoaderThePortWillNotTakeClosesThePortAndGivesTheRec
   EXPECT_EQ(Term().Serial().OpenCount(), 0U);
   EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
   EXPECT_TRUE(LoadAlwaysSet());
-  EXPECT_TRUE(ChipUntouched());
+  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.2.4");
 }
 
 }  // namespace
