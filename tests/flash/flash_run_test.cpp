@@ -287,8 +287,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"NoChip", [](sim::FlashConfig& f) { f.present = false; }, 9,
                   "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", -1},
-        FaultCase{"NoDiskDriverEntry", [](sim::FlashConfig& f) { f.diskDriverListed = false; }, 9,
-                  "Programming [NK.BIN] into [1:KRNL]\r\n", -1},
         FaultCase{"HandleZero", [](sim::FlashConfig& f) { f.diskDriverHandle = 0; }, 9,
                   "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
         FaultCase{"DeactivateFails", [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,

@@ -170,18 +170,4 @@ TEST_F(ChunkReaderTest, RefusesEmptyRequestsShortMembersAndBadChunks) {
   EXPECT_FALSE(ok);
 }
 
-TEST_F(ChunkReaderTest, ToolAndTerminalAgreeOnWholeImages) {
-  const std::string plain = flash_testing::Pattern(700000, 7);
-  const std::string stream = Encrypted(plain, "Mesa cap");
-  std::string back;
-  std::string why;
-  ASSERT_TRUE(image_format::DecryptImage(stream, "Mesa cap", &back, &why)) << why;
-  EXPECT_EQ(back, plain);
-  const MemberRead read = Serve(stream);
-  bool ok = false;
-  EXPECT_EQ(Fetch(read, static_cast<uint32_t>(plain.size()), &ok), plain);
-  EXPECT_TRUE(ok);
-  EXPECT_FALSE(image_format::DecryptImage(stream, "other", &back, &why));
-}
-
 }  // namespace
