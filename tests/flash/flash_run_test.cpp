@@ -284,30 +284,31 @@ TEST_P(FlashFaultTest, EndsOnItsMessageAndScreen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FlashFaultTest,
-    ::testing::Values(FaultCase{"NoChip", [](sim::FlashConfig& f) { f.present = false; }, 9,
-                                "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", -1},
-                      FaultCase{"HandleZero", [](sim::FlashConfig& f) { f.diskDriverHandle = 0; },
-                                9, "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
-                      FaultCase{"DeactivateFails",
-                                [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,
-                                "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", -1},
-                      FaultCase{"BlockWriteFails",
-                                [](sim::FlashConfig& f) { f.failWriteAtBlock = 3; }, 9,
-                                "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", 2},
-                      FaultCase{"OneFlippedBitIsCorrected",
-                                [](sim::FlashConfig& f) {
-                                  f.flipBitsAtBlock = 2;
-                                  f.flippedBits = 1;
-                                },
-                                8, "RunFlashPart: Completed Successfully!!\r\n", 4},
-                      FaultCase{"TwoFlippedBitsFailTheBlock",
-                                [](sim::FlashConfig& f) {
-                                  f.flipBitsAtBlock = 2;
-                                  f.flippedBits = 2;
-                                },
-                                9, "OEMWriteFlash: Unable to do a WriteBlock 19\r\n", 1},
-                      FaultCase{"PowerCut", [](sim::FlashConfig& f) { f.powerCutAfterBlock = 2; },
-                                0, "OEMWriteFlash: Programming: 25%\r", 2}),
+    ::testing::Values(
+        FaultCase{"NoChip", [](sim::FlashConfig& f) { f.present = false; }, 9,
+                  "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", -1},
+        FaultCase{"NoDiskDriverEntry", [](sim::FlashConfig& f) { f.diskDriverListed = false; }, 9,
+                  "Programming [NK.BIN] into [1:KRNL]\r\n", -1},
+        FaultCase{"HandleZero", [](sim::FlashConfig& f) { f.diskDriverHandle = 0; }, 9,
+                  "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
+        FaultCase{"DeactivateFails", [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,
+                  "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", -1},
+        FaultCase{"BlockWriteFails", [](sim::FlashConfig& f) { f.failWriteAtBlock = 3; }, 9,
+                  "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", 2},
+        FaultCase{"OneFlippedBitIsCorrected",
+                  [](sim::FlashConfig& f) {
+                    f.flipBitsAtBlock = 2;
+                    f.flippedBits = 1;
+                  },
+                  8, "RunFlashPart: Completed Successfully!!\r\n", 4},
+        FaultCase{"TwoFlippedBitsFailTheBlock",
+                  [](sim::FlashConfig& f) {
+                    f.flipBitsAtBlock = 2;
+                    f.flippedBits = 2;
+                  },
+                  9, "OEMWriteFlash: Unable to do a WriteBlock 19\r\n", 1},
+        FaultCase{"PowerCut", [](sim::FlashConfig& f) { f.powerCutAfterBlock = 2; }, 0,
+                  "OEMWriteFlash: Programming: 25%\r", 2}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
 
 }  // namespace
