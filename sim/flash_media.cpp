@@ -10,7 +10,7 @@
 
 #include "flash/driver/ecc.h"
 #include "flash/driver/nand_regs.h"
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/screens.h"
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 #include "sim/hal.h"
 
-#include "log/text.h"
 #include "sim/config_section.h"
+#include "text/text.h"
 
 namespace sim {
 

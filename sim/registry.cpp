@@ -2,11 +2,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -12,6 +12,7 @@
 #include "sim/keys.h"
 #include "sim/result.h"
 #include "sim/terminal.h"
+#include "update/update_parts.h"
 
 namespace sim {
 
@@ -55,8 +56,8 @@ struct RunOutcome {
   int exitCode = 4;
   uint64_t virtualMilliseconds = 0;
   std::vector<TraceEntry> trace;
-  // Boot loader, kernel, application, GPS firmware.
-  PartOutcome parts[4];
+  // In the order of the updater's parts: boot loader, kernel, application, GPS firmware.
+  PartOutcome parts[kUpdatePartCount];
   int32_t lastError = 0;
   std::string lastErrorText;
   std::string lastErrorFunction;
@@ -71,8 +72,6 @@ struct RunOutcome {
   BootState bootAfter = BootState::kStarts;
 };
 
-inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "gps"};
-
 // The exit code of a run that ended on a screen: 0 completed (8) or nothing to update (5),
 // 1 failed (9), 2 invalid package (2), 3 restart required (11), 4 any other.
 int ExitCodeForScreen(int screen);
@@ -83,7 +82,8 @@ inline constexpr int kExitNotStarted = 5;
 Status PlaceDebugMarker(Terminal& terminal, int level);
 
 // Places an update package on the terminal as a terminal-mode run finds it: "install.bin"
-// beside the program.
+// beside the program, as a hard link to the package where the file system allows (the terminal
+// never writes through it), else as a copy.
 Status PlacePackage(Terminal& terminal, const std::filesystem::path& package);
 
 // Runs the updater once. The terminal must not be installed elsewhere.

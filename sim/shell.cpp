@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "log/text.h"
 #include "sim/config_section.h"
+#include "text/text.h"
 
 namespace sim {
 

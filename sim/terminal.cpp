@@ -4,12 +4,12 @@
 #include <sstream>
 #include <system_error>
 
-#include "log/text.h"
 #include "sim/clock_config.h"
 #include "sim/flash_media.h"
 #include "sim/gps_driver.h"
 #include "sim/part_kinds.h"
 #include "sim/shell.h"
+#include "text/text.h"
 #include "update/update_dialog.h"
 
 namespace sim {

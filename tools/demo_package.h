@@ -32,7 +32,4 @@ sim::Result<DemoPackage> BuildDemoPackage(const std::filesystem::path& dir);
 // application with the shell's rerunner and a user's documents.
 sim::Status InitDemoTerminal(const std::filesystem::path& dir);
 
-std::string ReadHostFile(const std::filesystem::path& file);
-bool WriteHostFile(const std::filesystem::path& file, const std::string& contents);
-
 }  // namespace tools

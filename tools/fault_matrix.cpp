@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "package/container_format.h"
+#include "text/text.h"
 
 namespace tools::faults {
 
@@ -12,8 +12,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using matrix::ReadFile;
-using matrix::WriteFile;
+// The file's bytes, or none when it cannot be read.
+std::string ReadOrEmpty(const fs::path& file) {
+  auto bytes = host::ReadFile(file);
+  return bytes ? *bytes : std::string();
+}
 
 // An image of `size` bytes that carries its version where the simulated terminal reads it.
 std::string VersionedImage(const std::string& version, std::size_t size, uint32_t seed) {
@@ -34,10 +37,7 @@ sim::Status WritePackage(const fs::path& file, const std::vector<container::Memb
   if (!container::WriteContainer(members, {}, sink, &error)) {
     return sim::Status::Failure(file.string() + ": " + error);
   }
-  if (!WriteFile(file, std::string(sink.Bytes().begin(), sink.Bytes().end()))) {
-    return sim::Status::Failure(file.string() + ": cannot be written");
-  }
-  return {};
+  return host::WriteFile(file, std::string(sink.Bytes().begin(), sink.Bytes().end()));
 }
 
 container::Member MemberOf(std::string name, std::string contents) {
@@ -121,8 +121,8 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
   packages[PackageKind::kOsImages] = os;
 
   const fs::path gpsDir = VOSTREL_GPS_EXAMPLES_DIR;
-  const std::string loader = ReadFile(gpsDir / "GPSBOOT.LDR");
-  const std::string records = ReadFile(gpsDir / "VGPS_330.SRE");
+  const std::string loader = ReadOrEmpty(gpsDir / "GPSBOOT.LDR");
+  const std::string records = ReadOrEmpty(gpsDir / "VGPS_330.SRE");
   if (loader.empty() || records.empty()) {
     return sim::Status::Failure(gpsDir.string() +
                                 ": the GPS boot loader and S-records are "
@@ -142,14 +142,12 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
 
   const auto demo = packages.find(PackageKind::kDemo);
   if (demo == packages.end()) return sim::Status::Failure("the demo's package is needed");
-  std::string corrupt = ReadFile(demo->second);
+  std::string corrupt = ReadOrEmpty(demo->second);
   if (corrupt.size() < 1024) return sim::Status::Failure(demo->second.string() + ": too short");
   // A byte in the middle of the data: the headers still parse, only the sum is wrong.
   corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x40);
   const fs::path corruptFile = dir / "demo-corrupt.bin";
-  if (!WriteFile(corruptFile, corrupt)) {
-    return sim::Status::Failure(corruptFile.string() + ": cannot be written");
-  }
+  if (sim::Status written = host::WriteFile(corruptFile, corrupt); !written) return written;
   packages[PackageKind::kDemoCorrupt] = corruptFile;
   return {};
 }

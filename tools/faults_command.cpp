@@ -13,6 +13,7 @@
 #include "tools/commands.h"
 #include "tools/demo_package.h"
 #include "tools/fault_matrix.h"
+#include "tools/host_files.h"
 #include "tools/matrix_harness.h"
 
 namespace tools {
@@ -59,12 +60,12 @@ int RunFaults(const FaultsArgs& args) {
 
   auto folder = matrix::WorkFolder::Make(args.work, args.keep, "vostrel-faults");
   if (!folder) return FaultsError(folder.error());
-  const fs::path& work = (*folder)->Path();
+  const fs::path& work = folder->Path();
 
   const auto wallStart = std::chrono::steady_clock::now();
   faults::MatrixInputs inputs;
   inputs.initTerminal = [](const fs::path& dir) { return InitDemoTerminal(dir); };
-  inputs.keepTerminals = (*folder)->Kept();
+  inputs.keepTerminals = folder->Kept();
   std::error_code error;
   fs::create_directories(work / "packages", error);
   // The package builder prints what it stored; the rows are the output here.
@@ -115,12 +116,18 @@ int RunFaults(const FaultsArgs& args) {
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
 
-  if (!args.out.empty() &&
-      !WriteHostFile(args.out, faults::MarkdownTable(results, CommandText(args)))) {
-    return FaultsError(args.out + ": cannot be written");
+  if (!args.out.empty()) {
+    if (sim::Status written =
+            host::WriteFile(args.out, faults::MarkdownTable(results, CommandText(args)));
+        !written) {
+      return FaultsError(written.error());
+    }
   }
-  if (!args.json.empty() && !WriteHostFile(args.json, faults::JsonTable(results).dump(2) + "\n")) {
-    return FaultsError(args.json + ": cannot be written");
+  if (!args.json.empty()) {
+    if (sim::Status written = host::WriteFile(args.json, faults::JsonTable(results).dump(2) + "\n");
+        !written) {
+      return FaultsError(written.error());
+    }
   }
   std::vector<std::string> unexpected;
   for (const faults::RowResult& result : results) {

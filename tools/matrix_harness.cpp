@@ -1,10 +1,6 @@
 #include "tools/matrix_harness.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "sim/config.h"
@@ -124,7 +120,8 @@ void AddFiles(const fs::path& root, Snapshot* snapshot) {
     if (it->is_directory(error)) {
       snapshot->files[name] = kFolderMark;
     } else {
-      snapshot->files[name] = ReadFile(it->path());
+      auto bytes = host::ReadFile(it->path());
+      snapshot->files[name] = bytes ? *bytes : std::string();
     }
   }
 }
@@ -132,7 +129,9 @@ void AddFiles(const fs::path& root, Snapshot* snapshot) {
 // The registry as the terminal holds it now, flushed or not.
 void AddRegistry(sim::SimRegistry& registry, const fs::path& file, Snapshot* snapshot) {
   if (!registry.Save()) return;
-  const nlohmann::json root = nlohmann::json::parse(ReadFile(file), nullptr, false);
+  auto bytes = host::ReadFile(file);
+  if (!bytes) return;
+  const nlohmann::json root = nlohmann::json::parse(*bytes, nullptr, false);
   if (!root.is_object()) return;
   for (const auto& [key, values] : root.items()) {
     snapshot->registry[Lower(key)] = "{}";
@@ -334,36 +333,23 @@ std::string TableRule(std::size_t columns) {
   return rule + "\n";
 }
 
-sim::Result<std::unique_ptr<WorkFolder>> WorkFolder::Make(const std::string& given, bool keep,
-                                                          const std::string& prefix) {
-  using R = sim::Result<std::unique_ptr<WorkFolder>>;
+sim::Result<WorkFolder> WorkFolder::Make(const std::string& given, bool keep,
+                                         std::string_view prefix) {
+  using R = sim::Result<WorkFolder>;
+  WorkFolder folder;
   if (!given.empty()) {
     std::error_code error;
     fs::create_directories(given, error);
     if (error) return R::Failure(given + ": " + error.message());
-    return std::unique_ptr<WorkFolder>(new WorkFolder(given, true));
+    folder.m_given = given;
+    return folder;
   }
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    return R::Failure("cannot make a working folder in " + fs::temp_directory_path().string());
-  }
-  return std::unique_ptr<WorkFolder>(new WorkFolder(pattern, keep));
-}
-
-WorkFolder::~WorkFolder() {
-  std::error_code ignored;
-  if (!m_keep) fs::remove_all(m_dir, ignored);
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool WriteFile(const fs::path& file, const std::string& contents) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << contents;
-  return static_cast<bool>(out);
+  auto scratch = host::ScratchFolder::Make(prefix);
+  if (!scratch) return R::Failure(scratch.error());
+  if (keep) scratch->Keep();
+  folder.m_scratch.emplace(std::move(*scratch));
+  folder.m_kept = keep;
+  return folder;
 }
 
 }  // namespace tools::matrix

@@ -15,6 +15,7 @@
 #include "sim/result.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
+#include "tools/host_files.h"
 
 namespace tools::matrix {
 
@@ -115,23 +116,14 @@ std::string TableRule(std::size_t columns);
 // removed with this object unless kept.
 class WorkFolder {
  public:
-  static sim::Result<std::unique_ptr<WorkFolder>> Make(const std::string& given, bool keep,
-                                                       const std::string& prefix);
-  ~WorkFolder();
-  WorkFolder(const WorkFolder&) = delete;
-  WorkFolder& operator=(const WorkFolder&) = delete;
-  const std::filesystem::path& Path() const { return m_dir; }
-  bool Kept() const { return m_keep; }
+  static sim::Result<WorkFolder> Make(const std::string& given, bool keep, std::string_view prefix);
+  const std::filesystem::path& Path() const { return m_scratch ? m_scratch->Path() : m_given; }
+  bool Kept() const { return m_kept; }
 
  private:
-  WorkFolder(std::filesystem::path dir, bool keep) : m_dir(std::move(dir)), m_keep(keep) {}
-  std::filesystem::path m_dir;
-  bool m_keep;
+  std::optional<host::ScratchFolder> m_scratch;
+  std::filesystem::path m_given;
+  bool m_kept = true;
 };
-
-// A host file's bytes (empty when it cannot be read), and the bytes written to one (false when
-// they cannot be).
-std::string ReadFile(const std::filesystem::path& file);
-bool WriteFile(const std::filesystem::path& file, const std::string& contents);
 
 }  // namespace tools::matrix

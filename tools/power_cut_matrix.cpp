@@ -3,11 +3,11 @@
 #include <map>
 #include <set>
 
-#include "log/text.h"
 #include "script/script.h"
 #include "settings/script_line.h"
 #include "settings/settings.h"
 #include "sim/file_system.h"
+#include "text/text.h"
 
 namespace tools::power_cuts {
 

@@ -9,6 +9,7 @@
 
 #include "tools/commands.h"
 #include "tools/demo_package.h"
+#include "tools/host_files.h"
 #include "tools/matrix_harness.h"
 #include "tools/power_cut_matrix.h"
 
@@ -38,13 +39,15 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
   const auto started = std::chrono::steady_clock::now();
   auto work = matrix::WorkFolder::Make("", false, "vostrel-power-cuts");
   if (!work) return PowerCutsError(work.error());
-  auto built = BuildDemoPackage((*work)->Path());
+  auto built = BuildDemoPackage(work->Path());
   if (!built) return PowerCutsError(built.error());
   power_cuts::CutSetup setup;
   setup.package = built->package;
-  setup.settings = ReadHostFile(built->staging / "Vostrel.ini");
+  auto settings = host::ReadFile(built->staging / "Vostrel.ini");
+  if (!settings) return PowerCutsError(settings.error());
+  setup.settings = *settings;
   setup.initTerminal = [](const fs::path& dir) { return InitDemoTerminal(dir); };
-  setup.work = (*work)->Path();
+  setup.work = work->Path();
 
   std::vector<power_cuts::ModeResult> results;
   bool sampled = false;
@@ -76,12 +79,15 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
   const std::string md = power_cuts::MarkdownTable(results, command, sampled);
   if (args.out.empty()) {
     std::fputs(md.c_str(), stdout);
-  } else if (!WriteHostFile(args.out, md)) {
-    return PowerCutsError(args.out + ": cannot be written");
+  } else if (sim::Status written = host::WriteFile(args.out, md); !written) {
+    return PowerCutsError(written.error());
   }
-  if (!args.json.empty() &&
-      !WriteHostFile(args.json, power_cuts::JsonTable(results).dump(2) + "\n")) {
-    return PowerCutsError(args.json + ": cannot be written");
+  if (!args.json.empty()) {
+    if (sim::Status written =
+            host::WriteFile(args.json, power_cuts::JsonTable(results).dump(2) + "\n");
+        !written) {
+      return PowerCutsError(written.error());
+    }
   }
   // Every cut in the application phase must leave a terminal that a second run brings up to date.
   return applicationRecovered ? 0 : 1;

@@ -1,19 +1,16 @@
 // vostrel sim: create, run and inspect simulated terminals.
-#include <stdlib.h>
-
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "app/main_dialog.h"
 #include "app/screens.h"
 #include "app/vostrel_app.h"
-#include "log/text.h"
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/desktop_peer.h"
@@ -24,10 +21,12 @@
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "sim/terminal.h"
-#include "sim/updater_state.h"
 #include "sim/window_run.h"
+#include "text/text.h"
 #include "tools/commands.h"
+#include "tools/host_files.h"
 #include "tools/window_option.h"
+#include "update/run_context.h"
 #include "update/version_dlg.h"
 
 namespace tools {
@@ -56,8 +55,9 @@ int SimError(const std::string& message, int code = kExitUsage) {
 }
 
 std::string ReadTail(const fs::path& file, std::size_t lines) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
+  auto bytes = host::ReadFile(file);
+  if (!bytes) return {};
+  std::istringstream in(*bytes);
   std::vector<std::string> all;
   std::string line;
   while (std::getline(in, line)) {
@@ -175,9 +175,10 @@ int RunRun(const RunArgs& args) {
     for (const std::string& line : outcome.desktopLog) std::printf("  %s\n", line.c_str());
   }
   if (!args.report.empty()) {
-    std::ofstream out(args.report, std::ios::binary | std::ios::trunc);
-    out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
-    if (!out) return SimError(args.report + ": cannot be written");
+    const std::string report = sim::ReportJson(**terminal, outcome).dump(2) + "\n";
+    if (sim::Status written = host::WriteFile(args.report, report); !written) {
+      return SimError(written.error());
+    }
   }
   if (recorder) {
     if (!recorder->Written()) return SimError("--screens: " + recorder->Written().error());
@@ -190,7 +191,8 @@ int RunRun(const RunArgs& args) {
 // The main dialog on a screen as the terminal shows it: the bar half way on the screens that
 // show it during an update, and an example error on the failed screen.
 platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
-  CVostrelHHTDlg dialog;
+  CRunContext run;
+  CVostrelHHTDlg dialog(run);
   delete dialog.m_picture.SetBitmap(new ui::Bitmap(screen.bitmap));
   const bool updating = screen.screen == kScreenUpdatingOS ||
                         screen.screen == kScreenUpdatingApplication ||
@@ -207,16 +209,9 @@ platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
 // offered and newer than what is installed, no GPS firmware in the package.
 sim::Result<platform::DialogState> ExampleVersionDialog() {
   using R = sim::Result<platform::DialogState>;
-  std::string pattern = (fs::temp_directory_path() / "vostrel-screens-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return R::Failure("cannot make a temporary folder");
-  const fs::path dir = pattern;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(dir, ignored);
-    }
-  } cleanup{dir};
+  auto scratch = host::ScratchFolder::Make("vostrel-screens");
+  if (!scratch) return R::Failure(scratch.error());
+  const fs::path dir = scratch->Path();
 
   sim::TerminalConfig config;
   config.Get<sim::HalConfig>().bootVersion = "1.0.5";
@@ -229,24 +224,23 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
   auto terminal = sim::Terminal::Open(dir / "t");
   if (!terminal) return R::Failure(terminal.error());
   (*terminal)->Install();
-  sim::ResetUpdaterState();
   (*terminal)->Clock().AttachMainThread(sim::kUpdaterProcess);
-  g_pSettings = new CUpdateSettings();
-  g_pSettings->LoadFromBytes(
-      "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=Application\n"
-      "[OS]\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\nOSSoftware2=OS|4.2.121|NK.BIN^1^KRNL\n"
-      "[Application]\nAppSoftware1=Application|3.12|AppScript\n");
   platform::DialogState state;
   {
-    CVostrelHHTDlg main;
+    CRunContext run;
+    run.m_settings.LoadFromBytes(
+        "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=Application\n"
+        "[OS]\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\nOSSoftware2=OS|4.2.121|NK.BIN^1^KRNL\n"
+        "[Application]\nAppSoftware1=Application|3.12|AppScript\n");
+    CVostrelHHTDlg main(run);
     main.DecideUpdates();
     struct ShownVersionDlg : CVersionDlg {
+      using CVersionDlg::CVersionDlg;
       using CVersionDlg::OnInitDialog;
-    } version;
+    } version(run);
     version.OnInitDialog();
     state = version.Describe();
   }
-  sim::ResetUpdaterState();
   (*terminal)->Clock().EndProcess(sim::kUpdaterProcess);
   (*terminal)->Uninstall();
   return state;
@@ -318,10 +312,10 @@ int RunGpsRead(const std::string& dir, const std::string& output) {
   auto opened = sim::Terminal::Open(dir);
   if (!opened) return SimError(opened.error());
   const std::vector<uint8_t> flash = (*opened)->Find<sim::GpsChip>()->FlashContents();
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(flash.data()),
-            static_cast<std::streamsize>(flash.size()));
-  if (!out) return SimError(output + ": cannot be written", 1);
+  const std::string_view bytes(reinterpret_cast<const char*>(flash.data()), flash.size());
+  if (sim::Status written = host::WriteFile(output, bytes); !written) {
+    return SimError(written.error(), 1);
+  }
   const gps_images::NorPart part = (*opened)->Find<sim::GpsChip>()->FlashPart();
   std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
               output.c_str());
@@ -340,9 +334,9 @@ int RunFlashRead(const FlashReadArgs& args) {
   if (!opened) return SimError(opened.error());
   auto data = (*opened)->Find<sim::FlashMedia>()->ReadPartition(args.signature, args.whole);
   if (!data) return SimError(args.dir + ": " + data.error(), 1);
-  std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
-  out.write(data->data(), static_cast<std::streamsize>(data->size()));
-  if (!out) return SimError(args.out + ": cannot be written", 1);
+  if (sim::Status written = host::WriteFile(args.out, *data); !written) {
+    return SimError(written.error(), 1);
+  }
   std::printf("Wrote %zu bytes of partition \"%s\" to %s\n", data->size(), args.signature.c_str(),
               args.out.c_str());
   return 0;

@@ -1,7 +1,5 @@
 #include "flash/image_key.h"
 
-#include <nettle/des.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,72 +7,46 @@
 #include "flash/image_format.h"
 #include "platform/platform.h"
 
-namespace {
-
-// The key state: made once, kept until the updater ends.
-struct ImageKey {
-  bool context = false;  // stands for the provider context: no key without it
-  bool key = false;
-  des_ctx des{};
-  std::array<uint8_t, image_format::kMaxKeyMaterial> material{};
-};
-
-ImageKey g_imageKey;
-
-constexpr int8_t kNotBase64 = -1;
-
-constexpr std::array<int8_t, 256> MakeDecodeTable() {
-  std::array<int8_t, 256> table{};
-  for (auto& entry : table) entry = kNotBase64;
-  constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (int i = 0; i < 64; ++i) table[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
-  return table;
-}
-
-constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
-
-}  // namespace
-
-void InitImageKey() {
+void InitImageKey(ImageKey& imageKey) {
   uint32_t returned = 0;
   uint32_t length = 0;
-  if (platform::Hal().KernelIoControl(
-          platform::kIoctlHalGetKeyMaterial, nullptr, 0, g_imageKey.material.data(),
-          static_cast<uint32_t>(g_imageKey.material.size()), &returned)) {
-    length = returned < g_imageKey.material.size()
-                 ? returned
-                 : static_cast<uint32_t>(g_imageKey.material.size());
+  if (platform::Hal().KernelIoControl(platform::kIoctlHalGetKeyMaterial, nullptr, 0,
+                                      imageKey.material.data(),
+                                      static_cast<uint32_t>(imageKey.material.size()), &returned)) {
+    length = returned < imageKey.material.size() ? returned
+                                                 : static_cast<uint32_t>(imageKey.material.size());
   } else {
-    std::memcpy(g_imageKey.material.data(), image_format::kPassPhrase,
+    std::memcpy(imageKey.material.data(), image_format::kPassPhrase,
                 sizeof image_format::kPassPhrase);
     length = sizeof image_format::kPassPhrase - 1;
   }
-  DeriveImageKey(g_imageKey.material.data(), length);
+  DeriveImageKey(imageKey, imageKey.material.data(), length);
 }
 
-int DeriveImageKey(const uint8_t* material, uint32_t length) {
-  if (g_imageKey.context) return 0;
+int DeriveImageKey(ImageKey& imageKey, const uint8_t* material, uint32_t length) {
+  if (imageKey.context) return 0;
   if (material == nullptr && length != 0) return -2;
-  g_imageKey.context = true;
+  imageKey.context = true;
   uint8_t key[8];
   image_format::DeriveDesKey(material, length, key);
   // A weak key is still a key: the terminal's provider took it as it came.
-  des_set_key(&g_imageKey.des, key);
-  g_imageKey.key = true;
+  des_set_key(&imageKey.des, key);
+  imageKey.key = true;
   return 0;
 }
 
-void ReleaseImageKey() { g_imageKey = ImageKey{}; }
+void ReleaseImageKey(ImageKey& imageKey) { imageKey = ImageKey{}; }
 
-int DecryptImageChunk(uint8_t** buffer, uint32_t length, uint32_t* decodedLength) {
-  if (!g_imageKey.context || !g_imageKey.key) return -3;
+int DecryptImageChunk(const ImageKey& imageKey, uint8_t** buffer, uint32_t length,
+                      uint32_t* decodedLength) {
+  if (!imageKey.context || !imageKey.key) return -3;
   *decodedLength = length;
   uint8_t* bytes = *buffer;
   if (bytes == nullptr || length == 0 || length % DES_BLOCK_SIZE != 0) {
     platform::SetLastError(platform::kErrorInvalidParameter);
     return -6;
   }
-  des_decrypt(&g_imageKey.des, length, bytes, bytes);
+  des_decrypt(&imageKey.des, length, bytes, bytes);
   const uint8_t pad = bytes[length - 1];
   bool padded = pad >= 1 && pad <= DES_BLOCK_SIZE;
   for (uint32_t i = 0; padded && i < pad; ++i) padded = bytes[length - 1 - i] == pad;
@@ -91,25 +63,4 @@ int DecryptImageChunk(uint8_t** buffer, uint32_t length, uint32_t* decodedLength
   platform::Kern().LocalFree(bytes);
   *buffer = decoded;
   return 1;
-}
-
-void Base64Decode(const uint8_t* text, std::size_t textLength, uint8_t* output,
-                  uint32_t* outLength) {
-  std::size_t at = 0;
-  while (at < textLength && (text[at] == ' ' || text[at] == '\t')) ++at;
-  std::size_t end = at;
-  while (end < textLength && kDecode[text[end]] != kNotBase64) ++end;
-  uint32_t out = 0;
-  uint32_t bits = 0;
-  int held = 0;
-  for (std::size_t i = at; i < end; ++i) {
-    bits = bits << 6 | static_cast<uint32_t>(kDecode[text[i]]);
-    held += 6;
-    if (held >= 8) {
-      held -= 8;
-      output[out++] = static_cast<uint8_t>(bits >> held);
-    }
-  }
-  output[out] = 0;
-  *outLength = out;
 }

@@ -9,10 +9,10 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 
@@ -42,8 +42,9 @@ class FlashGoldenTest : public TerminalTest, public ::testing::WithParamInterfac
     text +=
         text::Sprintf("== kernel version after the restart: %s\n", outcome.parts[1].installedAfter);
     static const std::regex kAddress("(Fetching -?[0-9]+ bytes, to )-?[0-9]+");
-    return text + "== \\Flash disk2\\Vostrel.log\n" + log + "== debug output\n" +
-           std::regex_replace(debug, kAddress, "$1<address>");
+    return text + std::regex_replace(
+                      testing_support::LogAndDebugOutput("\\Flash disk2\\Vostrel.log", log, debug),
+                      kAddress, "$1<address>");
   }
 };
 

@@ -9,7 +9,6 @@
 
 #include "sim/flash_config.h"
 #include "sim/memory.h"
-#include "sim/updater_state.h"
 
 namespace fuzz_support {
 
@@ -48,7 +47,6 @@ sim::Terminal& FuzzTerminal(bool withChip) {
   if (!opened.ok()) std::abort();
   holder.terminal = std::move(*opened);
   holder.terminal->Install();
-  sim::ResetUpdaterState();
   holder.terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
   return *holder.terminal;
 }

@@ -14,6 +14,7 @@
 #include "sim/desktop_peer.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
+#include "update/run_context.h"
 
 namespace testing_support {
 
@@ -63,15 +64,19 @@ class TerminalTest : public ::testing::Test {
   // hardware as the test has changed it.
   void Reopen();
 
-  // Creates the updater's process-wide objects as start-up does (g_pUtils, g_pLog set up on
-  // "\Flash disk2\Vostrel.log", g_pSettings) at the given debug level; TearDown frees them.
+  // Makes a run's context as start-up does, its log set up on "\Flash disk2\Vostrel.log" at the
+  // given debug level; TearDown ends it.
   void StartUpdaterObjects(int debugLevel = 3);
+  // The run's context that StartUpdaterObjects made, and its state.
+  CRunContext& Context() { return *m_run; }
+  CRunState& State() { return m_run->m_state; }
   // The debug output written so far.
   std::string DebugText();
 
  private:
   TempDir m_dir;
   std::unique_ptr<sim::Terminal> m_terminal;
+  std::unique_ptr<CRunContext> m_run;
 };
 
 }  // namespace testing_support

@@ -10,18 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/gps_images/gps_images.h"
-#include "tools/write_if_changed.h"
+#include "tools/host_files.h"
 
 namespace {
 
-using tools::WriteIfChanged;
+namespace host = tools::host;
 
 namespace fs = std::filesystem;
 
@@ -50,15 +49,17 @@ int ChipImages(const fs::path& output) {
       << " && kFlashEngineSize == " << gps_images::kFlashEngineSize << ");\n\n";
   WriteArray(out, "kFirstStageLoader", gps_images::MakeFirstStageLoader());
   WriteArray(out, "kFlashEngine", gps_images::MakeFlashEngine());
-  fs::create_directories(output.parent_path());
-  if (!WriteIfChanged(output, out.str())) return Fail(output.string() + ": cannot be written");
+  if (sim::Status written = host::WriteIfChanged(output, out.str()); !written) {
+    return Fail(written.error());
+  }
   return 0;
 }
 
 // "key = value" lines; ";" starts a comment.
 bool ReadDescription(const fs::path& file, std::map<std::string, std::string>* keys) {
-  std::ifstream in(file);
-  if (!in) return false;
+  auto bytes = host::ReadFile(file);
+  if (!bytes) return false;
+  std::istringstream in(*bytes);
   std::string line;
   const auto trim = [](std::string text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -87,15 +88,15 @@ int Examples(const fs::path& description, const fs::path& dir) {
   const std::vector<uint8_t> image = gps_images::MakeFirmwareImage(keys["version"], size);
   const std::string binary(image.begin(), image.end());
   const std::vector<uint8_t> loader = gps_images::MakeBootLoader();
-  fs::create_directories(dir);
   const std::pair<std::string, std::string> files[] = {
       {keys["binary"], binary},
       {keys["srecord"], gps_images::ToSRecords(image, "VGPS " + keys["version"])},
       {keys["boot_loader"], std::string(loader.begin(), loader.end())},
   };
   for (const auto& [name, contents] : files) {
-    if (!WriteIfChanged(dir / name, contents))
-      return Fail((dir / name).string() + ": cannot be written");
+    if (sim::Status written = host::WriteIfChanged(dir / name, contents); !written) {
+      return Fail(written.error());
+    }
   }
   return 0;
 }
