@@ -10,12 +10,13 @@ constexpr uint8_t kModeProgramming = 2;
 constexpr uint8_t kModeNormal = 1;
 }  // namespace
 
-GpsDriver::GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver)
-    : m_config(config), m_files(files), m_receiver(std::move(receiver)) {
-  m_files.RegisterDevice("GPS1:", this);
+GpsDriver::GpsDriver(const GpsDriverConfig& config, DeviceRegistration registration,
+                     GpsReceiverLink receiver)
+    : m_config(config), m_registration(std::move(registration)), m_receiver(std::move(receiver)) {
+  m_registration("GPS1:", this);
 }
 
-GpsDriver::~GpsDriver() { m_files.RegisterDevice("GPS1:", nullptr); }
+GpsDriver::~GpsDriver() { m_registration("GPS1:", nullptr); }
 
 void GpsDriver::PowerOn() {
   m_mode = kModeNormal;

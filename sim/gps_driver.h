@@ -7,7 +7,7 @@
 #include <string>
 
 #include "sim/config.h"
-#include "sim/file_system.h"
+#include "sim/stream_device.h"
 #include "sim/part.h"
 
 namespace sim {
@@ -28,7 +28,8 @@ class GpsDriver final : public Device, public TerminalPart {
   static constexpr uint32_t kIoctlComplete = 0x80002008;
 
   // Registers itself as "GPS1:" with the file system.
-  GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver);
+  GpsDriver(const GpsDriverConfig& config, DeviceRegistration registration,
+            GpsReceiverLink receiver);
   ~GpsDriver() override;
 
   void PowerOn() override;
@@ -55,7 +56,7 @@ class GpsDriver final : public Device, public TerminalPart {
   bool Complete(const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
 
   const GpsDriverConfig& m_config;
-  SimFileSystem& m_files;
+  DeviceRegistration m_registration;
   GpsReceiverLink m_receiver;
   int m_mode = 1;
   std::string m_versionHandedOver;

@@ -9,6 +9,7 @@
 #include "log/text.h"
 #include "settings/settings.h"
 #include "sim/config.h"
+#include "sim/image_cipher.h"
 #include "tools/commands.h"
 
 namespace tools {

@@ -21,6 +21,7 @@
 #include "sim/config.h"
 #include "sim/file_system.h"
 #include "sim/gps_images.h"
+#include "sim/image_cipher.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
 #include "update/decision.h"

@@ -25,6 +25,7 @@
 #include "package/container_format.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
+#include "sim/image_cipher.h"
 #include "tools/commands.h"
 #include "tools/image_tools.h"
 

@@ -1,7 +1,5 @@
 #include "flash/image_key.h"
 
-#include <nettle/des.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -11,11 +9,9 @@
 
 namespace {
 
-// The key state: made once, kept until the updater ends.
+// The key state: made once, kept until the updater ends. The provider's key holds its context.
 struct ImageKey {
-  bool context = false;  // stands for the provider context: no key without it
-  bool key = false;
-  des_ctx des{};
+  platform::Handle key = platform::kNullHandle;
   std::array<uint8_t, image_format::kMaxKeyMaterial> material{};
 };
 
@@ -53,37 +49,36 @@ void InitImageKey() {
 }
 
 int DeriveImageKey(const uint8_t* material, uint32_t length) {
-  if (g_imageKey.context) return 0;
+  if (g_imageKey.key != platform::kNullHandle) return 0;
   if (material == nullptr && length != 0) return -2;
-  g_imageKey.context = true;
-  uint8_t key[8];
-  image_format::DeriveDesKey(material, length, key);
-  // A weak key is still a key: the terminal's provider took it as it came.
-  des_set_key(&g_imageKey.des, key);
-  g_imageKey.key = true;
-  return 0;
+  platform::Handle key = platform::kNullHandle;
+  switch (platform::Crypt().DeriveDesKey(material, length, &key)) {
+    case platform::KeySetup::kReady:
+      g_imageKey.key = key;
+      return 0;
+    case platform::KeySetup::kNoProvider:
+      return -1;
+    case platform::KeySetup::kFailed:
+      break;
+  }
+  return -2;
 }
 
-void ReleaseImageKey() { g_imageKey = ImageKey{}; }
+void ReleaseImageKey() {
+  if (g_imageKey.key != platform::kNullHandle) platform::Crypt().ReleaseKey(g_imageKey.key);
+  g_imageKey = ImageKey{};
+}
 
 int DecryptImageChunk(uint8_t** buffer, uint32_t length, uint32_t* decodedLength) {
-  if (!g_imageKey.context || !g_imageKey.key) return -3;
+  if (g_imageKey.key == platform::kNullHandle) return -3;
   *decodedLength = length;
   uint8_t* bytes = *buffer;
-  if (bytes == nullptr || length == 0 || length % DES_BLOCK_SIZE != 0) {
+  if (bytes == nullptr || length == 0) {
     platform::SetLastError(platform::kErrorInvalidParameter);
     return -6;
   }
-  des_decrypt(&g_imageKey.des, length, bytes, bytes);
-  const uint8_t pad = bytes[length - 1];
-  bool padded = pad >= 1 && pad <= DES_BLOCK_SIZE;
-  for (uint32_t i = 0; padded && i < pad; ++i) padded = bytes[length - 1 - i] == pad;
-  if (!padded) {
-    platform::SetLastError(platform::kErrorInvalidParameter);
-    return -6;
-  }
-  const uint32_t textLength = length - pad;
-  *decodedLength = textLength;
+  if (!platform::Crypt().DecryptFinal(g_imageKey.key, bytes, decodedLength)) return -6;
+  const uint32_t textLength = *decodedLength;
   const std::size_t size = std::max<std::size_t>(textLength, (textLength + 3) / 4 * 3 + 1);
   auto* decoded = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLmemFixed, size));
   if (decoded == nullptr) return -7;
