@@ -47,25 +47,42 @@ struct GpsServeArgs {
   std::string dir;
   std::string link;
   uint32_t speed = 1;
+  bool trace = false;
 };
+
+// One line per stretch of bytes on the line: who sent it, at which rate, and its first bytes.
+void TraceBytes(const char* from, uint32_t baud, const uint8_t* bytes, std::size_t count) {
+  std::fprintf(stderr, "%s %zu bytes at %u baud:", from, count, baud);
+  for (std::size_t i = 0; i < count && i < 16; ++i) std::fprintf(stderr, " %02X", bytes[i]);
+  std::fprintf(stderr, "%s\n", count > 16 ? " ..." : "");
+}
 
 int OutsideRunError(const std::string& message) {
   std::fprintf(stderr, "vostrel: %s\n", message.c_str());
   return kExitUsage;
 }
 
-// The rate of a terminal setting, or 0 for one the chip does not know.
+// The rates that a terminal line's settings express.
+constexpr struct {
+  speed_t speed;
+  uint32_t baud;
+} kLineRates[] = {{B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+                  {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+                  {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+
+// The rate of a terminal line's setting, or 0 for another.
 uint32_t BaudOf(speed_t speed) {
-  static constexpr struct {
-    speed_t speed;
-    uint32_t baud;
-  } kRates[] = {{B4800, 4800},     {B9600, 9600},     {B19200, 19200},
-                {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
-                {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
-  for (const auto& rate : kRates) {
+  for (const auto& rate : kLineRates) {
     if (rate.speed == speed) return rate.baud;
   }
   return 0;
+}
+
+bool Expressible(uint32_t baud) {
+  for (const auto& rate : kLineRates) {
+    if (rate.baud == baud) return true;
+  }
+  return false;
 }
 
 // The pseudo-terminal's two ends: the master, and the slave held open so that the line's
@@ -133,7 +150,7 @@ int RunGpsServe(const GpsServeArgs& args) {
   const platform::Handle port = terminal.Serial().OpenSerial("COM6:", request, &inForce);
   if (port == platform::kInvalidHandle) {
     return OutsideRunError("the chip's line cannot be opened (error " +
-                      std::to_string(platform::GetLastError()) + ")");
+                           std::to_string(platform::GetLastError()) + ")");
   }
   std::printf("vostrel: the GPS chip of %s serves on %s (linked from %s)\n", args.dir.c_str(),
               pty.name.c_str(), args.link.c_str());
@@ -143,21 +160,25 @@ int RunGpsServe(const GpsServeArgs& args) {
   settings.baudRate = 38400;
   uint8_t buffer[4096];
   while (!g_stopServing) {
+    // The program's side sets the line's rate; a rate that a terminal line cannot express
+    // (Wine leaves such a line at its old rate) is taken to be the chip's.
     termios line{};
-    if (::tcgetattr(pty.master, &line) == 0) {
-      const uint32_t baud = BaudOf(::cfgetospeed(&line));
-      if (baud != 0 && baud != settings.baudRate) {
-        settings.baudRate = baud;
-        terminal.Serial().ApplySerialSettings(port, settings);
-      }
+    uint32_t baud = ::tcgetattr(pty.master, &line) == 0 ? BaudOf(::cfgetospeed(&line)) : 0;
+    if (!Expressible(terminal.Gps().LineRate())) baud = terminal.Gps().LineRate();
+    if (baud != 0 && baud != settings.baudRate) {
+      settings.baudRate = baud;
+      terminal.Serial().ApplySerialSettings(port, settings);
     }
     const ssize_t got = ::read(pty.master, buffer, sizeof buffer);
     if (got > 0) {
+      if (args.trace)
+        TraceBytes("terminal", settings.baudRate, buffer, static_cast<std::size_t>(got));
       uint32_t written = 0;
       terminal.Serial().WriteSerial(port, buffer, static_cast<uint32_t>(got), &written);
     }
     uint32_t read = 0;
     if (terminal.Serial().ReadSerial(port, buffer, sizeof buffer, &read) && read > 0) {
+      if (args.trace) TraceBytes("chip", settings.baudRate, buffer, read);
       for (uint32_t done = 0; done < read;) {
         const ssize_t put = ::write(pty.master, buffer + done, read - done);
         if (put > 0) {
@@ -292,6 +313,7 @@ void AddOutsideRunCommands(CLI::App& sim, CLI::App& gps, int* exitCode) {
                    "Run the chip's own time (erasing, programming, bytes on the line) N times "
                    "faster than real time")
       ->check(CLI::Range(1, 1000));
+  serve->add_flag("--trace", args->trace, "Print every stretch of bytes on the line to stderr");
   serve->callback([exitCode, args] { *exitCode = RunGpsServe(*args); });
 }
 

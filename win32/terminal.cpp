@@ -18,6 +18,8 @@ namespace {
 constexpr const wchar_t* kTerminalPrograms[] = {L"tavimon.exe", L"rerunner.exe"};
 // How long the shell may take to show its window once started.
 constexpr DWORD kShellStartMs = 10000;
+// How long the GPS chip may take to keep its flash once the updater has taken it back.
+constexpr DWORD kGpsFlashWaitMs = 3000;
 
 // Ends the terminal's own programs (their stand-ins) that run.
 void EndTerminalPrograms() {
@@ -165,6 +167,23 @@ void Win32Terminal::PowerOff() {
 void Win32Terminal::Restart() {
   PowerOff();
   PowerOn();
+}
+
+std::optional<fs::file_time_type> Win32Terminal::GpsFlashWritten() const {
+  std::error_code error;
+  const fs::file_time_type written = fs::last_write_time(m_dir / "gps" / "flash.bin", error);
+  if (error) return std::nullopt;
+  return written;
+}
+
+void Win32Terminal::AwaitGpsFlash() {
+  // The chip keeps what it programmed once its session has ended, on the far side of the line,
+  // a moment after the updater saw the end: the driver waits for it before it reads the
+  // firmware's version, or lets it go when nothing comes.
+  for (DWORD waited = 0; waited < kGpsFlashWaitMs; waited += 50) {
+    if (GpsFlashWritten() != m_flashAtHandOver) return;
+    Sleep(50);
+  }
 }
 
 std::string Win32Terminal::GpsFirmwareVersion() {

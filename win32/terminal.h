@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -55,6 +56,9 @@ class Win32Terminal {
   void PowerOn();
   void PowerOff();
   std::string GpsFirmwareVersion();
+  // When the GPS chip's flash was last kept in the terminal folder; none while it never was.
+  std::optional<std::filesystem::file_time_type> GpsFlashWritten() const;
+  void AwaitGpsFlash();
 
   std::filesystem::path m_dir;
   sim::TerminalConfig m_config;
@@ -71,6 +75,7 @@ class Win32Terminal {
   sim::DiskDriver m_disk;
   sim::GpsDriver m_gpsDriver;
   std::unique_ptr<sim::FlashMedia> m_flash;
+  std::optional<std::filesystem::file_time_type> m_flashAtHandOver;
 };
 
 }  // namespace win32

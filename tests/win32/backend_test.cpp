@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "log/text.h"
 #include "platform/platform.h"
 #include "win32/crypto.h"
 #include "win32/files.h"
@@ -125,7 +126,9 @@ TEST_F(Win32BackendTest, FindMatchesAsTheTerminalDoes) {
   const auto names = [&entries] {
     std::vector<std::string> found;
     for (const auto& entry : entries) found.push_back(entry.name);
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), [](const std::string& a, const std::string& b) {
+      return text::ToUpper(a) < text::ToUpper(b);
+    });
     return found;
   };
   ASSERT_TRUE(files.FindAll("\\Flash Disk2\\*.*", &entries));

@@ -21,7 +21,11 @@ user=${VOSTREL_WINE_USER:-vostrelwine}
 
 if [ "$(id -u)" -eq 0 ]; then
   home=$(getent passwd "$user" | cut -d: -f6)
-  as_user() { runuser -u "$user" -- env HOME="$home" WINEPREFIX="$home/prefix" "$@"; }
+  # setpriv replaces itself with the command, so that a background command's $! is its own.
+  as_user() {
+    setpriv --reuid="$user" --regid="$user" --init-groups \
+      env HOME="$home" WINEPREFIX="$home/prefix" "$@"
+  }
   prefix=$home/prefix
 else
   as_user() { env WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vostrel}" "$@"; }
@@ -35,7 +39,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  as_user /usr/lib/wine/wineserver -k 2>/dev/null || true
+  as_user /usr/lib/wine/wineserver -k > /dev/null 2>&1 || true
   if [ -z "${VOSTREL_KEEP_RUN:-}" ]; then rm -rf "$work"; else echo "kept $work"; fi
 }
 trap cleanup EXIT
@@ -55,10 +59,13 @@ served=$work/programs/vostrel
 [ "$mode" = terminal ] && cp "$work/demo/install.bin" "$terminal/fs/Storage Card/install.bin"
 [ "$(id -u)" -eq 0 ] && chown -R "$user" "$work"
 
+# Wine makes its serial ports from the prefix's dosdevices links when its server starts: the link
+# goes first, to a stable name that the chip's pseudo-terminal then takes.
+as_user /usr/lib/wine/wineserver -k > /dev/null 2>&1 || true
+as_user ln -sfn "$work/com6" "$prefix/dosdevices/com6"
 as_user "$served" sim gps serve "$terminal" --link "$work/com6" --speed 20 > "$work/gps.txt" &
 pids+=($!)
-for _ in $(seq 50); do [ -L "$work/com6" ] && break; sleep 0.1; done
-as_user ln -sfn "$work/com6" "$prefix/dosdevices/com6"
+for _ in $(seq 100); do [ -L "$work/com6" ] && break; sleep 0.1; done
 commandLine=()
 if [ "$mode" = desktop ]; then
   as_user "$served" desktop serve --package "$work/demo/install.bin" --root "$terminal/fs" \
@@ -92,18 +99,19 @@ if [ "$(final_screen "$work/again.json")" != 5 ]; then
 fi
 kill "${pids[0]}"
 wait "${pids[0]}" || true
-as_user /usr/lib/wine/wineserver -k 2>/dev/null || true
+as_user /usr/lib/wine/wineserver -k > /dev/null 2>&1 || true
 
 echo "== what the update left, checked as vostrel demo checks it"
 "$vostrel" sim demo-check "$terminal" --demo "$work/demo" || failed=1
 "$vostrel" sim show "$terminal"
 
-echo "== the screens of the update, compared with the simulator's pictures of them"
+echo "== each screen of the update as it was left, compared with the simulator's picture of it"
 reference=$work/demo/screens/$([ "$mode" = desktop ] && echo desktop-terminal || echo terminal)-run1
-for shot in "$work"/update-screens/*.bmp; do
-  name=$(basename "$shot" .bmp)
-  echo "$name:"
-  "$vostrel" sim compare-screens "$shot" "$reference/$name.png" || true
+for screen in $(ls "$work/update-screens" | sed -n 's/^[0-9]*-screen\([0-9]*\)\.bmp$/\1/p' | sort -u); do
+  shot=$(ls "$work"/update-screens/*-screen"$screen".bmp | tail -1)
+  picture=$(ls "$reference"/*-screen"$screen".png 2>/dev/null | tail -1)
+  echo "screen $screen: $(basename "$shot") and the simulator's $(basename "${picture:-none}")"
+  [ -n "$picture" ] && { "$vostrel" sim compare-screens "$shot" "$picture" || true; }
 done
 [ -n "${VOSTREL_SCREENSHOTS:-}" ] && cp -r "$work/update-screens" "$VOSTREL_SCREENSHOTS"
 exit "$failed"

@@ -11,7 +11,10 @@ wine=/usr/lib/wine/wine64
 if [ "$(id -u)" -eq 0 ]; then
   home=$(getent passwd "$user" | cut -d: -f6)
   [ -n "$home" ] || { echo "wine.sh: no user $user (make test-win32 makes it)" >&2; exit 1; }
-  run() { cd "$home" && runuser -u "$user" -- env HOME="$home" WINEPREFIX="$home/prefix" "$@"; }
+  run() {
+    cd "$home" && setpriv --reuid="$user" --regid="$user" --init-groups \
+      env HOME="$home" WINEPREFIX="$home/prefix" "$@"
+  }
 else
   home=$HOME
   run() { env WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vostrel}" "$@"; }
@@ -26,7 +29,7 @@ fi
 
 program=$1
 shift
-if [ "$(id -u)" -eq 0 ] && ! runuser -u "$user" -- test -r "$program"; then
+if [ "$(id -u)" -eq 0 ] && ! setpriv --reuid="$user" --regid="$user" --init-groups test -r "$program"; then
   stage="$home/stage/$(basename "$(dirname "$program")")"
   mkdir -p "$stage"
   cp "$(dirname "$program")"/*.exe "$stage/"
