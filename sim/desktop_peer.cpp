@@ -12,12 +12,12 @@
 #include <system_error>
 #include <thread>
 
-#include "log/text.h"
 #include "package/file_semaphore.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
 #include "sim/file_system.h"
 #include "sim/scheduler.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "app/resources.h"
-#include "log/text.h"
 #include "sim/gui.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -13,8 +13,8 @@
 #include <system_error>
 #include <utility>
 
-#include "log/text.h"
 #include "platform/types.h"
+#include "text/text.h"
 
 namespace sim {
 

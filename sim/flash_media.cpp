@@ -6,8 +6,8 @@
 
 #include "flash/driver/ecc.h"
 #include "flash/driver/nand_regs.h"
-#include "log/text.h"
 #include "platform/hal.h"
+#include "text/text.h"
 
 namespace sim {
 

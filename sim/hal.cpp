@@ -1,6 +1,6 @@
 #include "sim/hal.h"
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

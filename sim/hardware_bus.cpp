@@ -1,6 +1,6 @@
 #include "sim/hardware_bus.h"
 
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/types.h"
 
 namespace sim {

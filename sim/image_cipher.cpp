@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "flash/image_key.h"
-
 namespace image_format {
 
 namespace {

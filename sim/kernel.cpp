@@ -1,6 +1,6 @@
 #include "sim/kernel.h"
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

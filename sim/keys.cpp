@@ -3,7 +3,7 @@
 #include <charconv>
 #include <sstream>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -5,12 +5,12 @@
 #include <set>
 #include <system_error>
 
-#include "log/text.h"
 #include "script/script.h"
 #include "settings/script_line.h"
 #include "settings/settings.h"
 #include "sim/desktop_peer.h"
 #include "sim/keys.h"
+#include "text/text.h"
 
 namespace sim {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

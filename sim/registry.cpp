@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

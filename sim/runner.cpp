@@ -1,11 +1,10 @@
 #include "sim/runner.h"
 
 #include "app/vostrel_app.h"
-#include "settings/settings.h"
 #include "sim/desktop_peer.h"
 #include "sim/gps_chip.h"
 #include "sim/gui.h"
-#include "sim/updater_state.h"
+#include "update/run_context.h"
 
 namespace sim {
 
@@ -13,6 +12,12 @@ namespace {
 
 constexpr const char* kMarkers[] = {"\\Flash disk2\\error.dbg", "\\Flash disk2\\progress.dbg",
                                     "\\Flash disk2\\detailed.dbg"};
+
+// The terminal's installed version of each part, in the order of the updater's parts.
+constexpr const std::string InstalledVersions::*kInstalled[] = {
+    &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
+    &InstalledVersions::gps};
+static_assert(std::size(kInstalled) == kUpdatePartCount);
 
 }  // namespace
 
@@ -81,12 +86,9 @@ RunOutcome NotStarted(Terminal& terminal) {
   outcome.exitCode = kExitNotStarted;
   outcome.bootAfter = terminal.Boot();
   const InstalledVersions versions = terminal.Versions();
-  const std::string InstalledVersions::*fields[4] = {
-      &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
-      &InstalledVersions::gps};
-  for (int i = 0; i < 4; ++i) {
-    outcome.parts[i].installedBefore = versions.*fields[i];
-    outcome.parts[i].installedAfter = versions.*fields[i];
+  for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
+    outcome.parts[i].installedBefore = versions.*kInstalled[i];
+    outcome.parts[i].installedAfter = versions.*kInstalled[i];
   }
   return outcome;
 }
@@ -106,43 +108,29 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   const InstalledVersions before = terminal.Versions();
   terminal.Seen().rebooted = false;
   terminal.Seen().powerCut = false;
-  const auto record = [&outcome](const CUpdateSettings& settings) {
-    const struct {
-      int32_t CUpdateSettings::*offered;
-      int32_t CUpdateSettings::*marked;
-      const SoftwareDefinition* definition;
-    } parts[4] = {
-        {&CUpdateSettings::m_bOfferBoot, &CUpdateSettings::m_bUpdateBoot,
-         settings.FindOSDefinition("BOOT")},
-        {&CUpdateSettings::m_bOfferKernel, &CUpdateSettings::m_bUpdateKernel,
-         settings.FindOSDefinition("KRNL")},
-        {&CUpdateSettings::m_bOfferApp, &CUpdateSettings::m_bUpdateApp,
-         settings.FindApplicationDefinition()},
-        {&CUpdateSettings::m_bOfferGPS, &CUpdateSettings::m_bUpdateGPS,
-         settings.FindGPSDefinition("FIRMWARE")},
-    };
-    for (int i = 0; i < 4; ++i) {
+  // The run reports what it decided and met just before its context goes, however it ends.
+  const auto record = [&outcome](const CRunContext& run) {
+    for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
+      const UpdatePartRow& row = kUpdateParts[i];
       PartOutcome& part = outcome.parts[i];
-      part.offered = settings.*parts[i].offered != 0;
-      part.marked = settings.*parts[i].marked != 0;
-      if (part.offered && parts[i].definition != nullptr) {
-        part.offeredVersion = parts[i].definition->version;
-      }
+      part.offered = run.m_state.*row.offered != 0;
+      part.marked = run.m_state.*row.marked != 0;
+      const SoftwareDefinition* definition = OfferedDefinition(run.m_settings, row.part);
+      if (part.offered && definition != nullptr) part.offeredVersion = definition->version;
     }
-    outcome.lastError = settings.m_nLastError;
-    outcome.lastErrorText = settings.m_strLastError;
-    outcome.lastErrorFunction = settings.m_strLastErrorFunction;
+    const AppError& error = run.m_utils.LastError();
+    outcome.lastError = error.m_nLastError;
+    outcome.lastErrorText = error.m_strLastError;
+    outcome.lastErrorFunction = error.m_strLastErrorFunction;
   };
-  SetSettingsObserver(record);
 
   terminal.Install();
-  ResetUpdaterState();
   Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(kUpdaterProcess);
   if (options.desktop != nullptr) options.desktop->Begin();
   terminal.Steps().Begin(options.powerCutAfterStep);
   try {
-    RunVostrelHHT(options.commandLine);
+    RunVostrelHHT(options.commandLine, record);
   } catch (const ProcessEnded&) {
     // A reboot, or the keys ran out: the updater's process stops where it was.
   }
@@ -155,21 +143,14 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
     outcome.desktopServed = true;
     outcome.desktopLog = options.desktop->Log();
   }
-  // A run cut off by a reboot or by the end of its keys never destroyed its settings.
-  if (g_pSettings != nullptr) record(*g_pSettings);
-  ResetUpdaterState();
-  SetSettingsObserver(nullptr);
   terminal.Uninstall();
   if (terminal.Seen().rebooted || terminal.Seen().powerCut) terminal.Restart();
   outcome.bootAfter = terminal.Boot();
 
   const InstalledVersions after = terminal.Versions();
-  const std::string InstalledVersions::*fields[4] = {
-      &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
-      &InstalledVersions::gps};
-  for (int i = 0; i < 4; ++i) {
-    outcome.parts[i].installedBefore = before.*fields[i];
-    outcome.parts[i].installedAfter = after.*fields[i];
+  for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
+    outcome.parts[i].installedBefore = before.*kInstalled[i];
+    outcome.parts[i].installedAfter = after.*kInstalled[i];
   }
 
   if (terminal.Seen().powerCut) {
@@ -231,9 +212,9 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   }
   report["write_steps"] = steps;
   nlohmann::json parts = nlohmann::json::object();
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
     const PartOutcome& part = outcome.parts[i];
-    parts[kPartNames[i]] = {
+    parts[kUpdateParts[i].name] = {
         {"installed_before", part.installedBefore},
         {"installed_after", part.installedAfter},
         {"offered_version",

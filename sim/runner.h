@@ -12,6 +12,7 @@
 #include "sim/keys.h"
 #include "sim/result.h"
 #include "sim/terminal.h"
+#include "update/update_parts.h"
 
 namespace sim {
 
@@ -55,8 +56,8 @@ struct RunOutcome {
   int exitCode = 4;
   uint64_t virtualMilliseconds = 0;
   std::vector<TraceEntry> trace;
-  // Boot loader, kernel, application, GPS firmware.
-  PartOutcome parts[4];
+  // In the order of the updater's parts: boot loader, kernel, application, GPS firmware.
+  PartOutcome parts[kUpdatePartCount];
   int32_t lastError = 0;
   std::string lastErrorText;
   std::string lastErrorFunction;
@@ -70,8 +71,6 @@ struct RunOutcome {
   // How the terminal started after the run (after its restart, when it restarted).
   BootState bootAfter = BootState::kStarts;
 };
-
-inline constexpr const char* kPartNames[4] = {"boot", "kernel", "application", "gps"};
 
 // The exit code of a run on a terminal that does not start.
 inline constexpr int kExitNotStarted = 5;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

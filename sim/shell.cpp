@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace sim {
 

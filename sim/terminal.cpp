@@ -4,12 +4,12 @@
 #include <sstream>
 #include <system_error>
 
-#include "log/text.h"
 #include "sim/disk_driver.h"
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "sim/gps_driver.h"
 #include "sim/shell.h"
+#include "text/text.h"
 #include "update/update_dialog.h"
 
 namespace sim {

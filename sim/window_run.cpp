@@ -8,9 +8,9 @@
 #include <thread>
 #include <utility>
 
-#include "log/text.h"
 #include "sim/config.h"
 #include "sim/display.h"
+#include "text/text.h"
 
 namespace sim {
 

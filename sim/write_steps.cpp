@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "log/text.h"
 #include "package/file_semaphore.h"
+#include "text/text.h"
 
 namespace sim {
 

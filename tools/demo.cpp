@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "app/screens.h"
-#include "log/text.h"
 #include "script/script.h"
 #include "settings/settings.h"
 #include "sim/desktop_peer.h"
@@ -23,6 +22,7 @@
 #include "sim/runner.h"
 #include "sim/terminal.h"
 #include "sim/window_run.h"
+#include "text/text.h"
 #include "tools/commands.h"
 #include "tools/demo_check.h"
 #include "tools/demo_package.h"

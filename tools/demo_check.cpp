@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "script/script.h"
 #include "settings/settings.h"
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
+#include "text/text.h"
 
 namespace tools {
 

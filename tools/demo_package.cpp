@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "flash/image_format.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "tools/commands.h"
 
 namespace tools {

@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "sim/desktop_peer.h"
 #include "sim/flash_media.h"
@@ -16,6 +15,7 @@
 #include "sim/keys.h"
 #include "sim/registry.h"
 #include "sim/runner.h"
+#include "text/text.h"
 
 namespace tools::faults {
 

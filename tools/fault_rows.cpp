@@ -3,7 +3,7 @@
 // built to do, never from a run: each row says what decides it.
 #include <utility>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "tools/fault_matrix.h"
 
 namespace tools::faults {

@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/image_cipher.h"
+#include "text/text.h"
 #include "tools/commands.h"
 
 namespace tools {

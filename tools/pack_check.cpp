@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "platform/files.h"
 #include "settings/ini_file.h"
@@ -23,8 +22,9 @@
 #include "sim/gps_images.h"
 #include "sim/image_cipher.h"
 #include "sim/terminal.h"
+#include "text/text.h"
 #include "tools/commands.h"
-#include "update/decision.h"
+#include "update/update_parts.h"
 #include "utils/utils.h"
 
 namespace tools {

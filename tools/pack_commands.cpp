@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
 #include "sim/image_cipher.h"
+#include "text/text.h"
 #include "tools/commands.h"
 #include "tools/image_tools.h"
 

@@ -13,7 +13,6 @@
 #include "app/main_dialog.h"
 #include "app/screens.h"
 #include "app/vostrel_app.h"
-#include "log/text.h"
 #include "settings/settings.h"
 #include "sim/config.h"
 #include "sim/desktop_peer.h"
@@ -24,10 +23,11 @@
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "sim/terminal.h"
-#include "sim/updater_state.h"
 #include "sim/window_run.h"
+#include "text/text.h"
 #include "tools/commands.h"
 #include "tools/window_option.h"
+#include "update/run_context.h"
 #include "update/version_dlg.h"
 
 namespace tools {
@@ -190,7 +190,8 @@ int RunRun(const RunArgs& args) {
 // The main dialog on a screen as the terminal shows it: the bar half way on the screens that
 // show it during an update, and an example error on the failed screen.
 platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
-  CVostrelHHTDlg dialog;
+  CRunContext run;
+  CVostrelHHTDlg dialog(run);
   delete dialog.m_picture.SetBitmap(new ui::Bitmap(screen.bitmap));
   const bool updating = screen.screen == kScreenUpdatingOS ||
                         screen.screen == kScreenUpdatingApplication ||
@@ -229,24 +230,23 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
   auto terminal = sim::Terminal::Open(dir / "t");
   if (!terminal) return R::Failure(terminal.error());
   (*terminal)->Install();
-  sim::ResetUpdaterState();
   (*terminal)->Clock().AttachMainThread(sim::kUpdaterProcess);
-  g_pSettings = new CUpdateSettings();
-  g_pSettings->LoadFromBytes(
-      "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=Application\n"
-      "[OS]\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\nOSSoftware2=OS|4.2.121|NK.BIN^1^KRNL\n"
-      "[Application]\nAppSoftware1=Application|3.12|AppScript\n");
   platform::DialogState state;
   {
-    CVostrelHHTDlg main;
+    CRunContext run;
+    run.m_settings.LoadFromBytes(
+        "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=Application\n"
+        "[OS]\nOSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\nOSSoftware2=OS|4.2.121|NK.BIN^1^KRNL\n"
+        "[Application]\nAppSoftware1=Application|3.12|AppScript\n");
+    CVostrelHHTDlg main(run);
     main.DecideUpdates();
     struct ShownVersionDlg : CVersionDlg {
+      using CVersionDlg::CVersionDlg;
       using CVersionDlg::OnInitDialog;
-    } version;
+    } version(run);
     version.OnInitDialog();
     state = version.Describe();
   }
-  sim::ResetUpdaterState();
   (*terminal)->Clock().EndProcess(sim::kUpdaterProcess);
   (*terminal)->Uninstall();
   return state;

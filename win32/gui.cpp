@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/resources.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "sim/display_list.h"
 #include "win32/shell_messages.h"
 #include "win32/win_api.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "win32/win_api.h"
 
 namespace win32 {

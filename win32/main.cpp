@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/vostrel_app.h"
-#include "settings/settings.h"
 #include "sim/keys.h"
 #include "sim/screen_trace.h"
+#include "update/run_context.h"
 #include "win32/terminal.h"
 #include "win32/win_api.h"
 
@@ -84,26 +84,22 @@ int wmain(int argc, wchar_t** argv) {
   if (sim::Status shown = (*terminal)->OpenScreen(); !shown) return Usage(shown.error());
 
   Outcome outcome;
-  SetSettingsObserver([&outcome](const CUpdateSettings& settings) {
-    outcome.lastError = settings.m_nLastError;
-    outcome.lastErrorText = settings.m_strLastError;
-    outcome.lastErrorFunction = settings.m_strLastErrorFunction;
-  });
+  // The run's context goes however the run ends, a reboot or the end of the keys included.
+  const RunObserver observe = [&outcome](const CRunContext& run) {
+    outcome.lastError = run.m_settings.m_nLastError;
+    outcome.lastErrorText = run.m_settings.m_strLastError;
+    outcome.lastErrorFunction = run.m_settings.m_strLastErrorFunction;
+  };
   platform::Install((*terminal)->Backend());
   const char* end = "left";
   try {
-    RunVostrelHHT(commandLine);
+    RunVostrelHHT(commandLine, observe);
   } catch (const win32::KeysRanOut&) {
     end = "keys ran out";
   } catch (const win32::Rebooted&) {
     end = "rebooted";
   }
   platform::Install({});
-  if (g_pSettings != nullptr) {
-    outcome.lastError = g_pSettings->m_nLastError;
-    outcome.lastErrorText = g_pSettings->m_strLastError;
-    outcome.lastErrorFunction = g_pSettings->m_strLastErrorFunction;
-  }
   if (std::string_view(end) == "rebooted") (*terminal)->Restart();
 
   std::vector<int> screens;

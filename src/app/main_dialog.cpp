@@ -5,16 +5,11 @@
 #include "log/log.h"
 #include "package/file_semaphore.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
-#include "update/device.h"
+#include "update/run_context.h"
+#include "update/update_parts.h"
 #include "update/validate_package.h"
 #include "update/version_dlg.h"
 #include "utils/utils.h"
-
-int g_nScreen = 0;
-std::atomic<int> g_bBusy{0};
-int g_bInKeyHandler = 0;
-platform::Handle g_hKeepAliveThread = platform::kNullHandle;
 
 namespace {
 
@@ -25,8 +20,8 @@ constexpr int kInitialBitmap = 129;
 
 }  // namespace
 
-CVostrelHHTDlg::CVostrelHHTDlg()
-    : CUpdateDialog(kMainDialogTemplate, kDialogWidth, kDialogHeight),
+CVostrelHHTDlg::CVostrelHHTDlg(CRunContext& run)
+    : CUpdateDialog(run, kMainDialogTemplate, kDialogWidth, kDialogHeight),
       m_errorLine(*this, kIdcErrorLine, 1, 109, 180, 10, "ERROR DESCRIPTION", false),
       m_picture(*this, kIdcPicture, 0, 0, kDialogWidth, kDialogHeight, kInitialBitmap) {}
 
@@ -36,20 +31,16 @@ bool CVostrelHHTDlg::OnInitDialog() {
   SetIcon(m_hIcon, true);
   SetIcon(m_hIcon, false);
   SetScreen(kScreenLoading);
-  g_pUtils->SetProgressCtrl(&m_progress);
+  m_run.m_utils.SetProgressCtrl(&m_progress);
 
   auto& kernel = platform::Kern();
-  g_hUserActivity = kernel.CreateEvent(kUserActivityEvent, false, false);
-  kernel.SetEvent(g_hUserActivity);
+  m_run.m_hUserActivity = kernel.CreateEvent(kUserActivityEvent, false, false);
+  kernel.SetEvent(m_run.m_hUserActivity);
 
-  g_pSettings->m_bUpdateBoot = 0;
-  g_pSettings->m_bUpdateKernel = 0;
-  g_pSettings->m_bUpdateApp = 0;
-  g_pSettings->m_bUpdateGPS = 0;
-  g_pSettings->m_bOfferBoot = 0;
-  g_pSettings->m_bOfferKernel = 0;
-  g_pSettings->m_bOfferApp = 0;
-  g_pSettings->m_bOfferGPS = 0;
+  for (const UpdatePartRow& part : kUpdateParts) {
+    m_run.m_state.*part.marked = 0;
+    m_run.m_state.*part.offered = 0;
+  }
 
   CFileSemaphore().DeleteAbortFiles();
 
@@ -71,22 +62,23 @@ void CVostrelHHTDlg::CheckVersions(uint32_t timerId) {
   if (timerId == kCheckVersionsTimer) {
     KillTimer(kCheckVersionsTimer);
     // A second timer message may already be queued; the busy flag keeps the body to one run.
-    if (!g_bBusy) {
+    if (!m_run.m_bBusy) {
       auto& kernel = platform::Kern();
-      kernel.SetEvent(g_hUserActivity);
-      g_bBusy = 1;
-      g_hKeepAliveThread = kernel.CreateThread(KeepAliveThread);
-      kernel.SetThreadPriority(g_hKeepAliveThread, platform::kThreadPriorityAboveNormal);
+      kernel.SetEvent(m_run.m_hUserActivity);
+      m_run.m_bBusy = 1;
+      const std::atomic<int>& busy = m_run.m_bBusy;
+      m_run.m_hKeepAliveThread = kernel.CreateThread([&busy] { return KeepAliveThread(busy); });
+      kernel.SetThreadPriority(m_run.m_hKeepAliveThread, platform::kThreadPriorityAboveNormal);
 
       int screen = kScreenInvalidPackage;
       {
-        CValidatePackage validate;
+        CValidatePackage validate(m_run.m_settings, m_run.m_state);
         if (validate.IsValidBinFile("install.bin")) {
           screen = kScreenWelcome;
           DecideUpdates();
         }
       }
-      kernel.SetEvent(g_hUserActivity);
+      kernel.SetEvent(m_run.m_hUserActivity);
       SetScreen(screen);
     }
   }
@@ -96,7 +88,7 @@ void CVostrelHHTDlg::CheckVersions(uint32_t timerId) {
 bool CVostrelHHTDlg::PreTranslateMessage(const ui::Message& message) {
   if (message.message != ui::kWmKeyUp) return ui::Dialog::PreTranslateMessage(message);
   // The update runs inside a key handler and pumps messages; keys meanwhile are swallowed.
-  if (g_bInKeyHandler) return true;
+  if (m_run.m_bInKeyHandler) return true;
 
   static constexpr struct {
     uint32_t key;
@@ -108,9 +100,9 @@ bool CVostrelHHTDlg::PreTranslateMessage(const ui::Message& message) {
   };
   for (const auto& entry : kKeys) {
     if (entry.key != message.wParam) continue;
-    g_bInKeyHandler = 1;
+    m_run.m_bInKeyHandler = 1;
     (this->*entry.handler)();
-    g_bInKeyHandler = 0;
+    m_run.m_bInKeyHandler = 0;
     return true;
   }
   return ui::Dialog::PreTranslateMessage(message);
@@ -143,17 +135,17 @@ const Row* FindRow(const Row* begin, const Row* end, int screen) {
 }  // namespace
 
 void CVostrelHHTDlg::OnKeyPlay() {
-  const KeyRow* row = FindRow(std::begin(kKeyTable), std::end(kKeyTable), g_nScreen);
+  const KeyRow* row = FindRow(std::begin(kKeyTable), std::end(kKeyTable), m_run.m_nScreen);
   if (row != nullptr && row->play != nullptr) (this->*row->play)();
 }
 
 void CVostrelHHTDlg::OnKeyStop() {
-  const KeyRow* row = FindRow(std::begin(kKeyTable), std::end(kKeyTable), g_nScreen);
+  const KeyRow* row = FindRow(std::begin(kKeyTable), std::end(kKeyTable), m_run.m_nScreen);
   if (row != nullptr && row->stop != nullptr) (this->*row->stop)();
 }
 
 void CVostrelHHTDlg::OnKeyVersion() {
-  CVersionDlg dialog;
+  CVersionDlg dialog(m_run);
   dialog.DoModal();
 }
 
@@ -171,7 +163,7 @@ bool CVostrelHHTDlg::IsReadyToUpdate() {
     SetScreen(kScreenNothingToUpdate);
     return false;
   }
-  if (g_Device.GetPowerState() != 0) return true;
+  if (m_run.m_device.GetPowerState() != 0) return true;
   SetScreen(kScreenNoCharger);
   return false;
 }
@@ -179,48 +171,41 @@ bool CVostrelHHTDlg::IsReadyToUpdate() {
 void CVostrelHHTDlg::PlainLeave() {
   DeleteTempFiles();
   SendEndOfRun();
-  g_bBusy = 0;
-  g_pUtils->Wait(500);
+  m_run.m_bBusy = 0;
+  m_run.m_utils.Wait(500);
   ui::Dialog::OnCancel();
 }
 
 void CVostrelHHTDlg::RestartLeave() {
   DeleteTempFiles();
   if (m_bRebootNeeded) RebootStep();
-  g_bBusy = 0;
-  g_pUtils->Wait(500);
+  m_run.m_bBusy = 0;
+  m_run.m_utils.Wait(500);
   if (!platform::Kern().CreateProcess(kRerunnerPath, "")) RebootStep();
   ui::Dialog::OnCancel();
 }
 
 void CVostrelHHTDlg::RebootStep() {
   if (m_bCleanUserData) CleanUserData();
-  g_bBusy = 0;
-  g_pUtils->Wait(500);
-  g_Device.Reboot();
+  m_run.m_bBusy = 0;
+  m_run.m_utils.Wait(500);
+  m_run.m_device.Reboot();
 }
 
-uint32_t KeepAliveThread() {
+uint32_t KeepAliveThread(const std::atomic<int>& busy) {
   auto& kernel = platform::Kern();
   const platform::Handle event = kernel.CreateEvent(kUserActivityEvent, false, false);
   if (event == platform::kNullHandle) return 1;
   uint32_t result = 0;
-  while (g_bBusy) {
+  while (busy) {
     kernel.SetEvent(event);
     bool cleared = false;
     for (int i = 0; i < 20 && !cleared; ++i) {
       kernel.Sleep(100);
-      cleared = !g_bBusy;
+      cleared = !busy;
     }
     if (cleared) break;
   }
   kernel.CloseHandle(event);
   return result;
-}
-
-void ResetAppState() {
-  g_nScreen = 0;
-  g_bBusy = 0;
-  g_bInKeyHandler = 0;
-  g_hKeepAliveThread = platform::kNullHandle;
 }

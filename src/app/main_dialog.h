@@ -22,9 +22,9 @@ inline constexpr const char* kRerunnerPath = "\\Flash Disk2\\rerunner.exe";
 
 class CVostrelHHTDlg : public CUpdateDialog {
  public:
-  CVostrelHHTDlg();
+  explicit CVostrelHHTDlg(CRunContext& run);
 
-  // Shows a screen and records its number in g_nScreen.
+  // Shows a screen and records its number as the run's screen.
   void SetScreen(int screen) override;
   // Something to do and a charger connected; otherwise shows screen 5 or 4.
   bool IsReadyToUpdate();
@@ -65,13 +65,5 @@ class CVostrelHHTDlg : public CUpdateDialog {
   void RebootStep();
 };
 
-extern int g_nScreen;
-extern std::atomic<int> g_bBusy;
-extern int g_bInKeyHandler;
-extern platform::Handle g_hKeepAliveThread;
-
-// Signals the user activity event every 2 seconds while g_bBusy is set.
-uint32_t KeepAliveThread();
-
-// Puts the module's process-wide state back to its value at program start.
-void ResetAppState();
+// Signals the user activity event every 2 seconds while the run is busy.
+uint32_t KeepAliveThread(const std::atomic<int>& busy);

@@ -3,8 +3,8 @@
 #include <iterator>
 
 #include "app/main_dialog.h"
-#include "log/text.h"
-#include "settings/settings.h"
+#include "text/text.h"
+#include "update/run_context.h"
 
 namespace {
 
@@ -35,13 +35,14 @@ const ScreenInfo* ScreensBegin() { return std::begin(kScreens); }
 const ScreenInfo* ScreensEnd() { return std::end(kScreens); }
 
 void CVostrelHHTDlg::SetScreen(int screen) {
-  g_nScreen = screen;
+  m_run.m_nScreen = screen;
   m_errorLine.ShowWindow(false);
   m_progress.ShowWindow(false);
   const ScreenInfo* info = FindScreen(screen);
   if (screen == kScreenFailed) {
-    m_strError = text::Sprintf("(%ld)%s (%s)", g_pSettings->m_nLastError,
-                               g_pSettings->m_strLastError, g_pSettings->m_strLastErrorFunction);
+    const AppError& error = m_run.m_utils.LastError();
+    m_strError = text::Sprintf("(%ld)%s (%s)", error.m_nLastError, error.m_strLastError,
+                               error.m_strLastErrorFunction);
     m_errorLine.ShowWindow(true);
     UpdateData(false);
   }

@@ -3,31 +3,22 @@
 #include "app/main_dialog.h"
 #include "flash/image_key.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
+#include "text/text.h"
+#include "update/run_context.h"
 #include "update/version.h"
-#include "utils/utils.h"
-
-namespace {
-SettingsObserver g_settingsObserver;
-
-void ReportSettings() {
-  if (g_settingsObserver && g_pSettings != nullptr) g_settingsObserver(*g_pSettings);
-}
-}  // namespace
-
-void SetSettingsObserver(SettingsObserver observer) { g_settingsObserver = std::move(observer); }
 
 bool CVostrelHHTApp::InitInstance() {
+  // Everything the run changes lives here and goes with it; the key is released with it.
+  CRunContext run(m_observer);
   auto& kernel = platform::Kern();
   const platform::Handle launch = kernel.CreateEvent("SD_LAUNCH_EVENT", false, false);
   kernel.SetEvent(launch);
   kernel.CloseHandle(launch);
 
-  InitImageKey();
+  InitImageKey(run.m_imageKey);
 
-  CVostrelHHTDlg dialog;
+  CVostrelHHTDlg dialog(run);
 
   {
     CLog markers;
@@ -38,36 +29,24 @@ bool CVostrelHHTApp::InitInstance() {
   }
   ReadDebugLevel();
 
-  g_pUtils = new CUtils();
-  g_pLog = new CLog();
-  g_pLog->Setup(GetDebugLevel() >= 1, "Flash disk2\\Vostrel.log", false);
+  run.m_log.Setup(GetDebugLevel() >= 1, "Flash disk2\\Vostrel.log", false);
 
   LogAt(2, "################# Started VostrelHHT Version %s", kVostrelVersion);
-  g_pSettings = new CUpdateSettings();
 
   LogAt(2, "Command line : '%s'", m_commandLine);
   if (text::EqualsNoCase(m_commandLine, "ACTIVESYNC")) {
-    g_pSettings->m_bActiveSync = 1;
+    run.m_state.m_bActiveSync = 1;
     LogAt(2, "We are handheld using active sync");
   }
 
   dialog.DoModal();
 
   LogAt(2, "Finished VostrelHHT.");
-
-  ReportSettings();
-  delete g_pSettings;
-  g_pSettings = nullptr;
-  delete g_pLog;
-  g_pLog = nullptr;
-  delete g_pUtils;
-  g_pUtils = nullptr;
-  ReleaseImageKey();
   return false;
 }
 
-int RunVostrelHHT(std::string_view commandLine) {
-  CVostrelHHTApp app{std::string(commandLine)};
+int RunVostrelHHT(std::string_view commandLine, RunObserver observer) {
+  CVostrelHHTApp app{std::string(commandLine), std::move(observer)};
   app.InitInstance();
   return 0;
 }

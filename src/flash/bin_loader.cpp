@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "flash/flash_job.h"
-#include "flash/flash_part.h"
 #include "flash/image_format.h"
 #include "flash/image_reader.h"
 #include "log/log.h"
@@ -21,12 +20,6 @@ bool Fetch32(const ImageIo& io, uint32_t* value) {
   if (!io.fetch(sizeof bytes, bytes)) return false;
   *value = Le32(bytes);
   return true;
-}
-
-void FreeImageBuffer() {
-  if (g_FlashJob.imageBuffer != nullptr) platform::Kern().LocalFree(g_FlashJob.imageBuffer);
-  g_FlashJob.imageBuffer = nullptr;
-  g_FlashJob.imageBufferSize = 0;
 }
 
 bool SetMemoryDivision() {
@@ -65,8 +58,7 @@ bool SetMemoryDivision() {
 }
 
 // The records, up to the terminating one. False after reporting a failure.
-bool LoadRecords(const ImageIo& io, bool flashImage) {
-  FlashJob& job = g_FlashJob;
+bool LoadRecords(FlashJob& job, const ImageIo& io, bool flashImage) {
   uint64_t total = 0;
   int32_t lastPercent = 0;
   uint32_t address = 0;
@@ -110,8 +102,7 @@ bool LoadRecords(const ImageIo& io, bool flashImage) {
 
 }  // namespace
 
-bool LoadBINStream(const ImageIo& io) {
-  FlashJob& job = g_FlashJob;
+bool LoadBINStream(FlashJob& job, const ImageIo& io) {
   uint8_t signature[image_format::kBinSignatureSize] = {};
   if (!io.fetch(sizeof signature, signature) ||
       std::memcmp(signature, image_format::kBinSignature, sizeof signature) != 0) {
@@ -129,7 +120,7 @@ bool LoadBINStream(const ImageIo& io) {
 
   const uint64_t size = image_format::ImageBufferSize(job.imageLength);
   FlashTracef(2, "LoadBIN: Going to allocate '%ld' bytes\r\n", static_cast<int64_t>(size));
-  FreeImageBuffer();
+  job.FreeImageBuffer();
   if (size <= SIZE_MAX) {
     job.imageBuffer = static_cast<uint8_t*>(
         platform::Kern().LocalAlloc(platform::kLptr, static_cast<std::size_t>(size)));
@@ -144,37 +135,40 @@ bool LoadBINStream(const ImageIo& io) {
   const bool flashImage = image_format::IsFlashImage(job.imageStart);
   if (flashImage) std::memset(job.imageBuffer, 0xFF, job.imageLength);
   OEMShowProgress(0);
-  if (!LoadRecords(io, flashImage)) {
-    FreeImageBuffer();
+  if (!LoadRecords(job, io, flashImage)) {
+    job.FreeImageBuffer();
     return false;
   }
   OEMShowProgress(100);
   if (!flashImage) {
     FlashTracef(1, "LoadBIN: ERROR NOT FLASH IMAGE\r\n");
-    FreeImageBuffer();
+    job.FreeImageBuffer();
     return false;
   }
   io.close();
   FlashTracef(2, "LoadBIN: Have got flash image to write\r\n");
   if (!io.write(0, job.imageLength)) {
     FlashTracef(1, "LoadBIN: ERROR OEMWriteFlash FAILED\r\n");
-    FreeImageBuffer();
+    job.FreeImageBuffer();
     return false;
   }
   return true;
 }
 
-void LoadBIN(std::string_view file) {
+void LoadBIN(FlashJob& job, std::string_view file, const ImageWrite& write) {
   FlashTracef(3, "LoadBIN: Started\r\n");
-  if (InterfaceOpenFile(file) == 0) {
+  if (InterfaceOpenFile(job.files, file) == 0) {
     FlashTracef(1, "LoadBIN: CANNOT OPEN '%s'\r\n", file);
     return;
   }
   FlashTracef(2, "LoadBIN: Opened '%s', size '%d' bytes\r\n", file,
-              static_cast<int32_t>(InterfaceFileSize(file)));
-  const ImageIo io{FetchImageBytes, OEMWriteFlash, [] { InterfaceFileClose(); }};
-  if (LoadBINStream(io)) {
-    g_FlashJob.success = true;
+              static_cast<int32_t>(InterfaceFileSize(job.files, file)));
+  const ImageIo io{[&job](uint32_t count, uint8_t* destination) {
+                     return FetchImageBytes(job.reader, job.files, count, destination);
+                   },
+                   write, [&job] { InterfaceFileClose(job.files); }};
+  if (LoadBINStream(job, io)) {
+    job.success = true;
     FlashTracef(2, "LoadBIN: Update to flash completed successfully - need reboot\r\n");
   }
 }

@@ -20,10 +20,12 @@ struct ImageIo {
   ImageClose close;
 };
 
-// Loads the member through FetchImageBytes and writes it with OEMWriteFlash; the outcome is the
-// flash job's success flag.
-void LoadBIN(std::string_view file);
+struct FlashJob;
+
+// Loads the member through FetchImageBytes and writes it with `write` (the partition writer's
+// OEMWriteFlash); the outcome is the flash job's success flag.
+void LoadBIN(FlashJob& job, std::string_view file, const ImageWrite& write);
 
 // The load after the member is open: the header, the memory division, the image buffer (kept
 // in the flash job) and the records. Returns true when write() was called and succeeded.
-bool LoadBINStream(const ImageIo& io);
+bool LoadBINStream(FlashJob& job, const ImageIo& io);

@@ -6,12 +6,9 @@
 #include "flash/bin_loader.h"
 #include "flash/driver/flash_core.h"
 #include "flash/flash_job.h"
-#include "flash/image_key.h"
 #include "log/log.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
-
-FlashJob g_FlashJob;
 
 namespace {
 
@@ -19,7 +16,6 @@ using flash_driver::BinaryPartitionRequest;
 using flash_driver::IoRequest;
 
 constexpr uint32_t kBlockSize = 65536;
-constexpr std::size_t kTraceUnits = 512;
 constexpr std::size_t kNameUnits = 256;
 constexpr uint8_t kSignOffset = 8;
 constexpr uint8_t kFlagsWriteInit = 0x12;
@@ -53,18 +49,17 @@ constexpr TakeOverTexts kWriteTakeOver = {
     "OEMWriteFlash: Bypassing flinit()\r\n", 3, "OEMWriteFlash: UnloadDiskDriver failed (%d)\r\n",
     "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", true};
 
-bool UnloadDiskDriver() {
-  return g_FlashJob.driverFound && platform::Hal().DeactivateDevice(g_FlashJob.diskDriverHandle);
+bool UnloadDiskDriver(const FlashJob& job) {
+  return job.driverFound && platform::Hal().DeactivateDevice(job.diskDriverHandle);
 }
 
 // Unloads the operating system's disk driver and starts the driver core, once per run.
-bool TakeOver(const TakeOverTexts& texts) {
-  FlashJob& job = g_FlashJob;
+bool TakeOver(FlashJob& job, const TakeOverTexts& texts) {
   if (job.driverInitialised) {
     FlashTracef(texts.bypassLevel, texts.bypass);
     return true;
   }
-  if (!UnloadDiskDriver()) {
+  if (!UnloadDiskDriver(job)) {
     FlashTracef(1, texts.unloadFailed, static_cast<int32_t>(platform::GetLastError()));
     Wait(2000);
     return false;
@@ -73,9 +68,9 @@ bool TakeOver(const TakeOverTexts& texts) {
     OEMShowProgress(201);
     FlashTracef(3, "OEMWriteFlash: Before flInit()\r\n");
   }
-  flash_driver::flInit();
+  flash_driver::flInit(job.core);
   if (texts.traced) FlashTracef(3, "OEMWriteFlash: Before flRegisterComponents()\r\n");
-  if (flash_driver::flRegisterComponents() == flash_driver::kFlAdapterNotFound) {
+  if (flash_driver::flRegisterComponents(job.core) == flash_driver::kFlAdapterNotFound) {
     FlashTracef(1, texts.notDetected);
     return false;
   }
@@ -92,13 +87,13 @@ std::string NameOf(const uint8_t* value, uint32_t size) {
   return name;
 }
 
-uint32_t Handle() { return static_cast<uint32_t>(g_FlashJob.partition) << 4; }
+uint32_t Handle(const FlashJob& job) { return static_cast<uint32_t>(job.partition) << 4; }
 
-BinaryPartitionRequest Request(uint32_t startingBlock, uint32_t length, uint8_t flags,
-                               uint8_t* buffer) {
+BinaryPartitionRequest Request(const FlashJob& job, uint32_t startingBlock, uint32_t length,
+                               uint8_t flags, uint8_t* buffer) {
   BinaryPartitionRequest bp;
-  std::memcpy(bp.oldSign, g_FlashJob.signature, 4);
-  std::memcpy(bp.newSign, g_FlashJob.signature, 4);
+  std::memcpy(bp.oldSign, job.signature, 4);
+  std::memcpy(bp.newSign, job.signature, 4);
   bp.signOffset = kSignOffset;
   bp.startingBlock = startingBlock;
   bp.length = length;
@@ -107,39 +102,31 @@ BinaryPartitionRequest Request(uint32_t startingBlock, uint32_t length, uint8_t 
   return bp;
 }
 
-int Call(int function, BinaryPartitionRequest& bp) {
-  IoRequest request{Handle(), &bp};
-  return flash_driver::flCall(function, &request);
+int Call(FlashJob& job, int function, BinaryPartitionRequest& bp) {
+  IoRequest request{Handle(job), &bp};
+  return flash_driver::flCall(job.core, function, &request);
 }
 
 // The partition's capacity in bytes, 0 when it cannot be asked.
-uint32_t PartitionCapacity() {
-  BinaryPartitionRequest bp = Request(0, 0, 0, nullptr);
-  return Call(flash_driver::kFlBinaryPartitionInfo, bp) == flash_driver::kFlOk ? bp.startingBlock
-                                                                               : 0;
-}
-
-void FreeJobBuffer() {
-  if (g_FlashJob.imageBuffer != nullptr && platform::IsInstalled()) {
-    platform::Kern().LocalFree(g_FlashJob.imageBuffer);
-  }
-  g_FlashJob.imageBuffer = nullptr;
-  g_FlashJob.imageBufferSize = 0;
+uint32_t PartitionCapacity(FlashJob& job) {
+  BinaryPartitionRequest bp = Request(job, 0, 0, 0, nullptr);
+  return Call(job, flash_driver::kFlBinaryPartitionInfo, bp) == flash_driver::kFlOk
+             ? bp.startingBlock
+             : 0;
 }
 
 // Reads the next raw block, trying a failing read again a few times.
-bool ReadRawBlock(uint8_t* block) {
+bool ReadRawBlock(FlashJob& job, uint8_t* block) {
   for (int attempt = 0; attempt < kRawReadAttempts; ++attempt) {
-    if (InterfaceFileRead(block, kBlockSize, &g_FlashJob.bytesRead) != 0) return true;
+    if (InterfaceFileRead(job.files, block, kBlockSize, &job.bytesRead) != 0) return true;
     FlashTracef(1, "CopyBIN: Read failed. Last Error=%d\r\n",
                 static_cast<int32_t>(platform::GetLastError()));
   }
   return false;
 }
 
-bool CopyBlocks(std::string_view file, uint32_t size) {
-  FlashJob& job = g_FlashJob;
-  const uint32_t capacity = PartitionCapacity();
+bool CopyBlocks(FlashJob& job, std::string_view file, uint32_t size) {
+  const uint32_t capacity = PartitionCapacity(job);
   // The copy writes whole blocks, so the rounded size must fit: a partition that holds the
   // member but not its last whole block would be left with a torn image.
   if (capacity < RoundToBlocks(size)) {
@@ -151,15 +138,16 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
   uint32_t remaining = static_cast<uint32_t>(RoundToBlocks(size));
   FlashTracef(2, "CopyBIN: FileSize=%ld, Remaining=%ld\r\n", text::AsLong(size),
               text::AsLong(remaining));
-  BinaryPartitionRequest init = Request(0, remaining, kFlagsWriteInit, job.imageBuffer);
-  FlashTracef(2, "CopyBIN: WriteInit Status=%d\r\n", Call(flash_driver::kFlBinaryWriteInit, init));
+  BinaryPartitionRequest init = Request(job, 0, remaining, kFlagsWriteInit, job.imageBuffer);
+  FlashTracef(2, "CopyBIN: WriteInit Status=%d\r\n",
+              Call(job, flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = remaining / kBlockSize;
   FlashTracef(3, "CopyBIN: About to Read/Update\r\n");
   uint32_t count = 0;
   uint32_t written = 0;
   while (remaining > 0) {
     int status = flash_driver::kFlOk;
-    if (!ReadRawBlock(job.imageBuffer)) {
+    if (!ReadRawBlock(job, job.imageBuffer)) {
       // A read that failed without saying why still fails the block: the buffer holds the
       // previous block, which must never be written in this one's place.
       status = static_cast<int>(platform::GetLastError());
@@ -169,8 +157,9 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
     ++count;
     const uint32_t percent = count * 100U / blocks;
     if (status == flash_driver::kFlOk) {
-      BinaryPartitionRequest block = Request(count, kBlockSize, kFlagsWriteBlock, job.imageBuffer);
-      status = Call(flash_driver::kFlBinaryWriteBlock, block);
+      BinaryPartitionRequest block =
+          Request(job, count, kBlockSize, kFlagsWriteBlock, job.imageBuffer);
+      status = Call(job, flash_driver::kFlBinaryWriteBlock, block);
       written += kBlockSize;
       FlashTracef(3, "CopyBIN: %d written, %d remain\r", static_cast<int32_t>(written),
                   static_cast<int32_t>(remaining));
@@ -188,17 +177,8 @@ bool CopyBlocks(std::string_view file, uint32_t size) {
 
 }  // namespace
 
-void FlashTrace(int level, const std::string& text) {
-  DebugAt(level, text::TruncateToUnits(text, kTraceUnits));
-}
-
-void OEMShowProgress(int percent) {
-  FlashTracef(2, "OEMShowProgress: Progress [%d%%]\r", percent & 0xFF);
-  platform::Kern().Sleep(0);
-}
-
-bool PrepareFlashPart(std::string_view file, int partition, std::string_view signature) {
-  FlashJob& job = g_FlashJob;
+bool PrepareFlashPart(FlashJob& job, std::string_view file, int partition,
+                      std::string_view signature) {
   job.fileName = text::TruncateToUnits(std::string(file), kNameUnits);
   job.partition = static_cast<uint8_t>(partition);
   std::memset(job.signature, 0, sizeof job.signature);
@@ -211,11 +191,10 @@ bool PrepareFlashPart(std::string_view file, int partition, std::string_view sig
   FlashTracef(2, "Programming [%s] into [%d:%s] Raw[%d]\r\n", job.fileName, partition, signature,
               job.raw ? 1 : 0);
   FlashTracef(2, "Programming [%s] into [%d:%s]\r\n", job.fileName, partition, narrowSignature);
-  return GetDiskDriverHandle();
+  return GetDiskDriverHandle(job);
 }
 
-bool GetDiskDriverHandle() {
-  FlashJob& job = g_FlashJob;
+bool GetDiskDriverHandle(FlashJob& job) {
   platform::Registry& registry = platform::Reg();
   platform::Handle active = platform::kNullHandle;
   if (registry.OpenKey(kActiveDrivers, &active) != platform::kErrorSuccess) return false;
@@ -255,16 +234,15 @@ bool GetDiskDriverHandle() {
   return true;
 }
 
-bool CopyBIN(std::string_view file) {
-  FlashJob& job = g_FlashJob;
+bool CopyBIN(FlashJob& job, std::string_view file) {
   FlashTracef(3, "CopyBIN: Started\r\n");
-  if (InterfaceOpenFile(file) == 0) {
+  if (InterfaceOpenFile(job.files, file) == 0) {
     FlashTracef(1, "CopyBIN: CANNOT OPEN '%s'\r\n", file);
     return false;
   }
-  const uint32_t size = InterfaceFileSize(file);
+  const uint32_t size = InterfaceFileSize(job.files, file);
   FlashTracef(2, "CopyBIN: Opened '%s', size '%d' bytes\r\n", file, static_cast<int32_t>(size));
-  FreeJobBuffer();
+  job.FreeImageBuffer();
   job.imageBuffer = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLptr, kBlockSize));
   if (job.imageBuffer == nullptr) {
     FlashTracef(1, "Unable to allocate buffer for file\r\n");
@@ -273,25 +251,24 @@ bool CopyBIN(std::string_view file) {
   job.imageBufferSize = kBlockSize;
   FlashTracef(2, "CopyBIN: Allocated blocksize of %d bytes\r\n", static_cast<int32_t>(kBlockSize));
   FlashTracef(3, "CopyBIN: Before initialise\r\n");
-  if (!TakeOver(kCopyTakeOver)) return false;
+  if (!TakeOver(job, kCopyTakeOver)) return false;
   FlashTracef(3, "CopyBIN: Initialised ok\r\n");
-  const bool copied = CopyBlocks(file, size);
-  FreeJobBuffer();
+  const bool copied = CopyBlocks(job, file, size);
+  job.FreeImageBuffer();
   if (!copied) return false;
-  InterfaceFileClose();
+  InterfaceFileClose(job.files);
   FlashTracef(2, "CopyBIN: Finished Successfully - NEED REBOOT NOW\r\n");
   job.success = true;
   Wait(3000);
   return true;
 }
 
-bool OEMWriteFlash(uint32_t start, uint32_t length) {
-  FlashJob& job = g_FlashJob;
+bool OEMWriteFlash(FlashJob& job, uint32_t start, uint32_t length) {
   FlashTracef(2, "OEMWriteFlash: Start\r\n");
   FlashTracef(2, "OEMWriteFlash: Image start addr  :0x%X\r\n", start);
   FlashTracef(2, "OEMWriteFlash: Image start length:0x%X\r\n", length);
-  if (!TakeOver(kWriteTakeOver)) return false;
-  const uint32_t capacity = PartitionCapacity();
+  if (!TakeOver(job, kWriteTakeOver)) return false;
+  const uint32_t capacity = PartitionCapacity(job);
   FlashTracef(2, "OEMWriteFlash: %d bytes in flash\r\n", static_cast<int32_t>(capacity));
   const uint64_t rounded = RoundToBlocks(length);
   FlashTracef(2, "OEMWriteFlash: bpStruct.length is '%ld'\r\n", static_cast<int64_t>(rounded));
@@ -301,52 +278,44 @@ bool OEMWriteFlash(uint32_t start, uint32_t length) {
     return false;
   }
   BinaryPartitionRequest init =
-      Request(0, static_cast<uint32_t>(rounded), kFlagsWriteInit, job.imageBuffer);
+      Request(job, 0, static_cast<uint32_t>(rounded), kFlagsWriteInit, job.imageBuffer);
   FlashTracef(2, "OEMWriteFlash: WriteInit Status=%d\r\n",
-              Call(flash_driver::kFlBinaryWriteInit, init));
+              Call(job, flash_driver::kFlBinaryWriteInit, init));
   const uint32_t blocks = static_cast<uint32_t>(rounded / kBlockSize);
   for (uint32_t i = 0; i < blocks; ++i) {
     const int percent = static_cast<int>(static_cast<uint64_t>(i) * 100 / blocks);
     FlashTracef(2, "OEMWriteFlash: Programming: %d%%\r", percent);
     InterfaceSetProgress(percent);
     OEMShowProgress(percent);
-    BinaryPartitionRequest block =
-        Request(i + 1, kBlockSize, kFlagsWriteBlock, job.imageBuffer + uint64_t{i} * kBlockSize);
-    if (const int status = Call(flash_driver::kFlBinaryWriteBlock, block);
+    BinaryPartitionRequest block = Request(job, i + 1, kBlockSize, kFlagsWriteBlock,
+                                           job.imageBuffer + uint64_t{i} * kBlockSize);
+    if (const int status = Call(job, flash_driver::kFlBinaryWriteBlock, block);
         status != flash_driver::kFlOk) {
       FlashTracef(1, "OEMWriteFlash: Unable to do a WriteBlock %X\r\n", status);
       Wait(5000);
       return false;
     }
   }
-  InterfaceFileClose();
+  InterfaceFileClose(job.files);
   Wait(3000);
   FlashTracef(2, "OEMWriteFlash: Finished Successfully - need reboot");
   return true;
 }
 
-bool RunFlashPart() {
-  FlashJob& job = g_FlashJob;
+bool RunFlashPart(FlashJob& job) {
   FlashTracef(3, "RunFlashPart: Started\r\n");
   job.success = false;
-  InterfaceStart();
+  InterfaceStart(job.files);
   if (job.raw) {
-    CopyBIN(job.fileName);
+    CopyBIN(job, job.fileName);
   } else {
-    LoadBIN(job.fileName);
+    LoadBIN(job, job.fileName,
+            [&job](uint32_t start, uint32_t length) { return OEMWriteFlash(job, start, length); });
   }
   OEMShowProgress(200);
-  InterfaceStop();
+  InterfaceStop(job.files);
   ResetChunkReader(job.reader);
   FlashTracef(2, job.success ? "RunFlashPart: Completed Successfully!!\r\n"
                              : "RunFlashPart: UPDATE FAILED\r\n");
   return job.success;
-}
-
-void ResetFlashState() {
-  ResetChunkReader(g_FlashJob.reader);
-  FreeJobBuffer();
-  g_FlashJob = FlashJob{};
-  flash_driver::flReset();
-  ReleaseImageKey();
 }

@@ -6,24 +6,20 @@
 #include <cstdint>
 #include <string_view>
 
+struct FlashJob;
+
 // Records the job (member, partition number, signature "BOOT" or "KRNL"); true when the
 // operating system's disk driver instance was found. Nothing is written yet.
-bool PrepareFlashPart(std::string_view file, int partition, std::string_view signature);
+bool PrepareFlashPart(FlashJob& job, std::string_view file, int partition,
+                      std::string_view signature);
 // Writes the prepared image: a member whose name ends in "0" is copied block by block, any
 // other is a .BIN image assembled in RAM first. True when it is in flash.
-bool RunFlashPart();
+bool RunFlashPart(FlashJob& job);
 
 // Finds "DSK1:" under "\Drivers\Active" and keeps its device handle; true when one is kept.
-bool GetDiskDriverHandle();
+bool GetDiskDriverHandle(FlashJob& job);
 // Copies a raw image into the partition, 64 KB at a time; true when all of it is written.
-bool CopyBIN(std::string_view file);
+bool CopyBIN(FlashJob& job, std::string_view file);
 // Writes the first `length` bytes of the job's image buffer into the partition; start is only
 // shown. True when every block is in flash.
-bool OEMWriteFlash(uint32_t start, uint32_t length);
-// Shows progress on the debug output: 0 to 100, 200 at the end of a job, 201 when the driver
-// core starts.
-void OEMShowProgress(int percent);
-
-// Forgets the flash job, frees its buffers, stops the driver core and releases the image key,
-// as at program start.
-void ResetFlashState();
+bool OEMWriteFlash(FlashJob& job, uint32_t start, uint32_t length);

@@ -1,7 +1,24 @@
 #include "flash/image_format.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+
+namespace {
+
+constexpr int8_t kNotBase64 = -1;
+
+constexpr std::array<int8_t, 256> MakeDecodeTable() {
+  std::array<int8_t, 256> table{};
+  for (auto& entry : table) entry = kNotBase64;
+  constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (int i = 0; i < 64; ++i) table[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
+  return table;
+}
+
+constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
+
+}  // namespace
 
 namespace image_format {
 
@@ -124,3 +141,24 @@ std::string AssembleBinImage(std::string_view plain, const BinLayout& layout) {
 }
 
 }  // namespace image_format
+
+void Base64Decode(const uint8_t* text, std::size_t textLength, uint8_t* output,
+                  uint32_t* outLength) {
+  std::size_t at = 0;
+  while (at < textLength && (text[at] == ' ' || text[at] == '\t')) ++at;
+  std::size_t end = at;
+  while (end < textLength && kDecode[text[end]] != kNotBase64) ++end;
+  uint32_t out = 0;
+  uint32_t bits = 0;
+  int held = 0;
+  for (std::size_t i = at; i < end; ++i) {
+    bits = bits << 6 | static_cast<uint32_t>(kDecode[text[i]]);
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      output[out++] = static_cast<uint8_t>(bits >> held);
+    }
+  }
+  output[out] = 0;
+  *outLength = out;
+}

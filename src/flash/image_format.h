@@ -87,3 +87,11 @@ std::string AssembleBinImage(std::string_view plain, const BinLayout& layout);
 std::string MakeBin(std::string_view raw, uint32_t start, uint32_t recordSize);
 
 }  // namespace image_format
+
+// Decodes base64: leading blanks and tabs are skipped; the text is the run of alphabet
+// characters that follows, up to the first other byte or textLength. output must hold
+// 3 * ceil(n / 4) + 1 bytes for a run of n; a zero byte is stored after the decoded bytes. A
+// lone character left over after the groups of four (a run of 4k + 1) carries too few bits
+// for a byte and is dropped.
+void Base64Decode(const uint8_t* text, std::size_t textLength, uint8_t* output,
+                  uint32_t* outLength);

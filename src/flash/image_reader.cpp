@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "flash/flash_job.h"
 #include "flash/image_format.h"
 #include "flash/image_key.h"
 #include "log/log.h"
@@ -38,7 +37,8 @@ bool LoadChunk(ChunkReader& reader, const MemberRead& read) {
       platform::Kern().LocalAlloc(platform::kLmemFixed, static_cast<std::size_t>(size)));
   if (buffer == nullptr) return false;
   uint32_t decoded = 0;
-  if (!ReadFully(read, buffer, length) || DecryptImageChunk(&buffer, length, &decoded) != 1) {
+  if (!ReadFully(read, buffer, length) || reader.key == nullptr ||
+      DecryptImageChunk(*reader.key, &buffer, length, &decoded) != 1) {
     platform::Kern().LocalFree(buffer);
     return false;
   }
@@ -52,7 +52,9 @@ bool LoadChunk(ChunkReader& reader, const MemberRead& read) {
 
 void ResetChunkReader(ChunkReader& reader) {
   if (reader.chunk != nullptr && platform::IsInstalled()) platform::Kern().LocalFree(reader.chunk);
-  reader = ChunkReader{};
+  reader.chunk = nullptr;
+  reader.available = 0;
+  reader.offset = 0;
 }
 
 bool FetchImageBytesFrom(ChunkReader& reader, const MemberRead& read, uint32_t count,
@@ -81,9 +83,10 @@ bool FetchImageBytesFrom(ChunkReader& reader, const MemberRead& read, uint32_t c
   return true;
 }
 
-bool FetchImageBytes(uint32_t count, uint8_t* destination) {
-  static const MemberRead kInterfaceRead = [](uint8_t* buffer, uint32_t size, uint32_t* read) {
-    return InterfaceFileRead(buffer, size, read);
+bool FetchImageBytes(ChunkReader& reader, CVirtualFiles& files, uint32_t count,
+                     uint8_t* destination) {
+  const MemberRead read = [&files](uint8_t* buffer, uint32_t size, uint32_t* done) {
+    return InterfaceFileRead(files, buffer, size, done);
   };
-  return FetchImageBytesFrom(g_FlashJob.reader, kInterfaceRead, count, destination);
+  return FetchImageBytesFrom(reader, read, count, destination);
 }

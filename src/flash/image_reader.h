@@ -5,11 +5,16 @@
 #include <cstdint>
 #include <functional>
 
+struct ImageKey;
+class CVirtualFiles;
+
 // Reads up to count bytes of the open member; the shape of InterfaceFileRead.
 using MemberRead = std::function<int(uint8_t* buffer, uint32_t count, uint32_t* read)>;
 
-// The reader's state: the decoded bytes of the current chunk not yet delivered.
+// The reader's state: the key that decrypts the chunks, and the decoded bytes of the current
+// chunk not yet delivered.
 struct ChunkReader {
+  const ImageKey* key = nullptr;
   uint8_t* chunk = nullptr;  // from the program's heap, or null
   uint32_t available = 0;
   uint32_t offset = 0;
@@ -21,8 +26,9 @@ struct ChunkReader {
 bool FetchImageBytesFrom(ChunkReader& reader, const MemberRead& read, uint32_t count,
                          uint8_t* destination);
 
-// The same on the flash job's reader and the virtual-file interface.
-bool FetchImageBytes(uint32_t count, uint8_t* destination);
+// The same on the member open in the run's virtual-file interface.
+bool FetchImageBytes(ChunkReader& reader, CVirtualFiles& files, uint32_t count,
+                     uint8_t* destination);
 
-// Frees the current chunk and empties the reader.
+// Frees the current chunk and empties the reader; the key stays.
 void ResetChunkReader(ChunkReader& reader);

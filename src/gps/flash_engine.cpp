@@ -6,8 +6,6 @@
 #include "gps/chip_images.h"
 #include "platform/platform.h"
 
-FlashEngineSession g_FlashEngine;
-
 namespace {
 
 constexpr uint8_t kCmdSetBaud = 0x00;
@@ -125,25 +123,24 @@ platform::SerialConfig SessionConfig(const platform::SerialConfig& inForce) {
   return config;
 }
 
-void ClosePort() {
-  FlashEngineSession& g = g_FlashEngine;
+void ClosePort(FlashEngineSession& g) {
   platform::Serial().CloseSerial(g.line.Port(), &g.saved);
   g.line.SetPort(platform::kInvalidHandle);
 }
 
 // A command without fields whose reply carries none either.
-bool SimpleCommand(uint8_t code) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+bool SimpleCommand(FlashEngineSession& g, uint8_t code) {
+  gps::FrameBuffer& frame = g.frame;
   frame.Begin(code);
-  return FlashEngineExchange() && frame.Complete();
+  return FlashEngineExchange(g) && frame.Complete();
 }
 
 // A command without fields whose reply is one number of the given width.
 template <typename T>
-bool QueryCommand(uint8_t code, T* value) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+bool QueryCommand(FlashEngineSession& g, uint8_t code, T* value) {
+  gps::FrameBuffer& frame = g.frame;
   frame.Begin(code);
-  if (!FlashEngineExchange()) return false;
+  if (!FlashEngineExchange(g)) return false;
   if constexpr (sizeof(T) == 1) {
     *value = frame.GetU8();
   } else {
@@ -153,35 +150,34 @@ bool QueryCommand(uint8_t code, T* value) {
 }
 
 // Steps 3 to 10 of a session start, once the port is open: a failure gives its status.
-uint32_t StartOnOpenPort(uint32_t sessionBaud) {
-  FlashEngineSession& g = g_FlashEngine;
+uint32_t StartOnOpenPort(FlashEngineSession& g, uint32_t sessionBaud) {
   platform::Kern().Sleep(kPauseMs);
-  if (!FlashEngineLoadFirstStage(kFirstStageLoader, kFirstStageLoaderSize)) {
+  if (!FlashEngineLoadFirstStage(g, kFirstStageLoader, kFirstStageLoaderSize)) {
     return kFlashEngineInitialLoad;
   }
-  if (!QueryCommand(kCmdChipClass, &g.chipClass)) return kFlashEngineCommunication;
+  if (!QueryCommand(g, kCmdChipClass, &g.chipClass)) return kFlashEngineCommunication;
   if (g.chipClass == kChipClassNoClockDetection) {
     gps::FrameBuffer& frame = g.frame;
     frame.Begin(kCmdSetClassOption);
     frame.PutU8(0x00);
-    if (!FlashEngineExchange() || !frame.Complete()) return kFlashEngineCommunication;
+    if (!FlashEngineExchange(g) || !frame.Complete()) return kFlashEngineCommunication;
   } else {
-    if (!QueryCommand(kCmdRfType, &g.rfType)) return kFlashEngineCommunication;
+    if (!QueryCommand(g, kCmdRfType, &g.rfType)) return kFlashEngineCommunication;
     if (g.clockFrequency == 0) {
       uint16_t word1 = 0;
       uint16_t word2 = 0;
-      if (!QueryCommand(kCmdClockWord1, &word1) || !QueryCommand(kCmdClockWord2, &word2)) {
+      if (!QueryCommand(g, kCmdClockWord1, &word1) || !QueryCommand(g, kCmdClockWord2, &word2)) {
         return kFlashEngineCommunication;
       }
       bool unsupported = false;
       g.clockFrequency = FlashEngineClockFrequency(g.rfType, word1, word2, &unsupported);
       if (unsupported) return kFlashEngineClockNotSupported;
     }
-    if (!FlashEngineSetClock(g.rfType, g.clockFrequency)) return kFlashEngineCommunication;
+    if (!FlashEngineSetClock(g, g.rfType, g.clockFrequency)) return kFlashEngineCommunication;
   }
-  if (!FlashEngineSetBaud(sessionBaud, g.chipClass)) return kFlashEngineLineSetup;
+  if (!FlashEngineSetBaud(g, sessionBaud, g.chipClass)) return kFlashEngineLineSetup;
   platform::Kern().Sleep(kPauseMs);
-  if (!FlashEngineLoadEngine(kFlashEngine, kFlashEngineSize)) return kFlashEngineInitialLoad;
+  if (!FlashEngineLoadEngine(g, kFlashEngine, kFlashEngineSize)) return kFlashEngineInitialLoad;
   return kFlashEngineOk;
 }
 
@@ -200,48 +196,48 @@ uint32_t FlashEngineGetVersion(char (&text)[64]) {
   return kFlashEngineOk;
 }
 
-bool FlashEngineSendFrame() { return g_FlashEngine.frame.Send(g_FlashEngine.line); }
+bool FlashEngineSendFrame(FlashEngineSession& session) { return session.frame.Send(session.line); }
 
-bool FlashEngineReceiveFrame(uint32_t* length) {
-  const bool received = g_FlashEngine.frame.Receive(g_FlashEngine.line);
-  *length = received ? g_FlashEngine.frame.PayloadLength() : 0;
+bool FlashEngineReceiveFrame(FlashEngineSession& session, uint32_t* length) {
+  const bool received = session.frame.Receive(session.line);
+  *length = received ? session.frame.PayloadLength() : 0;
   return received;
 }
 
-bool FlashEngineExchange() {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+bool FlashEngineExchange(FlashEngineSession& session) {
+  gps::FrameBuffer& frame = session.frame;
   // The code sits after the two length bytes until the frame goes out.
   const uint8_t code = frame.Bytes()[2];
   uint32_t length = 0;
-  if (!FlashEngineSendFrame() || !FlashEngineReceiveFrame(&length)) return false;
+  if (!FlashEngineSendFrame(session) || !FlashEngineReceiveFrame(session, &length)) return false;
   return frame.GetU8() == static_cast<uint8_t>(code + 1) && frame.Good();
 }
 
-bool FlashEngineLoadFirstStage(const uint8_t* image, uint32_t length) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+bool FlashEngineLoadFirstStage(FlashEngineSession& session, const uint8_t* image, uint32_t length) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kFirstStageCode);
   frame.PutU8(kFirstStageKind);
   frame.PutU8(0x00);
   frame.PutU32(length);
   frame.PutBytes(image, length);
   frame.PutU32(0);
-  if (!FlashEngineExchange()) return false;
+  if (!FlashEngineExchange(session)) return false;
   const uint8_t echoed = frame.GetU8();
   return frame.Complete() && echoed == gps::Checksum8(image, length);
 }
 
-bool FlashEngineLoadEngine(const uint8_t* image, uint32_t length) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+bool FlashEngineLoadEngine(FlashEngineSession& session, const uint8_t* image, uint32_t length) {
+  gps::FrameBuffer& frame = session.frame;
   for (uint32_t offset = 0; offset < length; offset += kEngineBlock) {
     const uint32_t block = length - offset < kEngineBlock ? length - offset : kEngineBlock;
     frame.Begin(kCmdLoadBlock);
     frame.PutU32(offset);
     frame.PutBytes(image + offset, block);
-    if (!FlashEngineExchange()) return false;
+    if (!FlashEngineExchange(session)) return false;
   }
   frame.Begin(kCmdLoadDone);
   frame.PutU32(0);
-  return FlashEngineExchange();
+  return FlashEngineExchange(session);
 }
 
 uint16_t FlashEngineUartDivisor(uint32_t baud, uint8_t chipClass) {
@@ -251,12 +247,11 @@ uint16_t FlashEngineUartDivisor(uint32_t baud, uint8_t chipClass) {
   return static_cast<uint16_t>(divisor);
 }
 
-bool FlashEngineSetBaud(uint32_t baud, uint8_t chipClass) {
-  FlashEngineSession& g = g_FlashEngine;
+bool FlashEngineSetBaud(FlashEngineSession& g, uint32_t baud, uint8_t chipClass) {
   g.frame.Begin(kCmdSetBaud);
   g.frame.PutU32(baud);
   g.frame.PutU16(FlashEngineUartDivisor(baud, chipClass));
-  if (!FlashEngineExchange() || !g.frame.Complete()) return false;
+  if (!FlashEngineExchange(g) || !g.frame.Complete()) return false;
   g.working.baudRate = baud;
   return platform::Serial().ApplySerialSettings(g.line.Port(), g.working);
 }
@@ -284,20 +279,20 @@ const uint8_t* FlashEngineClockConfig(uint8_t rfType, uint32_t frequency) {
   return nullptr;
 }
 
-bool FlashEngineSetClock(uint8_t rfType, uint32_t frequency) {
+bool FlashEngineSetClock(FlashEngineSession& session, uint8_t rfType, uint32_t frequency) {
   const uint8_t* config = FlashEngineClockConfig(rfType, frequency);
   if (config == nullptr) return false;
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdSetClock);
   frame.PutU8(0x05);
   frame.PutU8(0x00);
   frame.PutU8(rfType == 0 ? kClockModeRf0 : kClockModeOther);
   frame.PutBytes(config, 8);
-  return FlashEngineExchange() && frame.Complete();
+  return FlashEngineExchange(session) && frame.Complete();
 }
 
-uint32_t FlashEngineStartSession(std::string_view port, uint32_t sessionBaud) {
-  FlashEngineSession& g = g_FlashEngine;
+uint32_t FlashEngineStartSession(FlashEngineSession& g, std::string_view port,
+                                 uint32_t sessionBaud) {
   if (g.started != 0) return kFlashEngineSessionStarted;
   platform::SerialOpenRequest request;
   request.derive = SessionConfig;
@@ -306,36 +301,22 @@ uint32_t FlashEngineStartSession(std::string_view port, uint32_t sessionBaud) {
   g.line.SetPort(handle);
   g.working = SessionConfig(g.saved).settings;
   if (!platform::Serial().PurgeSerial(handle)) {
-    ClosePort();
+    ClosePort(g);
     return kFlashEngineLineSetup;
   }
-  const uint32_t status = StartOnOpenPort(sessionBaud);
+  const uint32_t status = StartOnOpenPort(g, sessionBaud);
   if (status != kFlashEngineOk) {
-    ClosePort();
+    ClosePort(g);
     return status;
   }
   g.started = 1;
   return kFlashEngineOk;
 }
 
-uint32_t FlashEngineEndSession() {
-  FlashEngineSession& g = g_FlashEngine;
+uint32_t FlashEngineEndSession(FlashEngineSession& g) {
   if (g.started == 0) return kFlashEngineSessionNotStarted;
-  SimpleCommand(kCmdEndSession);
-  ClosePort();
+  SimpleCommand(g, kCmdEndSession);
+  ClosePort(g);
   g.started = 0;
   return kFlashEngineOk;
-}
-
-void ResetFlashEngineState() {
-  FlashEngineSession& g = g_FlashEngine;
-  g.line.SetPort(platform::kInvalidHandle);
-  g.saved = {};
-  g.working = {};
-  g.started = 0;
-  g.chipClass = 0;
-  g.rfType = 0;
-  g.clockFrequency = 0;
-  g.engineStatus = 0;
-  g.frame = gps::FrameBuffer();
 }

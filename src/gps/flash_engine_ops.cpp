@@ -4,10 +4,7 @@
 #include <cstring>
 
 #include "gps/flash_engine.h"
-#include "gps/gps_prog.h"
-#include "log/text.h"
-
-FlashProgramState g_FlashProgram;
+#include "text/text.h"
 
 namespace {
 
@@ -25,12 +22,12 @@ constexpr uint32_t kChunk = sizeof(FlashProgramState::chunk);
 constexpr uint16_t kCrcSeed = 0xFFFF;
 
 // Sends what is packed and reads a reply that holds one status.
-uint32_t StatusReply() {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
-  if (!FlashEngineExchange()) return kFlashEngineCommunication;
+uint32_t StatusReply(FlashEngineSession& session) {
+  gps::FrameBuffer& frame = session.frame;
+  if (!FlashEngineExchange(session)) return kFlashEngineCommunication;
   const uint32_t status = frame.GetU32();
   if (!frame.Complete()) return kFlashEngineCommunication;
-  g_FlashEngine.engineStatus = status;
+  session.engineStatus = status;
   return status;
 }
 
@@ -47,52 +44,55 @@ uint16_t Crc16(uint16_t crc, const uint8_t* bytes, uint32_t count) {
   return crc;
 }
 
-uint32_t FlashEngineOpenFlash(uint32_t* valueA, gps::FlashDescriptor* descriptor) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineOpenFlash(FlashEngineSession& session, uint32_t* valueA,
+                              gps::FlashDescriptor* descriptor) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdOpenFlash);
   for (int i = 0; i < 4; ++i) frame.PutU32(0);
-  if (!FlashEngineExchange()) return kFlashEngineCommunication;
+  if (!FlashEngineExchange(session)) return kFlashEngineCommunication;
   gps::OpenReply reply;
   if (!gps::ParseOpenReply(frame, &reply)) return kFlashEngineCommunication;
-  g_FlashEngine.engineStatus = reply.status;
+  session.engineStatus = reply.status;
   if (reply.status != kFlashEngineOk) return reply.status;
   *valueA = reply.valueA;
   *descriptor = reply.descriptor;
   frame.Begin(kCmdSetValueA);
   frame.PutU32(reply.valueA * 32);
-  return StatusReply();
+  return StatusReply(session);
 }
 
-uint32_t FlashEngineCloseFlash() {
-  g_FlashEngine.frame.Begin(kCmdCloseFlash);
-  return StatusReply();
+uint32_t FlashEngineCloseFlash(FlashEngineSession& session) {
+  session.frame.Begin(kCmdCloseFlash);
+  return StatusReply(session);
 }
 
-uint32_t FlashEngineGetSectorInfo(uint32_t index, uint32_t* address, uint32_t* size) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineGetSectorInfo(FlashEngineSession& session, uint32_t index, uint32_t* address,
+                                  uint32_t* size) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdSectorInfo);
   frame.PutU32(index);
-  if (!FlashEngineExchange()) return kFlashEngineCommunication;
+  if (!FlashEngineExchange(session)) return kFlashEngineCommunication;
   const uint32_t status = frame.GetU32();
   const uint32_t sectorAddress = frame.GetU32();
   const uint32_t sectorSize = frame.GetU32();
   if (!frame.Complete()) return kFlashEngineCommunication;
-  g_FlashEngine.engineStatus = status;
+  session.engineStatus = status;
   *address = sectorAddress;
   *size = sectorSize;
   return status;
 }
 
-uint32_t FlashEngineEraseSector(uint32_t address, uint32_t size) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineEraseSector(FlashEngineSession& session, uint32_t address, uint32_t size) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdEraseSector);
   frame.PutU32(address);
   frame.PutU32(size);
-  return StatusReply();
+  return StatusReply(session);
 }
 
-uint32_t FlashEngineWrite(uint32_t address, const uint8_t* data, uint32_t length) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineWrite(FlashEngineSession& session, uint32_t address, const uint8_t* data,
+                          uint32_t length) {
+  gps::FrameBuffer& frame = session.frame;
   uint32_t status = kFlashEngineOk;
   for (uint32_t done = 0; done < length; done += kWritePiece) {
     const uint32_t piece = std::min(kWritePiece, length - done);
@@ -100,63 +100,62 @@ uint32_t FlashEngineWrite(uint32_t address, const uint8_t* data, uint32_t length
     frame.PutU32(address + done);
     frame.PutU32(piece);
     frame.PutBytes(data + done, piece);
-    status = StatusReply();
+    status = StatusReply(session);
     if (status != kFlashEngineOk) return status;
   }
   return status;
 }
 
-uint32_t FlashEngineBlankCheck(uint32_t offset, uint32_t length) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineBlankCheck(FlashEngineSession& session, uint32_t offset, uint32_t length) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdBlankCheck);
   frame.PutU32(offset);
   frame.PutU32(length);
-  return StatusReply();
+  return StatusReply(session);
 }
 
-uint32_t FlashEngineGetCrc(uint32_t offset, uint32_t length, uint16_t seed, uint16_t* crc) {
-  gps::FrameBuffer& frame = g_FlashEngine.frame;
+uint32_t FlashEngineGetCrc(FlashEngineSession& session, uint32_t offset, uint32_t length,
+                           uint16_t seed, uint16_t* crc) {
+  gps::FrameBuffer& frame = session.frame;
   frame.Begin(kCmdGetCrc);
   frame.PutU32(offset);
   frame.PutU32(length);
   frame.PutU16(seed);
-  if (!FlashEngineExchange()) return kFlashEngineCommunication;
+  if (!FlashEngineExchange(session)) return kFlashEngineCommunication;
   const uint32_t status = frame.GetU32();
   const uint16_t value = frame.GetU16();
   if (!frame.Complete()) return kFlashEngineCommunication;
-  g_FlashEngine.engineStatus = status;
+  session.engineStatus = status;
   *crc = value;
   return status;
 }
 
-int FlashEngineEraseImageArea() {
-  FlashProgramState& p = g_FlashProgram;
-  uint32_t status = FlashEngineGetSectorInfo(0, &p.sectorAddress, &p.sectorSize);
+int FlashEngineEraseImageArea(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p) {
+  uint32_t status = FlashEngineGetSectorInfo(session, 0, &p.sectorAddress, &p.sectorSize);
   if (status != kFlashEngineOk) {
-    GPSProgStatus(FlashEngineErrorText(status));
+    GPSProgStatus(g, FlashEngineErrorText(status));
     return 1;
   }
   for (uint32_t next = 1; p.sectorAddress < p.imageSize; ++next) {
-    status = FlashEngineEraseSector(p.sectorAddress, p.sectorSize);
+    status = FlashEngineEraseSector(session, p.sectorAddress, p.sectorSize);
     if (status != kFlashEngineOk) {
-      GPSProgStatus(FlashEngineErrorText(status));
+      GPSProgStatus(g, FlashEngineErrorText(status));
       return 1;
     }
     if (static_cast<uint64_t>(p.sectorAddress) + p.sectorSize >= p.descriptor.capacity) return 0;
-    status = FlashEngineGetSectorInfo(next, &p.sectorAddress, &p.sectorSize);
+    status = FlashEngineGetSectorInfo(session, next, &p.sectorAddress, &p.sectorSize);
     if (status != kFlashEngineOk) {
-      GPSProgStatus(FlashEngineErrorText(status));
+      GPSProgStatus(g, FlashEngineErrorText(status));
       return 1;
     }
     const uint32_t percent = ProgressPercent(p.sectorAddress, p.imageSize);
-    GPSProgProgress(static_cast<int>(percent));
-    GPSProgStatus(text::Sprintf("Erasing device... (%d%%)", percent));
+    GPSProgProgress(g, static_cast<int>(percent));
+    GPSProgStatus(g, text::Sprintf("Erasing device... (%d%%)", percent));
   }
   return 0;
 }
 
-int FlashEngineProgramImage() {
-  FlashProgramState& p = g_FlashProgram;
+int FlashEngineProgramImage(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p) {
   p.remaining = p.imageSize;
   p.address = 0;
   p.hostCrc = kCrcSeed;
@@ -165,60 +164,58 @@ int FlashEngineProgramImage() {
     const uint32_t chunk = std::min(p.remaining, kChunk);
     std::memcpy(p.chunk, p.image + p.address, chunk);
     p.hostCrc = Crc16(p.hostCrc, p.chunk, chunk);
-    const uint32_t status = FlashEngineWrite(p.address, p.chunk, chunk);
+    const uint32_t status = FlashEngineWrite(session, p.address, p.chunk, chunk);
     if (status != kFlashEngineOk) {
-      GPSProgStatus(FlashEngineErrorText(status));
+      GPSProgStatus(g, FlashEngineErrorText(status));
       return 1;
     }
     const uint32_t percent = ProgressPercent(p.address, p.imageSize);
-    GPSProgProgress(static_cast<int>(percent));
-    GPSProgStatus(text::Sprintf("Programming device... (%d%%)", percent));
+    GPSProgProgress(g, static_cast<int>(percent));
+    GPSProgStatus(g, text::Sprintf("Programming device... (%d%%)", percent));
     p.remaining -= chunk;
     p.address += chunk;
   }
   return 0;
 }
 
-bool FlashEngineProgramSequence(std::string_view port, const uint8_t* image, uint32_t size) {
-  FlashProgramState& p = g_FlashProgram;
+bool FlashEngineProgramSequence(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p,
+                                std::string_view port, const uint8_t* image, uint32_t size) {
   p.image = image;
   p.imageSize = size;
   p.hostCrc = 0;
   p.targetCrc = 0;
-  if (FlashEngineStartSession(port, kFlashEngineSessionBaud) != kFlashEngineOk) {
-    GPSProgStatus("GPSProgramGpsFast: Failed to start flash engine session");
+  if (FlashEngineStartSession(session, port, kFlashEngineSessionBaud) != kFlashEngineOk) {
+    GPSProgStatus(g, "GPSProgramGpsFast: Failed to start flash engine session");
     return false;
   }
   char version[64];
   FlashEngineGetVersion(version);
-  if (FlashEngineOpenFlash(&p.valueA, &p.descriptor) != kFlashEngineOk) {
-    GPSProgStatus("GPSProgramGpsFast: Failed to open access to flash engine");
-    FlashEngineEndSession();
+  if (FlashEngineOpenFlash(session, &p.valueA, &p.descriptor) != kFlashEngineOk) {
+    GPSProgStatus(g, "GPSProgramGpsFast: Failed to open access to flash engine");
+    FlashEngineEndSession(session);
     return false;
   }
-  const uint32_t blank = FlashEngineBlankCheck(0, size);
+  const uint32_t blank = FlashEngineBlankCheck(session, 0, size);
   if (blank == kFlashEngineOk) {
-    FlashEngineProgramImage();
+    FlashEngineProgramImage(g, session, p);
   } else if (blank == kFlashEngineNotBlank) {
-    if (FlashEngineEraseImageArea() == 0) FlashEngineProgramImage();
+    if (FlashEngineEraseImageArea(g, session, p) == 0) FlashEngineProgramImage(g, session, p);
   } else {
-    GPSProgStatus("GPSProgramGpsFast: Failed GPS blank check");
-    FlashEngineCloseFlash();
-    FlashEngineEndSession();
+    GPSProgStatus(g, "GPSProgramGpsFast: Failed GPS blank check");
+    FlashEngineCloseFlash(session);
+    FlashEngineEndSession(session);
     return false;
   }
   bool programmed = false;
-  if (FlashEngineGetCrc(0, size, kCrcSeed, &p.targetCrc) != kFlashEngineOk) {
-    GPSProgStatus("GPSProgramGpsFast: Failed to get target CRC");
+  if (FlashEngineGetCrc(session, 0, size, kCrcSeed, &p.targetCrc) != kFlashEngineOk) {
+    GPSProgStatus(g, "GPSProgramGpsFast: Failed to get target CRC");
   } else if (p.targetCrc != p.hostCrc) {
-    GPSProgStatus("GPSProgramGpsFast: CRC check failed");
+    GPSProgStatus(g, "GPSProgramGpsFast: CRC check failed");
   } else {
-    GPSProgStatus("GPSProgramGpsFast: Programming successful");
+    GPSProgStatus(g, "GPSProgramGpsFast: Programming successful");
     programmed = true;
   }
-  FlashEngineCloseFlash();
-  FlashEngineEndSession();
+  FlashEngineCloseFlash(session);
+  FlashEngineEndSession(session);
   return programmed;
 }
-
-void ResetFlashProgramState() { g_FlashProgram = FlashProgramState(); }

@@ -7,31 +7,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "gps/flash_engine.h"
 #include "gps/frame.h"
+#include "gps/gps_state.h"
 
-uint32_t FlashEngineOpenFlash(uint32_t* valueA, gps::FlashDescriptor* descriptor);
-uint32_t FlashEngineCloseFlash();
-uint32_t FlashEngineGetSectorInfo(uint32_t index, uint32_t* address, uint32_t* size);
-uint32_t FlashEngineEraseSector(uint32_t address, uint32_t size);
-// Writes in commands of at most 1024 bytes; stops at the first that fails. A length of 0 sends
-// nothing and gives 0.
-uint32_t FlashEngineWrite(uint32_t address, const uint8_t* data, uint32_t length);
-// 0 blank, 12 not blank.
-uint32_t FlashEngineBlankCheck(uint32_t offset, uint32_t length);
-uint32_t FlashEngineGetCrc(uint32_t offset, uint32_t length, uint16_t seed, uint16_t* crc);
-
-// Erases from sector 0 until the image (or the flash) is covered; 0, or 1 after a failure whose
-// text went to the status.
-int FlashEngineEraseImageArea();
-// Writes the image from address 0, computing the host CRC; 0, or 1 after a failure.
-int FlashEngineProgramImage();
-
-// The whole sequence on the port: true when the chip's CRC over the image equals the host's.
-bool FlashEngineProgramSequence(std::string_view port, const uint8_t* image, uint32_t size);
-
-// CRC-16 with the reflected polynomial 0xA001, carried on from `crc`, without final inversion.
-uint16_t Crc16(uint16_t crc, const uint8_t* bytes, uint32_t count);
-
+// The programming sequence's state: the image, where the writing stands, and the two CRCs.
 struct FlashProgramState {
   const uint8_t* image = nullptr;
   uint32_t imageSize = 0;
@@ -45,6 +25,31 @@ struct FlashProgramState {
   uint32_t valueA = 0;
   gps::FlashDescriptor descriptor;
 };
-extern FlashProgramState g_FlashProgram;
 
-void ResetFlashProgramState();
+uint32_t FlashEngineOpenFlash(FlashEngineSession& session, uint32_t* valueA,
+                              gps::FlashDescriptor* descriptor);
+uint32_t FlashEngineCloseFlash(FlashEngineSession& session);
+uint32_t FlashEngineGetSectorInfo(FlashEngineSession& session, uint32_t index, uint32_t* address,
+                                  uint32_t* size);
+uint32_t FlashEngineEraseSector(FlashEngineSession& session, uint32_t address, uint32_t size);
+// Writes in commands of at most 1024 bytes; stops at the first that fails. A length of 0 sends
+// nothing and gives 0.
+uint32_t FlashEngineWrite(FlashEngineSession& session, uint32_t address, const uint8_t* data,
+                          uint32_t length);
+// 0 blank, 12 not blank.
+uint32_t FlashEngineBlankCheck(FlashEngineSession& session, uint32_t offset, uint32_t length);
+uint32_t FlashEngineGetCrc(FlashEngineSession& session, uint32_t offset, uint32_t length,
+                           uint16_t seed, uint16_t* crc);
+
+// Erases from sector 0 until the image (or the flash) is covered; 0, or 1 after a failure whose
+// text went to the GPS driver's status.
+int FlashEngineEraseImageArea(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p);
+// Writes the image from address 0, computing the host CRC; 0, or 1 after a failure.
+int FlashEngineProgramImage(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p);
+
+// The whole sequence on the port: true when the chip's CRC over the image equals the host's.
+bool FlashEngineProgramSequence(GpsProgState& g, FlashEngineSession& session, FlashProgramState& p,
+                                std::string_view port, const uint8_t* image, uint32_t size);
+
+// CRC-16 with the reflected polynomial 0xA001, carried on from `crc`, without final inversion.
+uint16_t Crc16(uint16_t crc, const uint8_t* bytes, uint32_t count);

@@ -8,11 +8,9 @@
 #include "gps/flash_engine_ops.h"
 #include "gps/serial_boot.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
-
-GpsProgState g_GpsProg;
+#include "text/text.h"
 
 namespace {
 
@@ -24,14 +22,6 @@ constexpr uint32_t kSerialBaud = 38400;
 constexpr uint32_t kPauseBeforeFirmwareMs = 2000;
 constexpr uint32_t kVersionBufferBytes = 80;
 constexpr std::size_t kFirmwareVersionLength = 5;
-
-// Formats into the shared message buffer and sends it at the level.
-template <typename... Args>
-void Debug(int level, std::string_view format, const Args&... args) {
-  g_GpsProg.messageBuffer =
-      text::TruncateToUnits(text::Sprintf(format, args...), GpsProgState::kMessageSlot);
-  DebugAt(level, g_GpsProg.messageBuffer);
-}
 
 bool NamesBinaryImage(std::string_view file) {
   return file.find(".bin") != std::string_view::npos || file.find(".BIN") != std::string_view::npos;
@@ -99,15 +89,14 @@ enum class ReadOutcome { kRead, kNotOpened, kFailed };
 
 // Reads a whole package member into a zero-filled buffer of its size plus `extra` bytes. `kind`
 // names it in the messages ("Binary", "Firmware").
-ReadOutcome ReadMember(const std::string& name, const char* kind, uint32_t extra,
+ReadOutcome ReadMember(GpsProgState& g, const std::string& name, const char* kind, uint32_t extra,
                        std::unique_ptr<uint8_t[]>* buffer, uint32_t* size) {
-  GpsProgState& g = g_GpsProg;
-  if (InterfaceOpenFile(name) == 0) {
-    Debug(1, "GPSProg: CANNOT OPEN '%s'\r\n", name);
+  if (InterfaceOpenFile(g.files, name) == 0) {
+    GpsDebug(g, 1, "GPSProg: CANNOT OPEN '%s'\r\n", name);
     return ReadOutcome::kNotOpened;
   }
-  *size = InterfaceFileSize(name);
-  Debug(2, "GPSProg: Opened '%s', size '%d' bytes\r\n", name, *size);
+  *size = InterfaceFileSize(g.files, name);
+  GpsDebug(g, 2, "GPSProg: Opened '%s', size '%d' bytes\r\n", name, *size);
   bool failed = false;
   const uint64_t allocation = static_cast<uint64_t>(*size) + extra;
   if (allocation > std::numeric_limits<uint32_t>::max()) {
@@ -116,23 +105,25 @@ ReadOutcome ReadMember(const std::string& name, const char* kind, uint32_t extra
     buffer->reset(new (std::nothrow) uint8_t[allocation]());
   }
   if (!*buffer) {
-    Debug(1, "GPSProg: Unable to allocate buffer for %s file\r\n", kind);
+    GpsDebug(g, 1, "GPSProg: Unable to allocate buffer for %s file\r\n", kind);
     failed = true;
   } else {
-    Debug(2, "GPSProg: Allocated blocksize of %d bytes\r\n", *size);
+    GpsDebug(g, 2, "GPSProg: Allocated blocksize of %d bytes\r\n", *size);
     g.bytesRead = 0;
-    if (InterfaceFileRead(buffer->get(), *size, &g.bytesRead) == 0) {
-      Debug(1, "GPSProg: Read %s file failed. Last Error=%d\r\n", kind, platform::GetLastError());
+    if (InterfaceFileRead(g.files, buffer->get(), *size, &g.bytesRead) == 0) {
+      GpsDebug(g, 1, "GPSProg: Read %s file failed. Last Error=%d\r\n", kind,
+               platform::GetLastError());
       failed = true;
     } else if (g.bytesRead != *size) {
-      Debug(1, "GPSProg: Failed to read all of %s file.\r\n", kind);
+      GpsDebug(g, 1, "GPSProg: Failed to read all of %s file.\r\n", kind);
       failed = true;
     } else {
-      Debug(1, "GPSProg: Read %s file ok\r\n", kind);
+      GpsDebug(g, 1, "GPSProg: Read %s file ok\r\n", kind);
     }
   }
-  if (InterfaceFileClose() == 0) {
-    Debug(1, "GPSProg: Failed to close %s file, error=%d\r\n", kind, platform::GetLastError());
+  if (InterfaceFileClose(g.files) == 0) {
+    GpsDebug(g, 1, "GPSProg: Failed to close %s file, error=%d\r\n", kind,
+             platform::GetLastError());
     failed = true;
   }
   return failed ? ReadOutcome::kFailed : ReadOutcome::kRead;
@@ -140,111 +131,101 @@ ReadOutcome ReadMember(const std::string& name, const char* kind, uint32_t extra
 
 }  // namespace
 
-int GPSProgSetBootFile(std::string_view file, std::string_view minDriverVersion) {
-  GpsProgState& g = g_GpsProg;
+int GPSProgSetBootFile(GpsProgState& g, std::string_view file, std::string_view minDriverVersion) {
   if (!FitsSlot(file, GpsProgState::kBootFileSlot)) {
-    Debug(1, "GPSProg: Boot filename too long [%s]\r\n", file);
+    GpsDebug(g, 1, "GPSProg: Boot filename too long [%s]\r\n", file);
     g.bootFileGiven = 0;
     return 0;
   }
   g.bootFileName = std::string(file);
   g.minDriverVersion = CutToSlot(minDriverVersion, GpsProgState::kMinDriverSlot);
-  Debug(2, "GPS Boot filename [%s] Min driver version [%s]\r\n", g.bootFileName,
-        g.minDriverVersion);
+  GpsDebug(g, 2, "GPS Boot filename [%s] Min driver version [%s]\r\n", g.bootFileName,
+           g.minDriverVersion);
   g.bootFileGiven = 1;
   return 1;
 }
 
-int GPSProgSetFirmwareFile(std::string_view file, std::string_view version) {
-  GpsProgState& g = g_GpsProg;
+int GPSProgSetFirmwareFile(GpsProgState& g, std::string_view file, std::string_view version) {
   const bool binary = NamesBinaryImage(file);
   if (!FitsSlot(file, binary ? GpsProgState::kBootFileSlot : GpsProgState::kSrecFileSlot)) {
-    Debug(1, "GPSProg: Firmware filename too long [%s]\r\n", file);
+    GpsDebug(g, 1, "GPSProg: Firmware filename too long [%s]\r\n", file);
     g.firmwareGiven = 0;
     return 0;
   }
   g.firmwareIsBinary = binary ? 1 : 0;
   (binary ? g.bootFileName : g.srecFileName) = std::string(file);
   g.expectedVersion = CutToSlot(version, GpsProgState::kVersionSlot);
-  Debug(2, "GPS Firmware filename [%s] Version [%s]\r\n", file, g.expectedVersion);
+  GpsDebug(g, 2, "GPS Firmware filename [%s] Version [%s]\r\n", file, g.expectedVersion);
   g.firmwareGiven = 1;
   return 1;
 }
 
-void GPSProgStatus(std::string_view text) { Debug(1, "GPSProg: %s\r\n", text); }
-
-void GPSProgProgress(int value) {
-  Debug(2, "GPSProg: Progress [%d%%]\r", value);
-  InterfaceSetProgress(value);
-  platform::Kern().Sleep(0);
-}
-
-int GPSProg() {
-  GpsProgState& g = g_GpsProg;
+int GPSProg(GpsProgState& g, FlashEngineSession& engine, FlashProgramState& program) {
   DebugAt(3, "GPSProg: Started\r\n");
   g.result = 0;
-  InterfaceStart();
+  InterfaceStart(g.files);
   if (g.firmwareGiven != 0 && (g.bootFileGiven != 0 || g.firmwareIsBinary != 0)) {
-    GPSProgReadFiles();
+    GPSProgReadFiles(g, engine, program);
   }
-  InterfaceStop();
-  Debug(2, g.result == 1 ? "GPSProg: Completed Successfully!!\r\n" : "GPSProg: UPDATE FAILED\r\n");
+  InterfaceStop(g.files);
+  GpsDebug(g, 2,
+           g.result == 1 ? "GPSProg: Completed Successfully!!\r\n" : "GPSProg: UPDATE FAILED\r\n");
   return static_cast<int>(g.result);
 }
 
-void GPSProgReadFiles() {
-  GpsProgState& g = g_GpsProg;
+void GPSProgReadFiles(GpsProgState& g, FlashEngineSession& engine, FlashProgramState& program) {
   bool failed = false;
   if (g.bootFileGiven != 0 || g.firmwareIsBinary != 0) {
     const ReadOutcome read =
-        ReadMember(g.bootFileName, "Binary", 0, &g.binaryBuffer, &g.binarySize);
+        ReadMember(g, g.bootFileName, "Binary", 0, &g.binaryBuffer, &g.binarySize);
     if (read == ReadOutcome::kNotOpened) return;
     failed = read == ReadOutcome::kFailed;
   }
   if (g.firmwareIsBinary != 0) {
-    if (!failed) g.result = static_cast<uint32_t>(GPSProgramGpsFast());
+    if (!failed) g.result = static_cast<uint32_t>(GPSProgramGpsFast(g, engine, program));
   } else if (!failed) {
-    const ReadOutcome read = ReadMember(g.srecFileName, "Firmware", 1, &g.srecBuffer, &g.srecSize);
-    if (read == ReadOutcome::kRead) g.result = static_cast<uint32_t>(GPSProgramGpsSerial());
+    const ReadOutcome read =
+        ReadMember(g, g.srecFileName, "Firmware", 1, &g.srecBuffer, &g.srecSize);
+    if (read == ReadOutcome::kRead) g.result = static_cast<uint32_t>(GPSProgramGpsSerial(g));
   }
   g.binaryBuffer.reset();
   g.srecBuffer.reset();
-  GPSProgProgress(200);
+  GPSProgProgress(g, 200);
 }
 
-int GPSProgramGpsSerial() {
-  GPSProgStatus("Initialising");
-  GPSProgProgress(0);
+int GPSProgramGpsSerial(GpsProgState& g) {
+  GPSProgStatus(g, "Initialising");
+  GPSProgProgress(g, 0);
   GPSSetLoadAlways();
   const platform::Handle gps = OpenGpsDriver();
   if (gps == platform::kInvalidHandle) {
-    GPSProgStatus("Unable to access GPS device");
+    GPSProgStatus(g, "Unable to access GPS device");
     return 0;
   }
-  if (!GPSCheckDriverVersion(gps)) {
-    GPSProgStatus("OS Upgrade required.");
+  if (!GPSCheckDriverVersion(g, gps)) {
+    GPSProgStatus(g, "OS Upgrade required.");
     platform::Fs().Close(gps);
     return 1;
   }
   if (!SetMode(gps, kGpsModeProgramming)) {
-    GPSProgStatus("Unable to talk to GPS device");
+    GPSProgStatus(g, "Unable to talk to GPS device");
     platform::Fs().Close(gps);
     return 0;
   }
   bool programmed = false;
   const platform::Handle port = SerialOpenPort(kGpsPort, kSerialBaud);
   if (port == platform::kInvalidHandle) {
-    GPSProgStatus("Unable to open COM port");
+    GPSProgStatus(g, "Unable to open COM port");
   } else {
     gps::PortLine line(port);
-    if (!SendBootLoader(line)) {
-      GPSProgStatus("Unable to send boot file");
+    if (!SendBootLoader(g, line)) {
+      GPSProgStatus(g, "Unable to send boot file");
     } else {
       platform::Kern().Sleep(kPauseBeforeFirmwareMs);
-      if (!SendSRecordFile(line)) {
-        GPSProgStatus("Unable to send data file");
+      if (!SendSRecordFile(g, line)) {
+        GPSProgStatus(g, "Unable to send data file");
       } else {
-        GPSProgStatus("Programming complete, verifying...");
+        GPSProgStatus(g, "Programming complete, verifying...");
         programmed = true;
       }
     }
@@ -252,23 +233,22 @@ int GPSProgramGpsSerial() {
   }
   SetMode(gps, kGpsModeNormal);
   if (programmed) {
-    if (GPSVerifyFirmwareVersion(gps)) {
-      GPSProgStatus("Programming successful");
+    if (GPSVerifyFirmwareVersion(g, gps)) {
+      GPSProgStatus(g, "Programming successful");
       GPSClearLoadAlways();
       SignalComplete(gps);
       platform::Fs().Close(gps);
       return 1;
     }
-    GPSProgStatus("Verification failed");
+    GPSProgStatus(g, "Verification failed");
   }
   platform::Fs().Close(gps);
   return 0;
 }
 
-int GPSProgramGpsFast() {
-  const GpsProgState& g = g_GpsProg;
-  GPSProgStatus("Initialising");
-  GPSProgProgress(0);
+int GPSProgramGpsFast(GpsProgState& g, FlashEngineSession& engine, FlashProgramState& program) {
+  GPSProgStatus(g, "Initialising");
+  GPSProgProgress(g, 0);
   GPSSetLoadAlways();
   const platform::Handle gps = OpenGpsDriver();
   if (gps == platform::kInvalidHandle) return 0;
@@ -276,11 +256,12 @@ int GPSProgramGpsFast() {
     platform::Fs().Close(gps);
     return 0;
   }
-  const bool programmed = FlashEngineProgramSequence(kGpsPort, g.binaryBuffer.get(), g.binarySize);
+  const bool programmed =
+      FlashEngineProgramSequence(g, engine, program, kGpsPort, g.binaryBuffer.get(), g.binarySize);
   SetMode(gps, kGpsModeNormal);
   int result = 0;
   if (programmed) {
-    result = GPSVerifyFirmwareVersion(gps) ? 1 : 0;
+    result = GPSVerifyFirmwareVersion(g, gps) ? 1 : 0;
     if (result == 1) {
       GPSClearLoadAlways();
       SignalComplete(gps);
@@ -290,10 +271,10 @@ int GPSProgramGpsFast() {
   return result;
 }
 
-bool GPSCheckDriverVersion(platform::Handle gps) {
+bool GPSCheckDriverVersion(const GpsProgState& g, platform::Handle gps) {
   // A minimum that is no number asks for no particular driver.
   int32_t minimum = 0;
-  if (!ParseDecimal(g_GpsProg.minDriverVersion, &minimum)) minimum = 0;
+  if (!ParseDecimal(g.minDriverVersion, &minimum)) minimum = 0;
   std::string version;
   bool counted = false;
   if (!QueryVersion(gps, &version, &counted)) return false;
@@ -302,7 +283,7 @@ bool GPSCheckDriverVersion(platform::Handle gps) {
   return ParseDecimal(version, &driver) && minimum <= driver;
 }
 
-bool GPSVerifyFirmwareVersion(platform::Handle gps) {
+bool GPSVerifyFirmwareVersion(const GpsProgState& g, platform::Handle gps) {
   std::string version;
   bool counted = false;
   if (!QueryVersion(gps, &version, &counted)) return false;
@@ -310,7 +291,7 @@ bool GPSVerifyFirmwareVersion(platform::Handle gps) {
   const std::size_t start =
       version.size() > kFirmwareVersionLength ? version.size() - kFirmwareVersionLength : 0;
   const std::u16string tail = text::ToUtf16(text::FromCodePage(version.substr(start)));
-  const std::u16string expected = text::ToUtf16(g_GpsProg.expectedVersion);
+  const std::u16string expected = text::ToUtf16(g.expectedVersion);
   // A wide comparison of at most five characters that stops at a terminator.
   for (std::size_t i = 0; i < kFirmwareVersionLength; ++i) {
     const char16_t a = i < tail.size() ? tail[i] : u'\0';
@@ -338,10 +319,4 @@ void GPSClearLoadAlways() {
   registry.DeleteValue(key, kLoadAlways);
   registry.Flush();
   registry.CloseKey(key);
-}
-
-void ResetGpsState() {
-  g_GpsProg = GpsProgState();
-  ResetFlashEngineState();
-  ResetFlashProgramState();
 }

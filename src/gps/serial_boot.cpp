@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#include "gps/gps_prog.h"
-#include "log/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace {
 
@@ -63,8 +62,7 @@ void SerialDrainInput(gps::Line& line) {
   line.Read(discard, sizeof discard);
 }
 
-bool SendBootLoader(gps::Line& line) {
-  const GpsProgState& g = g_GpsProg;
+bool SendBootLoader(GpsProgState& g, gps::Line& line) {
   const uint32_t size = g.binarySize;
   const uint8_t header[6] = {'S',
                              0x00,
@@ -76,23 +74,23 @@ bool SendBootLoader(gps::Line& line) {
   uint32_t sent = 0;
   while (size - sent >= kBlock) {
     const uint32_t percent = ProgressPercent(sent, size);
-    GPSProgProgress(static_cast<int>(percent));
-    GPSProgStatus(text::Sprintf("Sending boot loader... (%d%%)", percent));
+    GPSProgProgress(g, static_cast<int>(percent));
+    GPSProgStatus(g, text::Sprintf("Sending boot loader... (%d%%)", percent));
     if (!SerialWrite(line, g.binaryBuffer.get() + sent, kBlock)) return false;
     sent += kBlock;
   }
   if (sent < size && !SerialWrite(line, g.binaryBuffer.get() + sent, size - sent)) return false;
   const uint8_t trailer[4] = {};
   const bool written = SerialWrite(line, trailer, sizeof trailer);
-  GPSProgProgress(100);
+  GPSProgProgress(g, 100);
   return written;
 }
 
-bool WaitBootAck(gps::Line& line, uint32_t waitUnits) {
+bool WaitBootAck(GpsProgState& g, gps::Line& line, uint32_t waitUnits) {
   uint8_t reply[kReplyCapacity] = {};
   uint32_t got = SerialReadWait(line, reply, sizeof reply, waitUnits);
   if (got == 0) {
-    GPSProgStatus("Device is not responding");
+    GPSProgStatus(g, "Device is not responding");
     return false;
   }
   // A reply that straddles two reads is still one reply: read on for the rest of its first
@@ -103,7 +101,7 @@ bool WaitBootAck(gps::Line& line, uint32_t waitUnits) {
     got += more;
   }
   if (std::memcmp(reply, kAck, sizeof kAck) == 0) return true;
-  GPSProgStatus("Bad reply from device");
+  GPSProgStatus(g, "Bad reply from device");
   return false;
 }
 
@@ -117,13 +115,12 @@ bool SRecordLines::Next(const uint8_t** line, uint32_t* length) {
   return true;
 }
 
-bool SendSRecordFile(gps::Line& line) {
-  const GpsProgState& g = g_GpsProg;
-  GPSProgProgress(0);
-  GPSProgStatus("Erasing Flash memory...");
+bool SendSRecordFile(GpsProgState& g, gps::Line& line) {
+  GPSProgProgress(g, 0);
+  GPSProgStatus(g, "Erasing Flash memory...");
   SerialDrainInput(line);
   if (!SerialWrite(line, kHeaderRecord, sizeof kHeaderRecord - 1)) return false;
-  if (!WaitBootAck(line, kAckWaitUnits)) return false;
+  if (!WaitBootAck(g, line, kAckWaitUnits)) return false;
   SRecordLines lines(g.srecBuffer.get(), g.srecSize);
   uint32_t counter = 0;
   uint32_t sent = 0;
@@ -133,8 +130,8 @@ bool SendSRecordFile(gps::Line& line) {
   while (lines.Next(&text, &length)) {
     if (counter % kLinesPerReport == 0) {
       const uint32_t percent = ProgressPercent(sent, g.srecSize);
-      GPSProgProgress(static_cast<int>(percent));
-      GPSProgStatus(text::Sprintf("Programming device... (%d%%)", percent));
+      GPSProgProgress(g, static_cast<int>(percent));
+      GPSProgStatus(g, text::Sprintf("Programming device... (%d%%)", percent));
     }
     written = SerialWrite(line, text, length);
     if (!written) return false;

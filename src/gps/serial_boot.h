@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "gps/gps_line.h"
+#include "gps/gps_state.h"
 #include "platform/types.h"
 
 // Opens the port for the boot loader: queues of 16 bytes, 8N1 at the baud rate, no flow
@@ -20,13 +21,13 @@ bool SerialWrite(gps::Line& line, const uint8_t* bytes, uint32_t count);
 uint32_t SerialReadWait(gps::Line& line, uint8_t* buffer, uint32_t capacity, uint32_t waitUnits);
 // One read of up to 200 bytes, discarded.
 void SerialDrainInput(gps::Line& line);
-// Sends the binary buffer as the boot loader, reporting progress every 16 bytes.
-bool SendBootLoader(gps::Line& line);
+// Sends the state's binary buffer as the boot loader, reporting progress every 16 bytes.
+bool SendBootLoader(GpsProgState& g, gps::Line& line);
 // Waits for the boot loader's acknowledgement, whose first 4 bytes must be "SA\r\n".
-bool WaitBootAck(gps::Line& line, uint32_t waitUnits);
+bool WaitBootAck(GpsProgState& g, gps::Line& line, uint32_t waitUnits);
 // Sends the header record, waits for the acknowledgement (the chip erases meanwhile), then every
-// line of the S-record buffer, reporting progress every 20 lines.
-bool SendSRecordFile(gps::Line& line);
+// line of the state's S-record buffer, reporting progress every 20 lines.
+bool SendSRecordFile(GpsProgState& g, gps::Line& line);
 
 // The lines of an S-record text: each up to and including its line feed; a last line without
 // one is the rest of the text.

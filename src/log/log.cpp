@@ -5,9 +5,7 @@
 
 #include "platform/platform.h"
 
-int g_nDebugLevel = 1;
 CLog* g_pLog = nullptr;
-std::string g_szLogText;
 
 namespace {
 
@@ -19,16 +17,17 @@ void Put(platform::Handle stream, const std::string& s) { platform::Fs().WriteTe
 
 }  // namespace
 
-int GetDebugLevel() { return g_nDebugLevel; }
+int GetDebugLevel() { return g_pLog != nullptr ? g_pLog->DebugLevel() : 1; }
 
 void ReadDebugLevel() {
+  if (g_pLog == nullptr) return;
   const struct {
     const char* path;
     int level;
   } markers[] = {{kMarkerDetailed, 3}, {kMarkerProgress, 2}, {kMarkerError, 1}};
   for (const auto& marker : markers) {
     if (platform::Fs().GetAttributes(marker.path) != platform::kInvalidValue) {
-      g_nDebugLevel = marker.level;
+      g_pLog->SetDebugLevel(marker.level);
       return;
     }
   }
@@ -54,8 +53,13 @@ void CLog::Setup(bool enable, std::string_view name, bool dateOnEachLine) {
     fs.CloseText(stream);
   }
   m_dateOnEachLine = dateOnEachLine;
-  FormatLogText("CLog::Setup: Log file is [%s]\r\n", m_path);
-  platform::Kern().DebugOutput(g_szLogText);
+  platform::Kern().DebugOutput(
+      KeepText(text::Sprintf("CLog::Setup: Log file is [%s]\r\n", m_path)));
+}
+
+const std::string& CLog::KeepText(std::string text) {
+  m_szLogText = text::TruncateToUnits(std::move(text), kMessageBufferUnits);
+  return m_szLogText;
 }
 
 void CLog::Write(bool enable, const char* text) {
@@ -142,11 +146,4 @@ const std::string& CLog::GetTime() {
   const platform::LocalTime t = platform::Kern().GetLocalTime();
   m_time = text::Sprintf("%02d:%02d:%02d", t.hour, t.minute, t.second);
   return m_time;
-}
-
-void ResetLogState() {
-  delete g_pLog;
-  g_pLog = nullptr;
-  g_nDebugLevel = 1;
-  g_szLogText.clear();
 }

@@ -2,14 +2,15 @@
 //
 // Every part of the updater logs through g_pLog with CLog::Write(enable, text), where enable is
 // GetDebugLevel() >= N: 1 for errors, 2 for progress, 3 for details. Each entry also goes to the
-// kernel debug output, prefixed "LOG:".
+// kernel debug output, prefixed "LOG:". The run's log holds the run's debug level and the shared
+// buffer in which texts are formatted.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
 #include "platform/types.h"
+#include "text/text.h"
 
 class CLog {
  public:
@@ -43,6 +44,14 @@ class CLog {
 
   const std::string& Path() const { return m_path; }
 
+  // The debug level (1 errors, 2 progress, 3 details) that gates what reaches this log.
+  int DebugLevel() const { return m_nDebugLevel; }
+  void SetDebugLevel(int level) { m_nDebugLevel = level; }
+  // The shared message buffer (1024 UTF-16 units with terminator): the last text formatted.
+  const std::string& Text() const { return m_szLogText; }
+  // Cuts a formatted text to the buffer's size, keeps it there and returns it.
+  const std::string& KeepText(std::string text);
+
  private:
   void WriteHeader(platform::Handle stream);
   void WriteEntry(platform::Handle stream, const char* text);
@@ -55,25 +64,28 @@ class CLog {
   std::string m_date;
   std::string m_time;
   platform::Handle m_batchFile = platform::kNullHandle;
+  int m_nDebugLevel = 1;
+  std::string m_szLogText;
 };
 
-extern int g_nDebugLevel;
+// The run's log; it lives in the run's context and is null outside a run.
 extern CLog* g_pLog;
-// The shared message buffer (1024 UTF-16 units with terminator) in which texts are formatted.
-extern std::string g_szLogText;
 
+// The run's debug level; 1 outside a run.
 int GetDebugLevel();
-// Sets the level from the marker files: detailed (3), progress (2), error (1), the first that
-// exists; leaves it unchanged when none does.
+// Sets the run's level from the marker files: detailed (3), progress (2), error (1), the first
+// that exists; leaves it unchanged when none does.
 void ReadDebugLevel();
 
 inline constexpr std::size_t kMessageBufferUnits = 1024;
 
-// Formats into g_szLogText, cut to the buffer's size, and returns it.
+// Formats a text cut to the message buffer's size, keeps it in the run's buffer and returns it.
 template <typename... Args>
-const std::string& FormatLogText(std::string_view format, const Args&... args) {
-  g_szLogText = text::TruncateToUnits(text::Sprintf(format, args...), kMessageBufferUnits);
-  return g_szLogText;
+std::string FormatLogText(std::string_view format, const Args&... args) {
+  std::string formatted =
+      text::TruncateToUnits(text::Sprintf(format, args...), kMessageBufferUnits);
+  if (g_pLog != nullptr) g_pLog->KeepText(formatted);
+  return formatted;
 }
 
 // The calling convention of the whole program: format the text and write it to g_pLog when the
@@ -86,7 +98,3 @@ void LogAt(int level, std::string_view format, const Args&... args) {
 
 // Sends a formatted text to the kernel debug output when the debug level is at least `level`.
 void DebugAt(int level, const std::string& text);
-
-// Deletes the log and puts the debug level and the text buffer back to their values at program
-// start.
-void ResetLogState();

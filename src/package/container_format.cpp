@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace container {
 

@@ -3,9 +3,9 @@
 #include <new>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "platform/platform.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 namespace {

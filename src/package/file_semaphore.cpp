@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/container_format.h"
 #include "package/file_access.h"
 #include "platform/platform.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 namespace {

@@ -4,16 +4,11 @@
 #include <new>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "utils/utils.h"
-
-uint32_t g_nProgressTotal = 0;
-uint32_t g_nProgressDone = 0;
-int32_t g_nLastPercent = -1;
-CFileVirtual* g_pFileInterface = nullptr;
 
 namespace {
 
@@ -53,9 +48,9 @@ constexpr PhaseRule kAppPhase = {
 
 // The lengths of the members that the phase reads, from a fresh header table of the package;
 // a missing member counts 0 and is reported.
-uint32_t PhaseTotal(const PhaseRule& rule) {
+uint32_t PhaseTotal(const PhaseRule& rule, const std::string& packagePath) {
   CFileAccess access;
-  access.SetContainerPath(g_pSettings->m_strPackagePath);
+  access.SetContainerPath(packagePath);
   access.LoadFileHeaders();
   uint32_t total = 0;
   for (const PhaseItem& item : PhaseItems(*g_pSettings, rule.phase)) {
@@ -73,8 +68,8 @@ uint32_t PhaseTotal(const PhaseRule& rule) {
 
 }  // namespace
 
-CFileVirtual::CFileVirtual(int32_t mode, std::string_view containerPath)
-    : m_nMode(mode), m_strContainerPath(containerPath) {}
+CFileVirtual::CFileVirtual(int32_t mode, std::string_view containerPath, PhaseProgress* progress)
+    : m_nMode(mode), m_progress(progress), m_strContainerPath(containerPath) {}
 
 CFileVirtual::~CFileVirtual() {
   if (m_hLocal != platform::kInvalidHandle) platform::Fs().Close(m_hLocal);
@@ -157,17 +152,19 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
   }
   if (*read > 0) {
     m_nPosition += *read;
-    g_nProgressDone += *read;
-    if (g_nProgressTotal > 0) UpdateProgress();
+    if (m_progress != nullptr) {
+      m_progress->m_nProgressDone += *read;
+      if (m_progress->m_nProgressTotal > 0) UpdateProgress();
+    }
   }
   return 1;
 }
 
 void CFileVirtual::UpdateProgress() {
-  const int32_t percent = PhasePercent(g_nProgressDone, g_nProgressTotal);
-  if (percent == g_nLastPercent) return;
+  const int32_t percent = PhasePercent(m_progress->m_nProgressDone, m_progress->m_nProgressTotal);
+  if (percent == m_progress->m_nLastPercent) return;
   InterfaceSetProgress(percent);
-  g_nLastPercent = percent;
+  m_progress->m_nLastPercent = percent;
 }
 
 int CFileVirtual::HHTFileClose() {
@@ -186,76 +183,72 @@ uint32_t CFileVirtual::HHTFileSize(std::string_view name) {
   return header != nullptr ? header->FileLen : 0;
 }
 
+void CFileVirtual::StartProgress(uint32_t total) {
+  if (m_progress == nullptr) return;
+  m_progress->m_nProgressDone = 0;
+  m_progress->m_nProgressTotal = total;
+}
+
 void CFileVirtual::StartProgressOS() {
-  g_nProgressDone = 0;
-  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeOS() : CalcProgressSizeOS();
+  StartProgress(IsDesktop() ? m_semaphore.ActiveSyncSizeOS() : CalcProgressSizeOS());
 }
 
 void CFileVirtual::StartProgressGPS() {
-  g_nProgressDone = 0;
-  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeGPS() : CalcProgressSizeGPS();
+  StartProgress(IsDesktop() ? m_semaphore.ActiveSyncSizeGPS() : CalcProgressSizeGPS());
 }
 
 void CFileVirtual::StartProgressApp() {
-  g_nProgressDone = 0;
-  g_nProgressTotal = IsDesktop() ? m_semaphore.ActiveSyncSizeApp() : CalcProgressSizeApp();
+  StartProgress(IsDesktop() ? m_semaphore.ActiveSyncSizeApp() : CalcProgressSizeApp());
 }
 
-uint32_t CFileVirtual::CalcProgressSizeOS() { return PhaseTotal(kOSPhase); }
+uint32_t CFileVirtual::CalcProgressSizeOS() { return PhaseTotal(kOSPhase, m_strContainerPath); }
 
-uint32_t CFileVirtual::CalcProgressSizeGPS() { return PhaseTotal(kGPSPhase); }
+uint32_t CFileVirtual::CalcProgressSizeGPS() { return PhaseTotal(kGPSPhase, m_strContainerPath); }
 
-uint32_t CFileVirtual::CalcProgressSizeApp() { return PhaseTotal(kAppPhase); }
+uint32_t CFileVirtual::CalcProgressSizeApp() { return PhaseTotal(kAppPhase, m_strContainerPath); }
 
-void InterfaceStart() {
-  delete g_pFileInterface;
-  g_pFileInterface =
-      new (std::nothrow) CFileVirtual(g_pSettings->m_bActiveSync, g_pSettings->m_strPackagePath);
+std::unique_ptr<CFileVirtual> CVirtualFiles::NewFile() {
+  return std::make_unique<CFileVirtual>(m_run.m_bActiveSync, m_run.m_strPackagePath, &m_progress);
 }
 
-void InterfaceStop() {
-  delete g_pFileInterface;
-  g_pFileInterface = nullptr;
+void InterfaceStart(CVirtualFiles& files) {
+  files.m_instance.reset();
+  files.m_instance.reset(new (std::nothrow) CFileVirtual(
+      files.m_run.m_bActiveSync, files.m_run.m_strPackagePath, &files.m_progress));
 }
+
+void InterfaceStop(CVirtualFiles& files) { files.m_instance.reset(); }
 
 namespace {
 
-bool InterfaceStarted(const char* operation) {
-  if (g_pFileInterface != nullptr) return true;
-  ReportError(1028, operation, "Interface not started");
-  return false;
+CFileVirtual* StartedInstance(const CVirtualFiles& files, const char* operation) {
+  if (files.Instance() == nullptr) ReportError(1028, operation, "Interface not started");
+  return files.Instance();
 }
 
 }  // namespace
 
-int InterfaceOpenFile(std::string_view name) {
-  if (!InterfaceStarted("InterfaceOpenFile:")) return 0;
-  return g_pFileInterface->HHTFileOpen(name);
+int InterfaceOpenFile(CVirtualFiles& files, std::string_view name) {
+  CFileVirtual* instance = StartedInstance(files, "InterfaceOpenFile:");
+  return instance != nullptr ? instance->HHTFileOpen(name) : 0;
 }
 
-int InterfaceFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
+int InterfaceFileRead(CVirtualFiles& files, uint8_t* buffer, uint32_t count, uint32_t* read) {
   *read = 0;
-  if (!InterfaceStarted("InterfaceFileRead:")) return 0;
-  return g_pFileInterface->HHTFileRead(buffer, count, read);
+  CFileVirtual* instance = StartedInstance(files, "InterfaceFileRead:");
+  return instance != nullptr ? instance->HHTFileRead(buffer, count, read) : 0;
 }
 
-int InterfaceFileClose() {
-  if (!InterfaceStarted("InterfaceFileClose:")) return 0;
-  return g_pFileInterface->HHTFileClose();
+int InterfaceFileClose(CVirtualFiles& files) {
+  CFileVirtual* instance = StartedInstance(files, "InterfaceFileClose:");
+  return instance != nullptr ? instance->HHTFileClose() : 0;
 }
 
-uint32_t InterfaceFileSize(std::string_view name) {
-  if (!InterfaceStarted("InterfaceFileSize:")) return 0;
-  return g_pFileInterface->HHTFileSize(name);
+uint32_t InterfaceFileSize(CVirtualFiles& files, std::string_view name) {
+  CFileVirtual* instance = StartedInstance(files, "InterfaceFileSize:");
+  return instance != nullptr ? instance->HHTFileSize(name) : 0;
 }
 
 void InterfaceSetProgress(int percent) {
   if (g_pUtils != nullptr) g_pUtils->SetProgress(percent);
-}
-
-void ResetPackageState() {
-  InterfaceStop();
-  g_nProgressTotal = 0;
-  g_nProgressDone = 0;
-  g_nLastPercent = -1;
 }

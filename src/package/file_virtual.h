@@ -5,25 +5,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "package/file_access.h"
 #include "package/file_semaphore.h"
 #include "platform/types.h"
+#include "settings/run_state.h"
 
-// Progress of the current update phase, shared by every instance: the phase's total bytes
-// (0: no progress is shown), the bytes read so far, and the last percentage sent to the bar
-// (-1 at program start; no phase resets it).
-extern uint32_t g_nProgressTotal;
-extern uint32_t g_nProgressDone;
-extern int32_t g_nLastPercent;
+// Progress of the current update phase, shared by every virtual file of a run: the phase's
+// total bytes (0: no progress is shown), the bytes read so far, and the last percentage sent to
+// the bar (-1 when the run starts; no phase resets it).
+struct PhaseProgress {
+  uint32_t m_nProgressTotal = 0;
+  uint32_t m_nProgressDone = 0;
+  int32_t m_nLastPercent = -1;
+};
 
 class CFileVirtual {
  public:
   // mode 0 reads the container at containerPath locally; any other mode reads member data from
-  // the desktop, the container file holding only the header part.
-  CFileVirtual(int32_t mode, std::string_view containerPath);
+  // the desktop, the container file holding only the header part. The reads advance the
+  // progress given (none when null).
+  CFileVirtual(int32_t mode, std::string_view containerPath, PhaseProgress* progress = nullptr);
   // Closes a member left open in local mode, and the cache file.
   virtual ~CFileVirtual();
   CFileVirtual(const CFileVirtual&) = delete;
@@ -64,10 +69,13 @@ class CFileVirtual {
 
  private:
   bool IsDesktop() const { return m_nMode != 0; }
+  // No bytes done yet of a phase of `total` bytes.
+  void StartProgress(uint32_t total);
   // Moves the bar when the phase's percentage changed.
-  static void UpdateProgress();
+  void UpdateProgress();
 
   int32_t m_nMode;
+  PhaseProgress* m_progress;
   std::string m_strContainerPath;
   CFileAccess m_fileAccess;
   platform::Handle m_hLocal = platform::kInvalidHandle;
@@ -77,23 +85,41 @@ class CFileVirtual {
   CFileSemaphore m_semaphore;
 };
 
-// The process-wide instance behind the entry points below, used by the image writer and the
-// GPS programmer; null while the interface is not started.
-extern CFileVirtual* g_pFileInterface;
+// The virtual files of a run: the package the run reads (its mode and path, from the run's
+// state), the progress of the current phase that every virtual file of the run advances, and
+// the instance behind the Interface operations below, which the image writer and the GPS
+// programmer start and stop.
+class CVirtualFiles {
+ public:
+  explicit CVirtualFiles(const CRunState& run) : m_run(run) {}
+  CVirtualFiles(const CVirtualFiles&) = delete;
+  CVirtualFiles& operator=(const CVirtualFiles&) = delete;
+
+  // A virtual file on the run's package that advances the run's progress.
+  std::unique_ptr<CFileVirtual> NewFile();
+  PhaseProgress& Progress() { return m_progress; }
+  // The interface's instance; null while the interface is not started.
+  CFileVirtual* Instance() const { return m_instance.get(); }
+
+ private:
+  friend void InterfaceStart(CVirtualFiles& files);
+  friend void InterfaceStop(CVirtualFiles& files);
+
+  const CRunState& m_run;
+  PhaseProgress m_progress;
+  std::unique_ptr<CFileVirtual> m_instance;
+};
 
 // Replaces the instance by a fresh one made from the run's mode and package path; when it
 // cannot be allocated the interface is not started.
-void InterfaceStart();
+void InterfaceStart(CVirtualFiles& files);
 // Destroys the instance.
-void InterfaceStop();
+void InterfaceStop(CVirtualFiles& files);
 // HHTFileOpen, HHTFileRead, HHTFileClose and HHTFileSize of the instance. Without a started
 // interface: "Interface not started" (error 1028) and 0.
-int InterfaceOpenFile(std::string_view name);
-int InterfaceFileRead(uint8_t* buffer, uint32_t count, uint32_t* read);
-int InterfaceFileClose();
-uint32_t InterfaceFileSize(std::string_view name);
-// Moves the main dialog's progress bar; g_nLastPercent stays as it is.
+int InterfaceOpenFile(CVirtualFiles& files, std::string_view name);
+int InterfaceFileRead(CVirtualFiles& files, uint8_t* buffer, uint32_t count, uint32_t* read);
+int InterfaceFileClose(CVirtualFiles& files);
+uint32_t InterfaceFileSize(CVirtualFiles& files, std::string_view name);
+// Moves the main dialog's progress bar; the phase's last percentage stays as it is.
 void InterfaceSetProgress(int percent);
-
-// Stops the interface and puts the progress counters back to their values at program start.
-void ResetPackageState();

@@ -4,10 +4,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
+#include "text/text.h"
 #include "utils/utils.h"
 
 namespace {
@@ -20,13 +19,14 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }
 
 void ReportCopyError(int32_t number, const std::string& message) {
-  LogAppError(number, FormatErrorText(message), "CScript::ControlCopyFile:");
-  LogAt(1, "%s", g_szErrorText);
+  const std::string text = FormatErrorText(message);
+  LogAppError(number, text, "CScript::ControlCopyFile:");
+  LogAt(1, "%s", text);
 }
 
 }  // namespace
 
-CScript::CScript() = default;
+CScript::CScript(CVirtualFiles& files) : m_files(files) {}
 CScript::~CScript() = default;
 
 bool CScript::ExtractParams(std::string_view line, int* command, std::string* parameter1,
@@ -154,10 +154,7 @@ int CScript::CtrlLclCopy(const std::string& member, const std::string& destinati
 }
 
 int CScript::ControlCopyFile(std::string_view member, std::string_view destination) {
-  if (!m_pFile) {
-    m_pFile =
-        std::make_unique<CFileVirtual>(g_pSettings->m_bActiveSync, g_pSettings->m_strPackagePath);
-  }
+  if (!m_pFile) m_pFile = m_files.NewFile();
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
   if (!buffer) {
     ReportCopyError(1008, text::Sprintf("Failed to malloc [%s]", std::to_string(kCopyBufferSize)));

@@ -10,6 +10,7 @@
 #include "settings/script_line.h"
 
 class CFileVirtual;
+class CVirtualFiles;
 
 class CScript {
  public:
@@ -20,7 +21,8 @@ class CScript {
   // One transfer of a copy.
   static constexpr uint32_t kCopyBufferSize = 262144;
 
-  CScript();
+  // COPY reads the members through a virtual file of the run's package.
+  explicit CScript(CVirtualFiles& files);
   ~CScript();
   CScript(const CScript&) = delete;
   CScript& operator=(const CScript&) = delete;
@@ -52,5 +54,6 @@ class CScript {
   int CtrlLclRmDir(const std::string& path, const std::string& unused);
   int CtrlLclCopy(const std::string& member, const std::string& destination);
 
+  CVirtualFiles& m_files;
   std::unique_ptr<CFileVirtual> m_pFile;
 };

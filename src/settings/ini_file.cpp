@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "log/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "settings/ini_file.h"
+#include "text/text.h"
 
 CUpdateSettings* g_pSettings = nullptr;
 
@@ -265,9 +265,4 @@ const SoftwareDefinition* CUpdateSettings::FindApplicationDefinition() const {
 
 int32_t CUpdateSettings::UsedDefinitions() const {
   return std::clamp<int32_t>(m_nDefinitions, 0, kMaxDefinitions);
-}
-
-void ResetSettingsState() {
-  delete g_pSettings;
-  g_pSettings = nullptr;
 }

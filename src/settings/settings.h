@@ -1,6 +1,6 @@
-// The settings and state of one run: what the package updates, its software definitions and
-// command script, the texts of the version display, the run mode, the package's paths, the
-// last error, and which parts are offered and marked for update.
+// The settings of one run, as the package's settings file gives them: what the package updates,
+// its software definitions and command script, and the texts of the version display. What the
+// run finds and decides beside them is its CRunState.
 #pragma once
 
 #include <cstdint>
@@ -87,21 +87,6 @@ class CUpdateSettings {
   std::string m_strVerCol4;
   std::string m_strYes;
   std::string m_strNo;
-  int32_t m_bActiveSync = 0;
-  std::string m_strPackageFolder;
-  std::string m_strPackagePath;
-  std::string m_strSettingsPath;
-  int32_t m_nLastError = 0;
-  std::string m_strLastError;
-  std::string m_strLastErrorFunction;
-  int32_t m_bUpdateBoot = 0;
-  int32_t m_bUpdateKernel = 0;
-  int32_t m_bUpdateApp = 0;
-  int32_t m_bUpdateGPS = 0;
-  int32_t m_bOfferBoot = 0;
-  int32_t m_bOfferKernel = 0;
-  int32_t m_bOfferApp = 0;
-  int32_t m_bOfferGPS = 0;
 
  private:
   using ValueReader = std::function<int(std::string_view section, std::string_view key,
@@ -117,7 +102,5 @@ class CUpdateSettings {
   int32_t UsedDefinitions() const;
 };
 
+// The run's settings; they live in the run's context and are null outside a run.
 extern CUpdateSettings* g_pSettings;
-
-// Deletes the settings of a run that was cut off.
-void ResetSettingsState();

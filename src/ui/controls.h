@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/window.h"
+#include "ui/dialog.h"
 
 namespace ui {
 

@@ -1,11 +1,54 @@
 #include "ui/dialog.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
+#include <vector>
 
+#include "platform/platform.h"
 #include "ui/message_queue.h"
 
 namespace ui {
+
+namespace {
+
+// The dialogs shown, bottom first, and the screen they last made.
+struct ShownDialogs {
+  std::vector<Dialog*> shown;
+  std::optional<platform::ScreenFrame> lastFrame;
+};
+
+ShownDialogs& Shown() {
+  static ShownDialogs state;
+  return state;
+}
+
+}  // namespace
+
+Control::Control(Dialog& parent, int id, platform::ControlKind kind, int x, int y, int width,
+                 int height, bool visible)
+    : m_parent(parent) {
+  m_state.id = id;
+  m_state.kind = kind;
+  m_state.x = x;
+  m_state.y = y;
+  m_state.width = width;
+  m_state.height = height;
+  m_state.visible = visible;
+  m_parent.AddControl(this);
+}
+
+Control::~Control() { m_parent.RemoveControl(this); }
+
+void Control::ShowWindow(bool visible) {
+  if (m_state.visible == visible) return;
+  m_state.visible = visible;
+  Changed();
+}
+
+void Control::InvalidateRect(bool /*erase*/) { Changed(); }
+
+void Control::Changed() { m_parent.ControlChanged(); }
 
 Dialog::Dialog(int templateId, std::string caption, int width, int height, bool centred)
     : m_templateId(templateId),
@@ -15,7 +58,11 @@ Dialog::Dialog(int templateId, std::string caption, int width, int height, bool 
       m_centred(centred) {}
 
 Dialog::~Dialog() {
-  if (m_shown) PopShownDialog(this);
+  if (m_shown) {
+    PopShownDialog(this);
+  } else {
+    KillTimersOf(this);
+  }
 }
 
 int Dialog::DoModal() {
@@ -99,6 +146,47 @@ void Dialog::RemoveControl(Control* control) {
 
 void Dialog::ControlChanged() {
   if (m_shown) RefreshScreen();
+}
+
+intptr_t DispatchMessage(const Message& message) {
+  Window* target = message.target != nullptr ? message.target : ActiveDialog();
+  if (target == nullptr || !Window::IsAlive(target)) return 0;
+  return target->OnMessage(message);
+}
+
+void PumpWaitingMessages() {
+  Message message;
+  while (PeekMessage(&message)) DispatchMessage(message);
+}
+
+Dialog* ActiveDialog() {
+  auto& shown = Shown().shown;
+  return shown.empty() ? nullptr : shown.back();
+}
+
+void PushShownDialog(Dialog* dialog) {
+  Shown().shown.push_back(dialog);
+  RefreshScreen();
+}
+
+void PopShownDialog(Dialog* dialog) {
+  auto& state = Shown();
+  state.shown.erase(std::remove(state.shown.begin(), state.shown.end(), dialog), state.shown.end());
+  KillTimersOf(dialog);
+  RefreshScreen();
+  if (state.shown.empty()) {
+    DropWaitingMessages();
+    state.lastFrame.reset();
+  }
+}
+
+void RefreshScreen() {
+  auto& state = Shown();
+  platform::ScreenFrame frame;
+  for (const Dialog* dialog : state.shown) frame.dialogs.push_back(dialog->Describe());
+  if (state.lastFrame && *state.lastFrame == frame) return;
+  state.lastFrame = frame;
+  platform::Ui().Present(frame);
 }
 
 }  // namespace ui

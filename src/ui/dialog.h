@@ -1,4 +1,5 @@
-// Dialogs: a modal loop with message pre-translation, timers and data exchange.
+// Dialogs: a modal loop with message pre-translation, timers and data exchange; their controls;
+// the dialogs shown, which receive the messages, and the screen they make.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,31 @@
 
 namespace ui {
 
-class Control;
+class Dialog;
+
+// A control inside a dialog, placed in dialog units.
+class Control : public Window {
+ public:
+  Control(Dialog& parent, int id, platform::ControlKind kind, int x, int y, int width, int height,
+          bool visible);
+  ~Control() override;
+
+  int Id() const { return m_state.id; }
+  bool IsVisible() const { return m_state.visible; }
+  void ShowWindow(bool visible);
+  // Marks the control's area for repainting (erase: paint the background first).
+  void InvalidateRect(bool erase);
+  const platform::ControlState& State() const { return m_state; }
+
+ protected:
+  platform::ControlState& MutableState() { return m_state; }
+  // Tells the display that what the control shows has changed.
+  void Changed();
+
+ private:
+  Dialog& m_parent;
+  platform::ControlState m_state;
+};
 
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
@@ -68,5 +93,20 @@ class Dialog : public Window {
   int m_bigIcon = 0;
   int m_smallIcon = 0;
 };
+
+// Hands a message to its window, or to the active dialog when it names none.
+intptr_t DispatchMessage(const Message& message);
+// Removes every waiting message and dispatches it, without pre-translation.
+void PumpWaitingMessages();
+
+// The dialog on top, which receives the keys; null when none is shown.
+Dialog* ActiveDialog();
+// The dialogs shown, bottom first. A dialog that goes takes its timers with it; once the last
+// one has gone, so have the messages that waited for it, and the next dialog presents its first
+// screen whatever the last one showed: a run leaves nothing behind for the next.
+void PushShownDialog(Dialog* dialog);
+void PopShownDialog(Dialog* dialog);
+// Presents the screen to the platform when what it shows has changed.
+void RefreshScreen();
 
 }  // namespace ui

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <deque>
-#include <optional>
 #include <vector>
 
 #include "platform/platform.h"
-#include "ui/dialog.h"
 
 namespace ui {
 
@@ -22,8 +20,6 @@ struct Timer {
 struct FrameworkState {
   std::deque<Message> queue;
   std::vector<Timer> timers;
-  std::vector<Dialog*> shown;
-  std::optional<platform::ScreenFrame> lastFrame;
 };
 
 FrameworkState& State() {
@@ -96,17 +92,6 @@ void WaitMessage(uint32_t timeoutMs) {
   }
 }
 
-intptr_t DispatchMessage(const Message& message) {
-  Window* target = message.target != nullptr ? message.target : ActiveDialog();
-  if (target == nullptr || !Window::IsAlive(target)) return 0;
-  return target->OnMessage(message);
-}
-
-void PumpWaitingMessages() {
-  Message message;
-  while (PeekMessage(&message)) DispatchMessage(message);
-}
-
 uint32_t SetTimer(Window* window, uint32_t timerId, uint32_t elapseMs) {
   auto& timers = State().timers;
   const uint32_t due = platform::Kern().GetTickCount() + elapseMs;
@@ -131,42 +116,13 @@ bool KillTimer(Window* window, uint32_t timerId) {
   return true;
 }
 
-Dialog* ActiveDialog() {
-  auto& shown = State().shown;
-  return shown.empty() ? nullptr : shown.back();
-}
-
-void PushShownDialog(Dialog* dialog) {
-  State().shown.push_back(dialog);
-  RefreshScreen();
-}
-
-void PopShownDialog(Dialog* dialog) {
-  auto& shown = State().shown;
-  shown.erase(std::remove(shown.begin(), shown.end(), dialog), shown.end());
-  // The timers of a closed dialog die with it.
+void KillTimersOf(Window* window) {
   auto& timers = State().timers;
   timers.erase(std::remove_if(timers.begin(), timers.end(),
-                              [&](const Timer& t) { return t.window == dialog; }),
+                              [&](const Timer& t) { return t.window == window; }),
                timers.end());
-  RefreshScreen();
 }
 
-void RefreshScreen() {
-  auto& state = State();
-  platform::ScreenFrame frame;
-  for (const Dialog* dialog : state.shown) frame.dialogs.push_back(dialog->Describe());
-  if (state.lastFrame && *state.lastFrame == frame) return;
-  state.lastFrame = frame;
-  platform::Ui().Present(frame);
-}
-
-void ResetFramework() {
-  auto& state = State();
-  state.queue.clear();
-  state.timers.clear();
-  state.shown.clear();
-  state.lastFrame.reset();
-}
+void DropWaitingMessages() { State().queue.clear(); }
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 // The message queue of the updater's user-interface thread, with its timers and the waits that
-// keep messages flowing. Key events come from the platform when the queue is read.
+// keep messages flowing. Key events come from the platform when the queue is read. Dialogs
+// (ui/dialog.h) receive what it holds.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 
 namespace ui {
 
-class Dialog;
+class Window;
 
 void PostMessage(const Message& message);
 // Takes the next message without waiting: posted ones first, then due key events, then a due
@@ -18,23 +19,11 @@ bool PeekMessage(Message* message);
 void GetMessage(Message* message);
 // Waits until a message is waiting or timeoutMs (platform::kInfinite: no limit) has passed.
 void WaitMessage(uint32_t timeoutMs);
-// Hands a message to its window.
-intptr_t DispatchMessage(const Message& message);
-// Removes every waiting message and dispatches it, without pre-translation.
-void PumpWaitingMessages();
-
 uint32_t SetTimer(Window* window, uint32_t timerId, uint32_t elapseMs);
 bool KillTimer(Window* window, uint32_t timerId);
-
-// The dialog on top, which receives the keys; null when none is shown.
-Dialog* ActiveDialog();
-// The dialogs shown, bottom first.
-void PushShownDialog(Dialog* dialog);
-void PopShownDialog(Dialog* dialog);
-// Presents the screen to the platform when what it shows has changed.
-void RefreshScreen();
-
-// Drops every message, timer and shown dialog, as at the start of a process.
-void ResetFramework();
+// Removes every timer of a window that goes.
+void KillTimersOf(Window* window);
+// Drops the messages that wait, when nothing is left to receive them.
+void DropWaitingMessages();
 
 }  // namespace ui

@@ -5,10 +5,8 @@
 
 #include "gps/gps_prog.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
-
-CDevice g_Device;
+#include "text/text.h"
 
 namespace {
 

@@ -19,5 +19,3 @@ class CDevice {
   // not return at all).
   bool Reboot();
 };
-
-extern CDevice g_Device;

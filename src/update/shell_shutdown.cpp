@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "text/text.h"
 #include "update/update_dialog.h"
 #include "utils/utils.h"
 
@@ -215,7 +215,7 @@ void CUpdateDialog::CleanUserData() {
 
 void CUpdateDialog::DeleteTempFiles() {
   auto& fs = platform::Fs();
-  const std::string& settingsPath = g_pSettings->m_strSettingsPath;
+  const std::string& settingsPath = m_run.m_state.m_strSettingsPath;
   if (!settingsPath.empty() && CUtils::FileExists(settingsPath)) fs.Delete(settingsPath);
   if (CUtils::FileExists(kCacheFile)) fs.Delete(kCacheFile);
 }

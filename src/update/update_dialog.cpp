@@ -1,9 +1,7 @@
 #include "update/update_dialog.h"
 
 #include "package/file_semaphore.h"
-#include "settings/settings.h"
-
-platform::Handle g_hUserActivity = platform::kNullHandle;
+#include "update/run_context.h"
 
 namespace {
 // The progress bar of the main dialog's template, in dialog units.
@@ -13,14 +11,15 @@ constexpr int kProgressWidth = 86;
 constexpr int kProgressHeight = 10;
 }  // namespace
 
-CUpdateDialog::CUpdateDialog(int templateId, int width, int height)
+CUpdateDialog::CUpdateDialog(CRunContext& run, int templateId, int width, int height)
     : ui::Dialog(templateId, "", width, height, false),
       m_progress(*this, kIdcProgress, kProgressX, kProgressY, kProgressWidth, kProgressHeight,
-                 true) {}
+                 true),
+      m_run(run) {}
 
 void CUpdateDialog::SendEndOfRun() {
   CFileSemaphore semaphore;
-  if (g_pSettings->m_bActiveSync) {
+  if (m_run.m_state.m_bActiveSync) {
     CFileCommand command;
     command.m_bRequest = 1;
     command.m_nCommand = kCommandFinished;
@@ -28,5 +27,3 @@ void CUpdateDialog::SendEndOfRun() {
   }
   semaphore.DeleteAbortFiles();
 }
-
-void ResetUpdateState() { g_hUserActivity = platform::kNullHandle; }

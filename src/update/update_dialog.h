@@ -4,37 +4,24 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/types.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
-
-// Screen numbers; the main dialog has the picture of each.
-enum Screen : int {
-  kScreenLoading = 1,
-  kScreenInvalidPackage = 2,
-  kScreenWelcome = 3,
-  kScreenNoCharger = 4,
-  kScreenNothingToUpdate = 5,
-  kScreenUpdatingOS = 6,
-  kScreenUpdatingApplication = 7,
-  kScreenSuccess = 8,
-  kScreenFailed = 9,
-  kScreenUpdatingGPS = 10,
-  kScreenRestartRequired = 11,
-};
+#include "update/screen.h"
 
 inline constexpr int kIdcProgress = 1007;
 inline constexpr const char* kUserActivityEvent = "PowerManager/ActivityTimer/UserActivity";
 
-// The user-activity event, created by the main dialog when it starts and signalled while the
-// run reads versions, so that the terminal does not suspend.
-extern platform::Handle g_hUserActivity;
+class CRunContext;
+struct UpdatePartRow;
 
 class CUpdateDialog : public ui::Dialog {
  public:
-  CUpdateDialog(int templateId, int width, int height);
+  // Works on the run's context, which outlives the dialog.
+  CUpdateDialog(CRunContext& run, int templateId, int width, int height);
 
   // Shows a screen and records its number; the main dialog draws it.
   virtual void SetScreen(int screen) = 0;
@@ -62,7 +49,23 @@ class CUpdateDialog : public ui::Dialog {
   ui::ProgressCtrl m_progress;
   int32_t m_bRebootNeeded = 0;
   int32_t m_bCleanUserData = 0;
-};
 
-// Puts the module's process-wide state back to its value at program start.
-void ResetUpdateState();
+ protected:
+  CRunContext& m_run;
+
+ private:
+  struct Item;
+  struct Walk;
+  struct UpdatePhaseRow;
+  static const UpdatePhaseRow kPhases[];
+
+  // The phases' ways to pick their items from the definition table and to write one.
+  bool PickGpsItem(Item& item, Walk& walk);
+  bool PickApplicationItem(Item& item, Walk& walk);
+  bool PickOSItem(Item& item, Walk& walk);
+  bool WriteGpsItem(const Item& item, const std::string& line);
+  bool WriteApplicationItem(const Item& item, const std::string& line);
+  bool WriteOSItem(const Item& item, const std::string& line);
+  // One item of a phase: stops the shell, writes the item and records what that left.
+  void UpdateItem(const UpdatePhaseRow& phase, const Item& item, Walk& walk);
+};

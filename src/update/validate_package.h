@@ -4,16 +4,32 @@
 // part and the settings file lie in the root folder, where the desktop put them.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "package/file_access.h"
 
+class CUpdateSettings;
+struct CRunState;
+
 class CValidatePackage : public CFileAccess {
  public:
+  // Loads into the run's settings and records the package's paths in its state.
+  CValidatePackage(CUpdateSettings& settings, CRunState& state)
+      : m_settings(settings), m_state(state) {}
+
   // True when the package may be used and its settings are loaded. Each failure is reported
   // with LogAppError and leaves the run's last error.
   bool IsValidBinFile(std::string_view packageName);
   // Loads the package's header table, extracts the settings file into the root folder and
   // loads it. True on success.
   bool LoadAppSettings(std::string_view settingsName);
+
+ private:
+  void LoadSettings(const std::string& settingsPath);
+  // The last step of both modes: the settings file must be where the state says.
+  bool FoundSettings();
+
+  CUpdateSettings& m_settings;
+  CRunState& m_state;
 };

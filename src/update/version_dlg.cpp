@@ -5,6 +5,8 @@
 #include "settings/settings.h"
 #include "ui/message.h"
 #include "update/device.h"
+#include "update/run_context.h"
+#include "update/update_parts.h"
 #include "update/version.h"
 
 namespace {
@@ -12,34 +14,17 @@ namespace {
 constexpr uint32_t kWhite = 0xFFFFFF;
 constexpr uint32_t kBlack = 0x000000;
 constexpr int kColumnWidths[] = {80, 74, 74, 58};
-constexpr int kRowBoot = 0;
-constexpr int kRowKernel = 1;
-constexpr int kRowApplication = 2;
-constexpr int kRowGps = 3;
 
-std::string OfferedVersion(int32_t selected, const SoftwareDefinition* definition) {
-  if (selected == 0 || definition == nullptr) return "N/A";
-  return definition->version;
+std::string OfferedVersion(const SoftwareDefinition* definition) {
+  return definition != nullptr ? definition->version : "N/A";
 }
-
-// The marked-for-update flag and the offered flag of each row, in row order.
-struct RowFlags {
-  int32_t CUpdateSettings::*marked;
-  int32_t CUpdateSettings::*offered;
-};
-
-constexpr RowFlags kRows[] = {
-    {&CUpdateSettings::m_bUpdateBoot, &CUpdateSettings::m_bOfferBoot},
-    {&CUpdateSettings::m_bUpdateKernel, &CUpdateSettings::m_bOfferKernel},
-    {&CUpdateSettings::m_bUpdateApp, &CUpdateSettings::m_bOfferApp},
-    {&CUpdateSettings::m_bUpdateGPS, &CUpdateSettings::m_bOfferGPS},
-};
 
 }  // namespace
 
-CVersionDlg::CVersionDlg()
+CVersionDlg::CVersionDlg(CRunContext& run)
     : ui::Dialog(kVersionDialogTemplate, "Version Information", 173, 75, true),
       m_list(*this, kIdcVersionList, 3, 4, 166, 61),
+      m_run(run),
       m_versionText(*this, kIdcVersionText, 134, 66, 36, 8, "VER", true),
       m_ok(*this, ui::kIdOk, 0, 0, 0, 0, "OK", false) {}
 
@@ -57,7 +42,7 @@ bool CVersionDlg::OnInitDialog() {
   m_list.SetTextBkColor(kWhite);
   m_list.SetTextColor(kBlack);
 
-  const CUpdateSettings& settings = *g_pSettings;
+  const CUpdateSettings& settings = m_run.m_settings;
   const std::string* headings[] = {&settings.m_strVerCol1, &settings.m_strVerCol2,
                                    &settings.m_strVerCol3, &settings.m_strVerCol4};
   for (int column = 0; column < 4; ++column) {
@@ -69,33 +54,27 @@ bool CVersionDlg::OnInitDialog() {
   UpdateData(false);
   LogAt(2, "Displaying Versions");
 
-  const struct {
-    const char* name;
-    std::string installed;
-    std::string offered;
-  } rows[] = {
-      {"BOOT", g_Device.GetVersionBoot(),
-       OfferedVersion(settings.m_bOSSelected, settings.FindOSDefinition("BOOT"))},
-      {"KRNL", g_Device.GetVersionKernel(),
-       OfferedVersion(settings.m_bOSSelected, settings.FindOSDefinition("KRNL"))},
-      {"Application", g_Device.GetVersionApps(),
-       OfferedVersion(settings.m_bAppSelected, settings.FindApplicationDefinition())},
-      {"GPS", g_Device.GetVersionGPS(),
-       OfferedVersion(settings.m_bGPSSelected, settings.FindGPSDefinition("FIRMWARE"))},
-  };
-  for (int row = 0; row < 4; ++row) {
-    m_list.InsertItem(row, rows[row].name);
-    m_list.SetItemText(row, 1, rows[row].installed);
-    m_list.SetItemText(row, 2, rows[row].offered);
+  // Every installed version is read before the rows are filled.
+  std::string installed[kUpdatePartCount];
+  for (std::size_t row = 0; row < kUpdatePartCount; ++row) {
+    installed[row] = (m_run.m_device.*kUpdateParts[row].installed)();
+  }
+  for (std::size_t row = 0; row < kUpdatePartCount; ++row) {
+    const UpdatePartRow& part = kUpdateParts[row];
+    const int item = static_cast<int>(row);
+    m_list.InsertItem(item, part.versionRow);
+    m_list.SetItemText(item, 1, installed[row]);
+    m_list.SetItemText(item, 2, OfferedVersion(OfferedDefinition(settings, part.part)));
   }
   FillUpdateColumn();
   return true;
 }
 
 void CVersionDlg::FillUpdateColumn() {
-  for (int row = kRowBoot; row <= kRowGps; ++row) {
-    const bool marked = g_pSettings->*kRows[row].marked != 0;
-    m_list.SetItemText(row, 3, marked ? g_pSettings->m_strYes : g_pSettings->m_strNo);
+  const CUpdateSettings& settings = m_run.m_settings;
+  for (std::size_t row = 0; row < kUpdatePartCount; ++row) {
+    const bool marked = m_run.m_state.*kUpdateParts[row].marked != 0;
+    m_list.SetItemText(static_cast<int>(row), 3, marked ? settings.m_strYes : settings.m_strNo);
   }
   UpdateData(false);
 }
@@ -106,10 +85,12 @@ bool CVersionDlg::PreTranslateMessage(const ui::Message& message) {
   // Pressed since the last query: TAB may have been released before this key's release.
   const bool tabPressed = (platform::Ui().GetAsyncKeyState(ui::kVkTab) & 1) != 0;
   if (tabPressed) {
-    if (key >= ui::kVkF1 && key <= ui::kVkF4) {
-      const RowFlags& row = kRows[key - ui::kVkF1];
-      if (g_pSettings->*row.offered) {
-        int32_t& marked = g_pSettings->*row.marked;
+    // F1 to F4 flip the marks of the rows in their order.
+    if (key >= ui::kVkF1 && key < ui::kVkF1 + kUpdatePartCount) {
+      const UpdatePartRow& row = kUpdateParts[key - ui::kVkF1];
+      CRunState& state = m_run.m_state;
+      if (state.*row.offered) {
+        int32_t& marked = state.*row.marked;
         marked = marked ? 0 : 1;
       }
       m_toggled = 1;

@@ -13,9 +13,12 @@ inline constexpr int kVersionDialogTemplate = 132;
 inline constexpr int kIdcVersionList = 1002;
 inline constexpr int kIdcVersionText = 1009;
 
+class CRunContext;
+
 class CVersionDlg : public ui::Dialog {
  public:
-  CVersionDlg();
+  // Shows the run's versions and flips its marks.
+  explicit CVersionDlg(CRunContext& run);
 
   ui::ListView m_list;
   std::string m_strVersion;
@@ -30,6 +33,7 @@ class CVersionDlg : public ui::Dialog {
   // Writes "Yes" or "No" into the fourth column of every row from the marks.
   void FillUpdateColumn();
 
+  CRunContext& m_run;
   ui::StaticText m_versionText;
   ui::Button m_ok;
 };

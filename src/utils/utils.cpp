@@ -4,19 +4,19 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
+#include "text/text.h"
 #include "ui/controls.h"
+#include "ui/dialog.h"
 #include "ui/message.h"
 #include "ui/message_queue.h"
 
 CUtils* g_pUtils = nullptr;
-std::string g_szErrorText;
 
-const std::string& FormatErrorText(const std::string& message) {
-  g_szErrorText = text::TruncateToUnits(message, kMessageBufferUnits);
-  return g_szErrorText;
+std::string FormatErrorText(const std::string& message) {
+  std::string cut = text::TruncateToUnits(message, kMessageBufferUnits);
+  if (g_pUtils != nullptr) g_pUtils->m_szErrorText = cut;
+  return cut;
 }
 
 void LogAppError(int32_t number, std::string_view message, std::string_view operation) {
@@ -25,10 +25,8 @@ void LogAppError(int32_t number, std::string_view message, std::string_view oper
   LogAt(1, "LogAppError: Error Number [%ld] in Function [%s]", number, operation);
   LogAt(1, "LogAppError: Error [%s]", message);
   LogAt(1, kRule);
-  if (g_pSettings != nullptr) {
-    g_pSettings->m_nLastError = number;
-    g_pSettings->m_strLastError = std::string(message);
-    g_pSettings->m_strLastErrorFunction = std::string(operation);
+  if (g_pUtils != nullptr) {
+    g_pUtils->m_lastError = {number, std::string(message), std::string(operation)};
   }
 }
 
@@ -204,10 +202,4 @@ void CUtils::SetProgress(int position) {
 std::string ResolveFilePath(std::string_view name) {
   if (CUtils::FileExists(name)) return std::string(name);
   return CUtils::PathJoin(CUtils::GetAppDirectory(), name);
-}
-
-void ResetUtilsState() {
-  delete g_pUtils;
-  g_pUtils = nullptr;
-  g_szErrorText.clear();
 }

@@ -1,28 +1,33 @@
 // Utilities shared by the whole updater: the error reporter, existence tests, path joins,
-// string comparison, the recursive delete, the message-pumping wait and the progress bar.
+// string comparison, the recursive delete, the message-pumping wait and the progress bar. The
+// run's utilities keep what the error reporter last reported.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace ui {
 class ProgressCtrl;
 }
 
-// Reports an error: four lines in the log at level 1, and the last-error record of the
-// settings (which the failed screen shows).
+// The last error that a run reported: its number, message and operation. The failed screen
+// shows it.
+struct AppError {
+  int32_t m_nLastError = 0;
+  std::string m_strLastError;
+  std::string m_strLastErrorFunction;
+};
+
+// Reports an error: four lines in the log at level 1, and the run's last error.
 void LogAppError(int32_t number, std::string_view message, std::string_view operation);
 
-// The shared buffer (1024 UTF-16 units with terminator) in which error messages are formatted.
-extern std::string g_szErrorText;
+// Cuts a message to the error buffer's size, keeps it in the run's buffer and returns it.
+std::string FormatErrorText(const std::string& message);
 
-// Formats into g_szErrorText, cut to the buffer's size, and returns it.
-const std::string& FormatErrorText(const std::string& message);
-
-// Formats an error message into g_szErrorText and reports it with LogAppError.
+// Formats an error message into the run's error buffer and reports it with LogAppError.
 template <typename... Args>
 void ReportError(int32_t number, std::string_view operation, std::string_view format,
                  const Args&... args) {
@@ -57,14 +62,22 @@ class CUtils {
   // Moves the main dialog's progress bar; nothing when no control is set.
   void SetProgress(int position);
 
+  // The shared buffer (1024 UTF-16 units with terminator) of the last error message formatted.
+  const std::string& ErrorText() const { return m_szErrorText; }
+  // What LogAppError reported last in the run.
+  const AppError& LastError() const { return m_lastError; }
+
  private:
+  friend void LogAppError(int32_t number, std::string_view message, std::string_view operation);
+  friend std::string FormatErrorText(const std::string& message);
+
   ui::ProgressCtrl* m_progress = nullptr;
+  std::string m_szErrorText;
+  AppError m_lastError;
 };
 
+// The run's utilities; they live in the run's context and are null outside a run.
 extern CUtils* g_pUtils;
 
 // The name itself when a file of that name exists, else the name in the program's folder.
 std::string ResolveFilePath(std::string_view name);
-
-// Deletes the utilities and clears the error buffer, as at program start.
-void ResetUtilsState();

@@ -23,6 +23,7 @@ using testing_support::TerminalTest;
 
 class TestDialog : public CVostrelHHTDlg {
  public:
+  using CVostrelHHTDlg::CVostrelHHTDlg;
   using CVostrelHHTDlg::OnInitDialog;
   using CVostrelHHTDlg::PreTranslateMessage;
   bool Key(uint32_t key) { return PreTranslateMessage({nullptr, ui::kWmKeyUp, key, 0}); }
@@ -64,10 +65,10 @@ TEST_F(MainDialogTest, PlayAndStopFollowTheScreenTable) {
   WriteFile("\\Flash Disk2\\rerunner.exe", "");
   for (const KeyCase& c : cases) {
     SCOPED_TRACE("screen " + std::to_string(c.screen) + (c.key == kPlay ? " PLAY" : " STOP"));
-    TestDialog dialog;
+    TestDialog dialog(Context());
     dialog.SetScreen(c.screen);
     WriteFile("\\abort.me", "");
-    g_bBusy = 1;
+    Context().m_bBusy = 1;
     const int rerunnersBefore = Term().Seen().rerunnerStarts;
 
     EXPECT_TRUE(dialog.Key(c.key));
@@ -78,49 +79,49 @@ TEST_F(MainDialogTest, PlayAndStopFollowTheScreenTable) {
     EXPECT_EQ(dialog.HasEnded(), leftPlainly || restarted);
     EXPECT_EQ(Term().Seen().rerunnerStarts - rerunnersBefore, restarted ? 1 : 0);
     EXPECT_EQ(Exists("\\abort.me"), !endOfRunSent);
-    EXPECT_EQ(g_bBusy.load(), (leftPlainly || restarted) ? 0 : 1);
+    EXPECT_EQ(Context().m_bBusy.load(), (leftPlainly || restarted) ? 0 : 1);
     const int expectedScreen = c.effect == Effect::kNothingToUpdate ? 5 : c.screen;
-    EXPECT_EQ(g_nScreen, expectedScreen);
+    EXPECT_EQ(Context().m_nScreen, expectedScreen);
     EXPECT_FALSE(Term().Seen().rebooted);
   }
 }
 
 TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
-  g_pSettings->m_bUpdateApp = 1;
+  State().m_bUpdateApp = 1;
   Term().MutableConfig().acLine = sim::AcLine::kDisconnected;
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
-  EXPECT_EQ(g_nScreen, kScreenNoCharger);
+  EXPECT_EQ(Context().m_nScreen, kScreenNoCharger);
   EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: Application - update selected"));
   EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: GPS - update not selected"));
 
   // PLAY on the no-charger screen checks again; an unknown line status counts as connected.
   Term().MutableConfig().acLine = sim::AcLine::kUnknown;
   dialog.Key(ui::kVkReturn);
-  EXPECT_NE(g_nScreen, kScreenNoCharger);
+  EXPECT_NE(Context().m_nScreen, kScreenNoCharger);
 
   Term().MutableConfig().acLine = sim::AcLine::kUnreadable;
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
-  EXPECT_EQ(g_nScreen, kScreenNoCharger);
+  EXPECT_EQ(Context().m_nScreen, kScreenNoCharger);
   EXPECT_THAT(Log(), HasSubstr("Warning: Unable to get power state"));
 }
 
 TEST_F(MainDialogTest, KeysDuringAHandlerAreSwallowed) {
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.SetScreen(kScreenInvalidPackage);
-  g_bInKeyHandler = 1;
+  Context().m_bInKeyHandler = 1;
   EXPECT_TRUE(dialog.Key(ui::kVkControl));
   EXPECT_TRUE(dialog.Key(ui::kVkReturn));
   EXPECT_TRUE(dialog.Key(ui::kVkF1));
   EXPECT_FALSE(dialog.HasEnded());
-  EXPECT_EQ(g_nScreen, kScreenInvalidPackage);
+  EXPECT_EQ(Context().m_nScreen, kScreenInvalidPackage);
 }
 
 TEST_F(MainDialogTest, OtherKeysNeverCloseTheDialog) {
   for (int screen = 1; screen <= 11; ++screen) {
-    TestDialog dialog;
+    TestDialog dialog(Context());
     dialog.SetScreen(screen);
     for (uint32_t key = 1; key <= 254; ++key) {
       if (key == ui::kVkReturn || key == ui::kVkShift || key == ui::kVkControl) continue;
@@ -128,7 +129,7 @@ TEST_F(MainDialogTest, OtherKeysNeverCloseTheDialog) {
       ui::DispatchMessage({nullptr, ui::kWmKeyUp, key, 0});
     }
     EXPECT_FALSE(dialog.HasEnded()) << "screen " << screen;
-    EXPECT_EQ(g_nScreen, screen);
+    EXPECT_EQ(Context().m_nScreen, screen);
   }
 }
 
@@ -143,20 +144,20 @@ TEST_F(MainDialogTest, LeavingReboots) {
     Term().Files().Delete("\\Flash Disk2\\rerunner.exe");
     if (c.rerunnerPresent) WriteFile("\\Flash Disk2\\rerunner.exe", "");
     Term().Seen() = {};
-    TestDialog dialog;
+    TestDialog dialog(Context());
     dialog.m_bRebootNeeded = c.rebootNeeded;
     dialog.SetScreen(kScreenSuccess);
     EXPECT_THROW(dialog.Key(ui::kVkReturn), sim::ProcessEnded);
     EXPECT_TRUE(Term().Seen().rebooted);
     EXPECT_EQ(Term().Seen().rerunnerStarts, 0);
     Term().Clock().AttachMainThread(sim::kUpdaterProcess);
-    g_bInKeyHandler = 0;
+    Context().m_bInKeyHandler = 0;
   }
 }
 
 TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
   Term().MutableConfig().hal.rebootFails = true;
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.m_bRebootNeeded = 1;
   dialog.SetScreen(kScreenSuccess);
   dialog.Key(ui::kVkControl);
@@ -170,35 +171,36 @@ TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
 }
 
 TEST_F(MainDialogTest, TheTimerBodyRunsOnce) {
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.OnInitDialog();
   EXPECT_EQ(Term().Seen().userActivitySignals, 1);
   dialog.CheckVersions(kCheckVersionsTimer);
-  EXPECT_EQ(g_nScreen, kScreenInvalidPackage);
+  EXPECT_EQ(Context().m_nScreen, kScreenInvalidPackage);
   const int signals = Term().Seen().userActivitySignals;
   EXPECT_EQ(signals, 4);  // before validating, by the keep-alive thread, and with the screen
   dialog.SetScreen(kScreenLoading);
   dialog.CheckVersions(kCheckVersionsTimer);  // a second message that was already queued
   EXPECT_EQ(Term().Seen().userActivitySignals, signals);
-  EXPECT_EQ(g_nScreen, kScreenLoading);
+  EXPECT_EQ(Context().m_nScreen, kScreenLoading);
   EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 2U);
 }
 
 TEST_F(MainDialogTest, OnlyTimerOneIsHandled) {
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.CheckVersions(7);
-  EXPECT_EQ(g_bBusy.load(), 0);
+  EXPECT_EQ(Context().m_bBusy.load(), 0);
   EXPECT_EQ(Term().Seen().userActivitySignals, 0);
 }
 
 TEST_F(MainDialogTest, KeepAliveSignalsEveryTwoSecondsWhileBusy) {
-  g_bBusy = 1;
+  Context().m_bBusy = 1;
   auto& kernel = platform::Kern();
-  const platform::Handle thread = kernel.CreateThread(KeepAliveThread);
+  const platform::Handle thread =
+      kernel.CreateThread([this] { return KeepAliveThread(Context().m_bBusy); });
   kernel.Sleep(10000);
   EXPECT_EQ(Term().Seen().userActivityTimes, (std::vector<uint64_t>{0, 2000, 4000, 6000, 8000}));
   EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 2U);
-  g_bBusy = 0;
+  Context().m_bBusy = 0;
   kernel.Sleep(150);
   EXPECT_EQ(Term().Clock().ThreadCount(sim::kUpdaterProcess), 1U);
   EXPECT_EQ(Term().Seen().userActivitySignals, 5);
@@ -206,21 +208,21 @@ TEST_F(MainDialogTest, KeepAliveSignalsEveryTwoSecondsWhileBusy) {
 }
 
 TEST_F(MainDialogTest, InitialisationShowsLoadingAndClearsTheSelection) {
-  g_pSettings->m_bUpdateGPS = 1;
-  g_pSettings->m_bOfferKernel = 1;
+  State().m_bUpdateGPS = 1;
+  State().m_bOfferKernel = 1;
   WriteFile("\\looking.no", "");
-  TestDialog dialog;
+  TestDialog dialog(Context());
   EXPECT_TRUE(dialog.OnInitDialog());
-  EXPECT_EQ(g_nScreen, kScreenLoading);
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
-  EXPECT_EQ(g_pSettings->m_bOfferKernel, 0);
+  EXPECT_EQ(Context().m_nScreen, kScreenLoading);
+  EXPECT_EQ(State().m_bUpdateGPS, 0);
+  EXPECT_EQ(State().m_bOfferKernel, 0);
   EXPECT_FALSE(Exists("\\looking.no"));
   EXPECT_EQ(Term().Seen().userActivitySignals, 1);
   EXPECT_FALSE(dialog.m_errorLine.IsVisible());
 }
 
 TEST_F(MainDialogTest, TheFailedScreenShowsTheLastError) {
-  TestDialog dialog;
+  TestDialog dialog(Context());
   dialog.SetScreen(kScreenFailed);
   EXPECT_EQ(dialog.m_errorLine.GetWindowText(), "(0) ()");
   EXPECT_TRUE(dialog.m_errorLine.IsVisible());
@@ -236,7 +238,7 @@ TEST_F(MainDialogTest, TheFailedScreenShowsTheLastError) {
 TEST_F(MainDialogTest, ShowingAScreenReleasesThePictureBefore) {
   const int before = ui::Bitmap::LiveCount();
   {
-    TestDialog dialog;
+    TestDialog dialog(Context());
     for (int i = 0; i < 5; ++i) dialog.SetScreen(kScreenWelcome);
     dialog.SetScreen(kScreenFailed);
     EXPECT_EQ(ui::Bitmap::LiveCount(), before + 1);

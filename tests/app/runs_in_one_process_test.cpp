@@ -1,8 +1,8 @@
 // Runs in one process leave nothing behind for the next: a failed update, a desktop-mode update
 // and a successful update, one after the other in this test's process, write the same log and
-// debug output as the same runs in fresh processes of the vostrel command. Each module of the
-// updater resets its own state when a run starts; a global that a module forgot would show here
-// as a difference in the second or third run.
+// debug output as the same runs in fresh processes of the vostrel command. What a run changes
+// lives in its run context and goes with it; state that escaped the context would show here as
+// a difference in the second or third run.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -144,9 +144,9 @@ TEST_F(DesktopPeerTest, AnswersSizesAndPhaseTotalsAsTheTerminalComputesThem) {
   EXPECT_EQ(m_channel.ActiveSyncFileSize("missing.bin"), 0U);
   // The local total over the same package (which reports the missing member).
   WriteFile("\\Storage Card\\install.bin", m_package);
-  g_pSettings->m_strPackagePath = "\\Storage Card\\install.bin";
+  State().m_strPackagePath = "\\Storage Card\\install.bin";
   g_pSettings->LoadFromBytes(kOsSettings);
-  const uint32_t local = CFileVirtual(0, g_pSettings->m_strPackagePath).CalcProgressSizeOS();
+  const uint32_t local = CFileVirtual(0, State().m_strPackagePath).CalcProgressSizeOS();
   EXPECT_EQ(local, 3500U);
   EXPECT_EQ(m_channel.ActiveSyncSizeOS(), local);
   EXPECT_EQ(m_channel.ActiveSyncSizeGPS(), 0U);

@@ -74,7 +74,7 @@ TEST(DesktopRealtimeTest, MembersReadFromAServingProcessEqualTheLocalReads) {
   const std::string output = serve.Output();
   EXPECT_NE(output.find("#1 FileSize \"NK.BIN\" -> 102400"), std::string::npos) << output;
   EXPECT_NE(output.find("Finished -> Ok 1"), std::string::npos) << output;
-  EXPECT_EQ(g_pSettings->m_nLastError, 0) << g_pSettings->m_strLastError;
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0) << g_pUtils->LastError().m_strLastError;
 }
 
 }  // namespace

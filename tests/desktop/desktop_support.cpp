@@ -17,7 +17,6 @@
 #include "package/container_format.h"
 #include "settings/settings.h"
 #include "sim/desktop_peer.h"
-#include "sim/updater_state.h"
 #include "utils/utils.h"
 
 extern char** environ;
@@ -142,18 +141,15 @@ RealtimeTerminal::RealtimeTerminal(const fs::path& dir) {
   }
   m_terminal = std::move(*opened);
   m_terminal->Install();
-  sim::ResetUpdaterState();
   m_terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
-  g_nDebugLevel = 3;
-  g_pUtils = new CUtils();
-  g_pLog = new CLog();
-  g_pLog->Setup(true, "Flash disk2\\Vostrel.log", false);
-  g_pSettings = new CUpdateSettings();
+  m_run = std::make_unique<CRunContext>();
+  m_run->m_log.SetDebugLevel(3);
+  m_run->m_log.Setup(true, "Flash disk2\\Vostrel.log", false);
 }
 
 RealtimeTerminal::~RealtimeTerminal() {
   if (!m_terminal) return;
-  sim::ResetUpdaterState();
+  m_run.reset();
   m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
   m_terminal->Uninstall();
 }

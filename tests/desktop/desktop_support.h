@@ -16,6 +16,7 @@
 
 #include "sim/terminal.h"
 #include "support/package_builder.h"
+#include "update/run_context.h"
 
 namespace desktop_testing {
 
@@ -99,11 +100,14 @@ class RealtimeTerminal {
 
   const std::string& Error() const { return m_error; }
   sim::Terminal& Term() { return *m_terminal; }
+  // The run's context, its log set up at level 3.
+  CRunContext& Context() { return *m_run; }
   // The host folder of the terminal's root.
   std::filesystem::path Root() const;
 
  private:
   std::unique_ptr<sim::Terminal> m_terminal;
+  std::unique_ptr<CRunContext> m_run;
   std::string m_error;
 };
 

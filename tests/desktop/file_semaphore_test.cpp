@@ -35,9 +35,9 @@ class ChannelTest : public testing_support::TerminalTest {
     return std::find(entries.begin(), entries.end(), entry) != entries.end();
   }
   void ExpectLastError(int32_t number, const std::string& message, const std::string& function) {
-    EXPECT_EQ(g_pSettings->m_nLastError, number);
-    EXPECT_EQ(g_pSettings->m_strLastError, message);
-    EXPECT_EQ(g_pSettings->m_strLastErrorFunction, function);
+    EXPECT_EQ(g_pUtils->LastError().m_nLastError, number);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastError, message);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, function);
   }
   static CFileCommand Request(uint32_t code, std::string name = {}, uint32_t value = 0) {
     CFileCommand command;

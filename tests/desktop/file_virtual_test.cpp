@@ -14,7 +14,6 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "sim/desktop_peer.h"
-#include "sim/updater_state.h"
 #include "support/terminal_fixture.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -77,21 +76,23 @@ class FileVirtualTest : public testing_support::TerminalTest {
     const std::filesystem::path host = Dir() / "install.bin";
     testing_support::WriteHostFile(host, m_package);
     m_hostPackage = host;
-    g_pSettings->m_strPackagePath = kLocalPackage;
+    State().m_strPackagePath = kLocalPackage;
     g_pSettings->LoadFromBytes(kOsAndGpsSettings);
   }
 
   std::vector<LoggedError> Errors() { return desktop_testing::LoggedErrors(ReadFile(kLog)); }
   std::vector<std::string> Entries() { return desktop_testing::LogEntries(ReadFile(kLog)); }
   void ClearLog() {
+    LogAppError(0, "", "");
     WriteFile(kLog, "");
-    g_pSettings->m_nLastError = 0;
   }
   void ExpectLastError(int32_t number, const std::string& message, const std::string& function) {
-    EXPECT_EQ(g_pSettings->m_nLastError, number);
-    EXPECT_EQ(g_pSettings->m_strLastError, message);
-    EXPECT_EQ(g_pSettings->m_strLastErrorFunction, function);
+    EXPECT_EQ(g_pUtils->LastError().m_nLastError, number);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastError, message);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, function);
   }
+  CVirtualFiles& Files() { return Context().m_files; }
+  PhaseProgress& Progress() { return Context().m_files.Progress(); }
   uint32_t OffsetOf(const std::string& name) {
     CFileAccess access;
     access.SetContainerPath(kLocalPackage);
@@ -126,7 +127,7 @@ class FileVirtualTest : public testing_support::TerminalTest {
 TEST_F(FileVirtualTest, LocalReadsEndWithTheRestThenZeroBytes) {
   const uint32_t offset = OffsetOf("EBOOT2.NB0");
   ClearLog();
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("eboot2.nb0"), 1);
   const std::string& expected = m_members[2].contents;
   std::vector<uint8_t> buffer(2048);
@@ -152,7 +153,7 @@ TEST_F(FileVirtualTest, LocalReadsEndWithTheRestThenZeroBytes) {
 }
 
 TEST_F(FileVirtualTest, LocalModeHoldsTheContainerWithoutSharingFromOpenToClose) {
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   auto& fs = platform::Fs();
   const auto openShared = [&] {
     return fs.Open(kLocalPackage, platform::kGenericRead, platform::kShareRead,
@@ -173,7 +174,7 @@ TEST_F(FileVirtualTest, LocalModeHoldsTheContainerWithoutSharingFromOpenToClose)
 }
 
 TEST_F(FileVirtualTest, LocalOpenFailuresLeaveNothingOpen) {
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   EXPECT_EQ(file.HHTFileOpen("missing.bin"), 0);
   ExpectLastError(1031, "Cannot find header for [missing.bin]", "CFileVirtual::HHTFileOpen:");
   EXPECT_FALSE(Term().Files().IsOpen(kLocalPackage));
@@ -195,13 +196,13 @@ TEST_F(FileVirtualTest, LocalOpenFailuresLeaveNothingOpen) {
 }
 
 TEST_F(FileVirtualTest, LocalSizesComeFromTheHeadersLoadedOnce) {
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   EXPECT_EQ(file.HHTFileSize("nk.bin"), 10000U);
   // The headers stay loaded: the container may even go away.
   ASSERT_TRUE(Term().Files().Delete(kLocalPackage));
   EXPECT_EQ(file.HHTFileSize("GPS\\FW.BIN"), kCacheSize);
   EXPECT_EQ(file.HHTFileSize("not-there"), 0U);
-  EXPECT_EQ(g_pSettings->m_nLastError, 0) << "a missing member is no error locally";
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0) << "a missing member is no error locally";
   EXPECT_EQ(file.SetupFileAccess(), 1);
   const std::vector<std::string> entries = Entries();
   EXPECT_EQ(std::count(entries.begin(), entries.end(),
@@ -229,10 +230,10 @@ class ProgressTest : public FileVirtualTest {
   }
   // Reads the given counts from NK.BIN after setting the phase's total.
   std::vector<int> ReadWithTotal(uint32_t total, const std::vector<uint32_t>& counts) {
-    CFileVirtual file(0, kLocalPackage);
+    CFileVirtual file(0, kLocalPackage, &Progress());
     EXPECT_EQ(file.HHTFileOpen("NK.BIN"), 1);
-    g_nProgressDone = 0;
-    g_nProgressTotal = total;
+    Progress().m_nProgressDone = 0;
+    Progress().m_nProgressTotal = total;
     m_dialog.bar.sent.clear();
     std::vector<uint8_t> buffer(10000);
     for (const uint32_t count : counts) {
@@ -260,46 +261,46 @@ TEST_F(ProgressTest, ThePercentageIsSentWhenItChanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    g_nLastPercent = -1;
+    Progress().m_nLastPercent = -1;
     EXPECT_EQ(ReadWithTotal(c.total, c.counts), c.sent);
   }
-  EXPECT_EQ(g_nProgressDone, 1000U) << "bytes are counted without a total too";
+  EXPECT_EQ(Progress().m_nProgressDone, 1000U) << "bytes are counted without a total too";
 }
 
 TEST_F(ProgressTest, AReadOfNothingLeavesTheProgressAlone) {
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("empty.txt"), 1);
-  g_nProgressDone = 5;
-  g_nProgressTotal = 10;
-  g_nLastPercent = 20;
+  Progress().m_nProgressDone = 5;
+  Progress().m_nProgressTotal = 10;
+  Progress().m_nLastPercent = 20;
   uint8_t buffer[4];
   uint32_t read = 9;
   EXPECT_EQ(file.HHTFileRead(buffer, 4, &read), 1);
   EXPECT_EQ(read, 0U);
-  EXPECT_EQ(g_nProgressDone, 5U);
-  EXPECT_EQ(g_nLastPercent, 20);
+  EXPECT_EQ(Progress().m_nProgressDone, 5U);
+  EXPECT_EQ(Progress().m_nLastPercent, 20);
   EXPECT_TRUE(m_dialog.bar.sent.empty());
 }
 
 TEST_F(ProgressTest, TheLastPercentageSurvivesIntoTheNextPhase) {
-  EXPECT_EQ(g_nLastPercent, -1) << "at program start";
+  EXPECT_EQ(Progress().m_nLastPercent, -1) << "at program start";
   EXPECT_EQ(ReadWithTotal(1000, {330}), std::vector<int>{33});
   // The sequence sets the bar between items; that does not count as sent.
   InterfaceSetProgress(0);
   EXPECT_EQ(m_dialog.bar.GetPos(), 0);
-  EXPECT_EQ(g_nLastPercent, 33);
+  EXPECT_EQ(Progress().m_nLastPercent, 33);
   // The next phase's first percentage equals the last one sent, so it is not sent again.
   EXPECT_EQ(ReadWithTotal(3000, {1000, 1000}), std::vector<int>{66});
 }
 
 TEST_F(ProgressTest, LocalPhaseTotalsCountTheMembersThatTheDefinitionsName) {
-  CFileVirtual file(0, kLocalPackage);
-  g_nProgressDone = 77;
+  CFileVirtual file(0, kLocalPackage, &Progress());
+  Progress().m_nProgressDone = 77;
   file.StartProgressOS();
-  EXPECT_EQ(g_nProgressDone, 0U);
-  EXPECT_EQ(g_nProgressTotal, 10000U + kCacheSize + 1);
+  EXPECT_EQ(Progress().m_nProgressDone, 0U);
+  EXPECT_EQ(Progress().m_nProgressTotal, 10000U + kCacheSize + 1);
   file.StartProgressGPS();
-  EXPECT_EQ(g_nProgressTotal, kCacheSize);
+  EXPECT_EQ(Progress().m_nProgressTotal, kCacheSize);
   const std::vector<std::string> entries = Entries();
   EXPECT_NE(std::find(entries.begin(), entries.end(),
                       "CFileVirtual::CalcProgressSizeOS: Total size of OS Update is [14097]"),
@@ -313,7 +314,7 @@ TEST_F(ProgressTest, LocalPhaseTotalsCountTheMembersThatTheDefinitionsName) {
 TEST_F(ProgressTest, AMissingMemberIsReportedAndCountsNothing) {
   g_pSettings->LoadFromBytes(
       "[OS]\r\nOSSoftware1=OS|1|GONE.NB0^0^BOOT\r\n[GPS]\r\nGpsSoftware1=GPS|1|gone.bin^BOOT\r\n");
-  CFileVirtual file(0, kLocalPackage);
+  CFileVirtual file(0, kLocalPackage, &Progress());
   EXPECT_EQ(file.CalcProgressSizeOS(), 10000U + kCacheSize + 1);
   ExpectLastError(1036, "Cannot find os header [GONE.NB0]", "CFileVirtual::CalcProgressSizeOS:");
   EXPECT_EQ(file.CalcProgressSizeGPS(), kCacheSize);
@@ -327,16 +328,18 @@ TEST_F(FileVirtualTest, EntryPointsReportAnInterfaceThatIsNotStarted) {
     const char* operation;
     std::function<uint32_t()> call;
   } cases[] = {
-      {"InterfaceOpenFile:", [] { return static_cast<uint32_t>(InterfaceOpenFile("NK.BIN")); }},
+      {"InterfaceOpenFile:",
+       [this] { return static_cast<uint32_t>(InterfaceOpenFile(Files(), "NK.BIN")); }},
       {"InterfaceFileRead:",
-       [] {
+       [this] {
          uint8_t buffer[4];
          uint32_t read = 3;
-         const int result = InterfaceFileRead(buffer, 4, &read);
+         const int result = InterfaceFileRead(Files(), buffer, 4, &read);
          return static_cast<uint32_t>(result) + read;
        }},
-      {"InterfaceFileClose:", [] { return static_cast<uint32_t>(InterfaceFileClose()); }},
-      {"InterfaceFileSize:", [] { return InterfaceFileSize("NK.BIN"); }},
+      {"InterfaceFileClose:",
+       [this] { return static_cast<uint32_t>(InterfaceFileClose(Files())); }},
+      {"InterfaceFileSize:", [this] { return InterfaceFileSize(Files(), "NK.BIN"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.operation);
@@ -344,36 +347,28 @@ TEST_F(FileVirtualTest, EntryPointsReportAnInterfaceThatIsNotStarted) {
     ExpectLastError(1028, "Interface not started", c.operation);
   }
 
-  InterfaceStart();
-  ASSERT_NE(g_pFileInterface, nullptr);
-  EXPECT_EQ(InterfaceFileSize("NK.BIN"), 10000U);
-  ASSERT_EQ(InterfaceOpenFile("one"), 1);
+  InterfaceStart(Files());
+  ASSERT_NE(Files().Instance(), nullptr);
+  EXPECT_EQ(InterfaceFileSize(Files(), "NK.BIN"), 10000U);
+  ASSERT_EQ(InterfaceOpenFile(Files(), "one"), 1);
   uint8_t byte = 0;
   uint32_t read = 0;
-  EXPECT_EQ(InterfaceFileRead(&byte, 1, &read), 1);
+  EXPECT_EQ(InterfaceFileRead(Files(), &byte, 1, &read), 1);
   EXPECT_EQ(byte, '1');
   // A restart begins afresh: the member is closed, the container free.
-  InterfaceStart();
+  InterfaceStart(Files());
   EXPECT_FALSE(Term().Files().IsOpen(kLocalPackage));
-  EXPECT_EQ(InterfaceFileRead(&byte, 1, &read), 0);
-  InterfaceStop();
-  EXPECT_EQ(g_pFileInterface, nullptr);
-  EXPECT_EQ(InterfaceFileClose(), 0);
-
-  InterfaceStart();
-  g_nProgressTotal = 5;
-  g_nLastPercent = 40;
-  sim::ResetUpdaterState();
-  EXPECT_EQ(g_pFileInterface, nullptr);
-  EXPECT_EQ(g_nProgressTotal, 0U);
-  EXPECT_EQ(g_nLastPercent, -1);
+  EXPECT_EQ(InterfaceFileRead(Files(), &byte, 1, &read), 0);
+  InterfaceStop(Files());
+  EXPECT_EQ(Files().Instance(), nullptr);
+  EXPECT_EQ(InterfaceFileClose(Files()), 0);
 }
 
 // ---- desktop mode ----
 
 TEST_F(FileVirtualTest, DesktopOpenAsksNothingAndSizesAskTheDesktop) {
   auto desktop = StartDesktop();
-  CFileVirtual file(1, kDesktopPackage);
+  CFileVirtual file(1, kDesktopPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("NK.BIN"), 1);
   EXPECT_EQ(desktop->Peer().Exchanges(), 0U);
   EXPECT_EQ(file.Position(), OffsetOf("NK.BIN"));
@@ -391,7 +386,7 @@ TEST_F(FileVirtualTest, DesktopOpenAsksNothingAndSizesAskTheDesktop) {
 
 TEST_F(FileVirtualTest, DesktopReadsInsideTheCacheSendNothingAndOthersReloadFromTheirOffset) {
   auto desktop = StartDesktop();
-  CFileVirtual file(1, kDesktopPackage);
+  CFileVirtual file(1, kDesktopPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("NK.BIN"), 1);
   const uint32_t start = OffsetOf("NK.BIN");
   const std::string& contents = m_members[1].contents;
@@ -456,7 +451,7 @@ TEST_F(FileVirtualTest, ADesktopThatFillsTooLittleFailsTheRead) {
     SCOPED_TRACE(c.what);
     ClearLog();
     auto desktop = StartDesktop(c.config);
-    CFileVirtual file(1, kDesktopPackage);
+    CFileVirtual file(1, kDesktopPackage, &Progress());
     ASSERT_EQ(file.HHTFileOpen("NK.BIN"), 1);
     std::vector<uint8_t> buffer(c.count);
     uint32_t read = 9;
@@ -474,7 +469,7 @@ TEST_F(FileVirtualTest, ADesktopThatFillsTooLittleFailsTheRead) {
 
 TEST_F(FileVirtualTest, AFailedReloadKeepsTheOldCacheAndIsTriedAgain) {
   auto desktop = StartDesktop();
-  CFileVirtual file(1, kDesktopPackage);
+  CFileVirtual file(1, kDesktopPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("NK.BIN"), 1);
   const uint32_t offset = OffsetOf("NK.BIN");
   std::vector<uint8_t> buffer(kCacheSize);
@@ -512,7 +507,7 @@ TEST_F(FileVirtualTest, ACacheFileThatCannotBeOpenedIsTriedAgainAfterTheNextRelo
   ScriptedDesktop desktop(Term(), {{Reply::Kind::kAnswer, Le32(8), {}, true},
                                    {Reply::Kind::kAnswer, Le32(2), m_package.substr(nk, 2)}});
   WriteFile(kDesktopPackage, m_package);
-  CFileVirtual file(1, kDesktopPackage);
+  CFileVirtual file(1, kDesktopPackage, &Progress());
   ASSERT_EQ(file.HHTFileOpen("one"), 1);
   uint8_t bytes[2] = {};
   uint32_t read = 0;
@@ -540,16 +535,16 @@ TEST_F(FileVirtualTest, ACacheFileThatCannotBeOpenedIsTriedAgainAfterTheNextRelo
 
 TEST_F(FileVirtualTest, DesktopPhaseTotalsEqualTheLocalOnes) {
   auto desktop = StartDesktop();
-  CFileVirtual local(0, kLocalPackage);
-  CFileVirtual remote(1, kDesktopPackage);
+  CFileVirtual local(0, kLocalPackage, &Progress());
+  CFileVirtual remote(1, kDesktopPackage, &Progress());
   local.StartProgressOS();
-  const uint32_t localOS = g_nProgressTotal;
+  const uint32_t localOS = Progress().m_nProgressTotal;
   remote.StartProgressOS();
-  EXPECT_EQ(g_nProgressTotal, localOS);
+  EXPECT_EQ(Progress().m_nProgressTotal, localOS);
   EXPECT_EQ(localOS, 10000U + kCacheSize + 1);
   // The desktop sends no field for GPS, so its phase shows no progress from the desktop.
   remote.StartProgressGPS();
-  EXPECT_EQ(g_nProgressTotal, 0U);
+  EXPECT_EQ(Progress().m_nProgressTotal, 0U);
   EXPECT_EQ(desktop->Peer().Exchanges(), 2U);
   EXPECT_TRUE(Errors().empty());
 }
@@ -558,8 +553,8 @@ TEST_F(FileVirtualTest, EveryMemberReadsTheSameThroughTheDesktopAsLocally) {
   auto desktop = StartDesktop();
   for (const uint32_t chunk : {1000U, kCacheSize, 1U << 20}) {
     SCOPED_TRACE(chunk);
-    CFileVirtual local(0, kLocalPackage);
-    CFileVirtual remote(1, kDesktopPackage);
+    CFileVirtual local(0, kLocalPackage, &Progress());
+    CFileVirtual remote(1, kDesktopPackage, &Progress());
     for (const PackageMember& member : m_members) {
       SCOPED_TRACE(member.name);
       ASSERT_EQ(local.HHTFileOpen(member.name), 1);

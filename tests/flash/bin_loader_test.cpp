@@ -44,13 +44,14 @@ class BinLoaderTest : public TerminalTest {
                      [this](uint32_t start, uint32_t length) {
                        ++m_writes;
                        EXPECT_EQ(start, 0U);
-                       m_written.assign(reinterpret_cast<const char*>(g_FlashJob.imageBuffer),
-                                        g_FlashJob.imageBufferSize);
+                       m_written.assign(
+                           reinterpret_cast<const char*>(Context().m_flash.imageBuffer),
+                           Context().m_flash.imageBufferSize);
                        m_writtenLength = length;
                        return m_writeSucceeds;
                      },
                      [this] { ++m_closes; }};
-    return LoadBINStream(io);
+    return LoadBINStream(Context().m_flash, io);
   }
   bool Traced(const std::string& line) { return DebugText().find(line) != std::string::npos; }
 
@@ -137,7 +138,7 @@ TEST_F(BinLoaderTest, BadRecordsEndTheLoadWithoutWritingOutsideTheBuffer) {
     EXPECT_NE(DebugText().find(c.message, before.size()), std::string::npos);
     EXPECT_EQ(m_writes, 0);
     // The failed load gave its buffer back.
-    EXPECT_EQ(g_FlashJob.imageBuffer, nullptr);
+    EXPECT_EQ(Context().m_flash.imageBuffer, nullptr);
   }
   // A record that ends exactly at the buffer's end is inside it.
   EXPECT_TRUE(Load(BinHeader(start, 100) + Record(start + 65536 - 4, "last") + EndRecord()));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,7 @@ class FlashCoreTest : public TerminalTest {
  protected:
   sim::TerminalConfig Config() const override { return flash_testing::SmallTerminal(); }
   void TearDown() override {
-    flReset();
+    m_core.reset();
     TerminalTest::TearDown();
   }
   static BinaryPartitionRequest Request(const char* sign, uint32_t start, uint32_t length,
@@ -82,10 +83,12 @@ class FlashCoreTest : public TerminalTest {
     bp.buffer = buffer;
     return bp;
   }
-  static int Call(int function, uint32_t handle, BinaryPartitionRequest& bp) {
+  int Call(int function, uint32_t handle, BinaryPartitionRequest& bp) {
     IoRequest request{handle, &bp};
-    return flCall(function, &request);
+    return flCall(*m_core, function, &request);
   }
+  // The core of a run; a new one forgets what the last one knew.
+  std::unique_ptr<FlashCore> m_core = std::make_unique<FlashCore>();
 };
 
 TEST_F(FlashCoreTest, CapacityCountsTheUnitsThatCarryTheSignature) {
@@ -165,7 +168,7 @@ TEST_F(FlashCoreTest, WritesReplaceTheWholePartitionAndNothingElse) {
 TEST_F(FlashCoreTest, NoChipGives60) {
   Term().MutableConfig().flash.present = false;
   Reopen();
-  EXPECT_EQ(flRegisterComponents(), kFlAdapterNotFound);
+  EXPECT_EQ(flRegisterComponents(*m_core), kFlAdapterNotFound);
   BinaryPartitionRequest bp = Request("KRNL", 0, 0);
   EXPECT_EQ(Call(kFlBinaryPartitionInfo, 1 << 4, bp), kFlAdapterNotFound);
   EXPECT_EQ(Term().Hal().WindowCount(), 0U);
@@ -175,7 +178,7 @@ TEST_F(FlashCoreTest, FlippedBitsAreCorrectedOrFailTheBlock) {
   std::vector<uint8_t> block(65536, 0x5A);
   for (const uint32_t bits : {1U, 2U}) {
     SCOPED_TRACE(bits);
-    flReset();
+    m_core = std::make_unique<FlashCore>();
     Term().MutableConfig().flash.flipBitsAtBlock = 1;
     Term().MutableConfig().flash.flippedBits = bits;
     Reopen();

@@ -9,11 +9,11 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
-#include "log/text.h"
 #include "sim/image_cipher.h"
 #include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 

@@ -61,31 +61,33 @@ class ImageKeyTest : public TerminalTest {
     return image_format::EncryptImage(plain, material, chunk);
   }
   // Decrypts the first chunk of a stream in a heap buffer as the reader does.
-  static int DecryptFirst(const std::string& stream, std::string* plain) {
+  int DecryptFirst(const std::string& stream, std::string* plain) {
     uint32_t length = 0;
     std::memcpy(&length, stream.data(), 4);
     auto* buffer = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLptr, length + 8));
     std::memcpy(buffer, stream.data() + 4, length);
     uint32_t decoded = 0;
-    const int result = DecryptImageChunk(&buffer, length, &decoded);
+    const int result = DecryptImageChunk(m_key, &buffer, length, &decoded);
     if (result == 1) plain->assign(reinterpret_cast<const char*>(buffer), decoded);
     platform::Kern().LocalFree(buffer);
     return result;
   }
+
+  ImageKey m_key;
 };
 
 TEST_F(ImageKeyTest, KeyComesFromTheHardwareLayerOrElseThePassPhrase) {
   const std::string plain = "B000FF\n the image";
   // No key material: the pass phrase's 8 characters, without the terminator.
-  InitImageKey();
+  InitImageKey(m_key);
   std::string out;
   EXPECT_EQ(DecryptFirst(Encrypted(plain, "Mesa cap"), &out), 1);
   EXPECT_EQ(out, plain);
   EXPECT_EQ(DecryptFirst(Encrypted(plain, std::string("Mesa cap\0", 9)), &out), -6);
 
-  ReleaseImageKey();
+  ReleaseImageKey(m_key);
   Term().MutableConfig().hal.keyMaterial = "00ff10";
-  InitImageKey();
+  InitImageKey(m_key);
   EXPECT_EQ(DecryptFirst(Encrypted(plain, std::string("\x00\xff\x10", 3)), &out), 1);
   EXPECT_EQ(out, plain);
   EXPECT_EQ(DecryptFirst(Encrypted(plain, "Mesa cap"), &out), -6);
@@ -93,10 +95,10 @@ TEST_F(ImageKeyTest, KeyComesFromTheHardwareLayerOrElseThePassPhrase) {
 
 TEST_F(ImageKeyTest, ASecondDerivationKeepsTheFirstKey) {
   const std::string first = "first material";
-  EXPECT_EQ(DeriveImageKey(reinterpret_cast<const uint8_t*>(first.data()),
+  EXPECT_EQ(DeriveImageKey(m_key, reinterpret_cast<const uint8_t*>(first.data()),
                            static_cast<uint32_t>(first.size())),
             0);
-  EXPECT_EQ(DeriveImageKey(reinterpret_cast<const uint8_t*>("other"), 5), 0);
+  EXPECT_EQ(DeriveImageKey(m_key, reinterpret_cast<const uint8_t*>("other"), 5), 0);
   std::string out;
   EXPECT_EQ(DecryptFirst(Encrypted("payload", first), &out), 1);
   EXPECT_EQ(out, "payload");
@@ -105,7 +107,7 @@ TEST_F(ImageKeyTest, ASecondDerivationKeepsTheFirstKey) {
 TEST_F(ImageKeyTest, ChunkFailures) {
   std::string out;
   EXPECT_EQ(DecryptFirst(Encrypted("no key yet", "Mesa cap"), &out), -3);
-  InitImageKey();
+  InitImageKey(m_key);
   // A length that is not a multiple of the DES block.
   std::string stream = Encrypted("some text", "Mesa cap");
   stream.replace(0, 4, flash_testing::Le32(static_cast<uint32_t>(stream.size() - 5)));
@@ -118,7 +120,8 @@ class ChunkReaderTest : public ImageKeyTest {
  protected:
   void SetUp() override {
     ImageKeyTest::SetUp();
-    InitImageKey();
+    InitImageKey(m_key);
+    m_reader.key = &m_key;
   }
   void TearDown() override {
     ResetChunkReader(m_reader);

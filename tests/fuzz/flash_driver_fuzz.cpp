@@ -41,27 +41,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   replies.Reset(data, size);
   terminal.Hal().AttachPhysical(flash_driver::kWindowPhysicalAddress, flash_driver::kWindowSize,
                                 &replies);
-  flash_driver::flReset();
-  flash_driver::flInit();
-  flash_driver::flRegisterComponents();
+  {
+    // A core of its own per input, as each run of the updater has.
+    flash_driver::FlashCore core;
+    flash_driver::flInit(core);
+    flash_driver::flRegisterComponents(core);
 
-  std::vector<uint8_t> block(65536, 0x5A);
-  flash_driver::BinaryPartitionRequest bp;
-  std::memcpy(bp.oldSign, "KRNL", 4);
-  std::memcpy(bp.newSign, "KRNL", 4);
-  bp.signOffset = 8;
-  flash_driver::IoRequest request{1 << 4, &bp};
-  flash_driver::flCall(flash_driver::kFlBinaryPartitionInfo, &request);
-  bp.startingBlock = 0;
-  bp.length = 2 * 65536;
-  bp.buffer = block.data();
-  flash_driver::flCall(flash_driver::kFlBinaryWriteInit, &request);
-  for (int i = 0; i < 3; ++i) {
-    bp.length = 65536;
-    bp.startingBlock = static_cast<uint32_t>(i + 1);
-    flash_driver::flCall(flash_driver::kFlBinaryWriteBlock, &request);
+    std::vector<uint8_t> block(65536, 0x5A);
+    flash_driver::BinaryPartitionRequest bp;
+    std::memcpy(bp.oldSign, "KRNL", 4);
+    std::memcpy(bp.newSign, "KRNL", 4);
+    bp.signOffset = 8;
+    flash_driver::IoRequest request{1 << 4, &bp};
+    flash_driver::flCall(core, flash_driver::kFlBinaryPartitionInfo, &request);
+    bp.startingBlock = 0;
+    bp.length = 2 * 65536;
+    bp.buffer = block.data();
+    flash_driver::flCall(core, flash_driver::kFlBinaryWriteInit, &request);
+    for (int i = 0; i < 3; ++i) {
+      bp.length = 65536;
+      bp.startingBlock = static_cast<uint32_t>(i + 1);
+      flash_driver::flCall(core, flash_driver::kFlBinaryWriteBlock, &request);
+    }
   }
-  flash_driver::flReset();
   terminal.Hal().AttachPhysical(flash_driver::kWindowPhysicalAddress, 0, nullptr);
   return 0;
 }

@@ -7,8 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "sim/updater_state.h"
-
 namespace fuzz_support {
 
 namespace {
@@ -46,7 +44,6 @@ sim::Terminal& FuzzTerminal(bool withChip) {
   if (!opened.ok()) std::abort();
   holder.terminal = std::move(*opened);
   holder.terminal->Install();
-  sim::ResetUpdaterState();
   holder.terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
   return *holder.terminal;
 }

@@ -10,11 +10,12 @@
 #include "gps/frame.h"
 #include "gps/serial_boot.h"
 #include "gps_memory_line.h"
-#include "log/log.h"
+#include "update/run_context.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The status texts go to the debug output, which a fuzz run has none of.
-  g_nDebugLevel = 0;
+  static CRunContext run;
+  run.m_log.SetDebugLevel(0);
   if (size == 0) return 0;
   const uint8_t shape = data[0];
   const uint8_t* reply = data + 1;
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::size_t> chunks;
   for (std::size_t at = 0, step = 1 + shape % 5; at < length; at += step) chunks.push_back(step);
   bootLine.SetChunks(chunks);
-  const bool acknowledged = WaitBootAck(bootLine, 1);
+  const bool acknowledged = WaitBootAck(run.m_gps, bootLine, 1);
   const bool expected = length >= 4 && std::memcmp(reply, "SA\r\n", 4) == 0;
   if (acknowledged != expected) std::abort();
   return 0;

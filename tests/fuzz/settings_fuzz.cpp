@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
 #include "settings/ini_file.h"
 #include "settings/settings.h"
+#include "text/text.h"
 
 namespace {
 

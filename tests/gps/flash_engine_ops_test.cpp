@@ -31,7 +31,8 @@ class FlashProgramTest : public gps_testing::GpsTest {
   sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
   bool Program(const std::string& image) {
     m_image.assign(image.begin(), image.end());
-    return FlashEngineProgramSequence("COM6:", m_image.data(),
+    return FlashEngineProgramSequence(Context().m_gps, Context().m_engine, Context().m_program,
+                                      "COM6:", m_image.data(),
                                       static_cast<uint32_t>(m_image.size()));
   }
   // An erased flash instead of the factory firmware.
@@ -173,7 +174,7 @@ TEST_F(FlashProgramTest, AnEmptyImageWritesNothingAndComparesTheSeed) {
   EXPECT_TRUE(FramesWithCode(Tap(), kFromTerminal, 0x08).empty());
   EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x1E).at(0),
             (Bytes{0x1E, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
-  EXPECT_EQ(g_FlashProgram.hostCrc, 0xFFFF);
+  EXPECT_EQ(Context().m_program.hostCrc, 0xFFFF);
 }
 
 // The descriptor's fields after the reply's code, as the engine sends them.

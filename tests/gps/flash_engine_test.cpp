@@ -28,7 +28,9 @@ class FlashEngineTest : public gps_testing::GpsTest {
     GpsTest::SetUp();
     HandOverChip();
   }
-  uint32_t Start() { return FlashEngineStartSession("COM6:", kFlashEngineSessionBaud); }
+  uint32_t Start() {
+    return FlashEngineStartSession(Context().m_engine, "COM6:", kFlashEngineSessionBaud);
+  }
   sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
   std::vector<uint8_t> TerminalCodes() {
     std::vector<uint8_t> codes;
@@ -111,23 +113,23 @@ TEST_F(FlashEngineTest, CommandsGoOutFramedAndEndingGivesThePortBack) {
   ASSERT_EQ(Start(), kFlashEngineOk);
   uint32_t valueA = 0;
   gps::FlashDescriptor descriptor;
-  ASSERT_EQ(FlashEngineOpenFlash(&valueA, &descriptor), kFlashEngineOk);
+  ASSERT_EQ(FlashEngineOpenFlash(Context().m_engine, &valueA, &descriptor), kFlashEngineOk);
   EXPECT_STREQ(descriptor.partName, "AM29LV800BB");
   EXPECT_STREQ(descriptor.manufacturerName, "AMD");
   EXPECT_EQ(descriptor.capacity, 1U << 20);
   EXPECT_EQ(descriptor.regionCount, 4);
   EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x1A).at(0),
             (Bytes{0x1A, 0, 0, 0, static_cast<uint8_t>(valueA * 32)}));
-  ASSERT_EQ(FlashEngineCloseFlash(), kFlashEngineOk);
+  ASSERT_EQ(FlashEngineCloseFlash(Context().m_engine), kFlashEngineOk);
   const std::vector<Bytes> writes = Writes(Tap(), kFromTerminal);
   EXPECT_EQ(writes.at(writes.size() - 2), (Bytes{0x00, 0x01, 0x0e, 0xf1}));
   EXPECT_EQ(Writes(Tap(), kFromChip).back(), (Bytes{0x00, 0x05, 0x0f, 0, 0, 0, 0, 0xec}));
 
-  ASSERT_EQ(FlashEngineEndSession(), kFlashEngineOk);
+  ASSERT_EQ(FlashEngineEndSession(Context().m_engine), kFlashEngineOk);
   EXPECT_EQ(Frames(Tap(), kFromTerminal).back(), Bytes{0x22});
   EXPECT_EQ(Term().Serial().OpenCount(), 0U);
   EXPECT_EQ(Term().Gps().Line().Config(), before);
-  EXPECT_EQ(FlashEngineEndSession(), kFlashEngineSessionNotStarted);
+  EXPECT_EQ(FlashEngineEndSession(Context().m_engine), kFlashEngineSessionNotStarted);
   EXPECT_STREQ(FlashEngineErrorText(kFlashEngineSessionNotStarted), "Session not started");
 }
 
@@ -139,18 +141,20 @@ TEST_F(FlashEngineTest, ABrokenReplyEndsTheCommandWithoutAResend) {
   for (const Case c : {Case{sim::GpsFault::kBadChecksum, 0x15},
                        Case{sim::GpsFault::kLongReply, 0x06}, Case{sim::GpsFault::kNak, 0}}) {
     SCOPED_TRACE(sim::GpsFaultName(c.fault));
-    ResetFlashEngineState();
+    // Each case is a run of its own, with a session that has detected no clock yet.
+    Context().m_engine = FlashEngineSession();
     HandOverChip();
     Chip().fault = c.fault;
     Chip().faultCommand = 0x14;
     ASSERT_EQ(Start(), kFlashEngineOk);
     uint32_t valueA = 0;
     gps::FlashDescriptor descriptor;
-    ASSERT_EQ(FlashEngineOpenFlash(&valueA, &descriptor), kFlashEngineOk);
+    ASSERT_EQ(FlashEngineOpenFlash(Context().m_engine, &valueA, &descriptor), kFlashEngineOk);
     Term().Gps().Line().StartTap();
     uint32_t address = 1;
     uint32_t size = 1;
-    EXPECT_EQ(FlashEngineGetSectorInfo(0, &address, &size), kFlashEngineCommunication);
+    EXPECT_EQ(FlashEngineGetSectorInfo(Context().m_engine, 0, &address, &size),
+              kFlashEngineCommunication);
     // The command went out once; the reply's fields (sector 0 at 0) were not taken.
     EXPECT_EQ(FramesWithCode(Tap(), kFromTerminal, 0x14).size(), 1U);
     EXPECT_EQ(address, 1U);
@@ -159,7 +163,7 @@ TEST_F(FlashEngineTest, ABrokenReplyEndsTheCommandWithoutAResend) {
     if (c.answered != 0) {
       EXPECT_EQ(writes.back(), Bytes{c.answered});
     }
-    FlashEngineEndSession();
+    FlashEngineEndSession(Context().m_engine);
   }
 }
 

@@ -40,9 +40,9 @@ TEST_F(GpsProgTest, OnlyBinOrBINInTheNameSelectsTheFlashEngine) {
                {"GSW3.Bin", false}, {"GSW3.bIN", false}, {"GSW3.SRE", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(GPSProgSetFirmwareFile(c.name, "3.3.0"), 1);
-    EXPECT_EQ(g_GpsProg.firmwareIsBinary, c.binary ? 1U : 0U);
-    EXPECT_EQ(c.binary ? g_GpsProg.bootFileName : g_GpsProg.srecFileName, c.name);
+    EXPECT_EQ(GPSProgSetFirmwareFile(Context().m_gps, c.name, "3.3.0"), 1);
+    EXPECT_EQ(Context().m_gps.firmwareIsBinary, c.binary ? 1U : 0U);
+    EXPECT_EQ(c.binary ? Context().m_gps.bootFileName : Context().m_gps.srecFileName, c.name);
   }
   EXPECT_NE(DebugText().find("GPS Firmware filename [GSW3.SRE] Version [3.3.0]\r\n"),
             std::string::npos);
@@ -50,8 +50,8 @@ TEST_F(GpsProgTest, OnlyBinOrBINInTheNameSelectsTheFlashEngine) {
 
 TEST_F(GpsProgTest, AnSRecordFirmwareWithoutABootFileProgramsNothing) {
   UsePackage({{"fw.Bin", gps_testing::FirmwareSRecords("3.3.0", 64)}});
-  GPSProgSetFirmwareFile("fw.Bin", "3.3.0");
-  EXPECT_EQ(GPSProg(), 0);
+  GPSProgSetFirmwareFile(Context().m_gps, "fw.Bin", "3.3.0");
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
   const std::string debug = DebugText();
   EXPECT_TRUE(InOrder(debug, {"GPSProg: Started\r\n", "GPSProg: UPDATE FAILED\r\n"}));
   EXPECT_EQ(debug.find("Opened"), std::string::npos);
@@ -62,9 +62,9 @@ TEST_F(GpsProgTest, AnSRecordFirmwareWithoutABootFileProgramsNothing) {
 TEST_F(GpsProgTest, ABootFileAfterABinaryFirmwareIsWhatTheFlashEngineWrites) {
   UsePackage(
       {{"fw.bin", gps_testing::Firmware("3.3.0", 4096)}, {"boot.ldr", gps_testing::BootLoader()}});
-  GPSProgSetFirmwareFile("fw.bin", "3.3.0");
-  GPSProgSetBootFile("boot.ldr", "1");
-  EXPECT_EQ(GPSProg(), 0);
+  GPSProgSetFirmwareFile(Context().m_gps, "fw.bin", "3.3.0");
+  GPSProgSetBootFile(Context().m_gps, "boot.ldr", "1");
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
   EXPECT_NE(DebugText().find("GPSProg: Opened 'boot.ldr', size '1024' bytes\r\n"),
             std::string::npos);
   const std::vector<uint8_t> flash = Term().Gps().FlashContents();
@@ -79,9 +79,9 @@ TEST_F(GpsProgTest, ABootFileAfterABinaryFirmwareIsWhatTheFlashEngineWrites) {
 TEST_F(GpsProgTest, AVersionAnswerWithAWrongCountPassesTheGateAndTheVerification) {
   Driver().returnedCount = 7;
   UseSerialPackage();
-  GPSProgSetBootFile("boot.ldr", "99");
-  GPSProgSetFirmwareFile("fw.sre", "9.9.9");
-  EXPECT_EQ(GPSProg(), 1);
+  GPSProgSetBootFile(Context().m_gps, "boot.ldr", "99");
+  GPSProgSetFirmwareFile(Context().m_gps, "fw.sre", "9.9.9");
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 1);
   EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.3.0");
   EXPECT_FALSE(LoadAlwaysSet());
   EXPECT_EQ(Term().GpsDriverPart().Completions(), 1);
@@ -106,8 +106,8 @@ TEST_F(GpsProgTest, TheVerificationComparesAtMostFiveCharactersFromTheEnd) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.answer << " / " << c.expected);
     Driver().answer = c.answer;
-    g_GpsProg.expectedVersion = c.expected;
-    EXPECT_EQ(GPSVerifyFirmwareVersion(driver), c.passes);
+    Context().m_gps.expectedVersion = c.expected;
+    EXPECT_EQ(GPSVerifyFirmwareVersion(Context().m_gps, driver), c.passes);
   }
   platform::Fs().Close(driver);
 }
@@ -131,38 +131,38 @@ TEST_F(GpsProgTest, TheGateComparesTheLeadingNumbers) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.minimum << " / " << c.answer);
     Driver().answer = c.answer;
-    g_GpsProg.minDriverVersion = c.minimum;
-    EXPECT_EQ(GPSCheckDriverVersion(driver), c.passes);
+    Context().m_gps.minDriverVersion = c.minimum;
+    EXPECT_EQ(GPSCheckDriverVersion(Context().m_gps, driver), c.passes);
   }
   platform::Fs().Close(driver);
 }
 
 TEST_F(GpsProgTest, NamesLongerThanTheirSlotsAreRefusedAndVersionsCut) {
-  EXPECT_EQ(GPSProgSetBootFile(std::string(259, 'b'), "12345678901234"), 1);
-  EXPECT_EQ(g_GpsProg.minDriverVersion, "12345678901");
-  EXPECT_EQ(GPSProgSetBootFile(std::string(260, 'b'), "1"), 0);
-  EXPECT_EQ(g_GpsProg.bootFileGiven, 0U);
-  EXPECT_EQ(GPSProgSetFirmwareFile(std::string(255, 's'), "3.3.0-beta.1"), 1);
-  EXPECT_EQ(g_GpsProg.expectedVersion, "3.3.0-bet");
-  EXPECT_EQ(GPSProgSetFirmwareFile(std::string(256, 's'), "3.3.0"), 0);
-  EXPECT_EQ(g_GpsProg.firmwareGiven, 0U);
+  EXPECT_EQ(GPSProgSetBootFile(Context().m_gps, std::string(259, 'b'), "12345678901234"), 1);
+  EXPECT_EQ(Context().m_gps.minDriverVersion, "12345678901");
+  EXPECT_EQ(GPSProgSetBootFile(Context().m_gps, std::string(260, 'b'), "1"), 0);
+  EXPECT_EQ(Context().m_gps.bootFileGiven, 0U);
+  EXPECT_EQ(GPSProgSetFirmwareFile(Context().m_gps, std::string(255, 's'), "3.3.0-beta.1"), 1);
+  EXPECT_EQ(Context().m_gps.expectedVersion, "3.3.0-bet");
+  EXPECT_EQ(GPSProgSetFirmwareFile(Context().m_gps, std::string(256, 's'), "3.3.0"), 0);
+  EXPECT_EQ(Context().m_gps.firmwareGiven, 0U);
   // A binary name has the boot file's larger slot.
-  EXPECT_EQ(GPSProgSetFirmwareFile(std::string(252, 's') + ".bin", "3.3.0"), 1);
-  EXPECT_EQ(GPSProg(), 0);
+  EXPECT_EQ(GPSProgSetFirmwareFile(Context().m_gps, std::string(252, 's') + ".bin", "3.3.0"), 1);
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
 }
 
 TEST_F(GpsProgTest, TheLastProgressIs200UnlessTheFirstFileCannotBeOpened) {
   UsePackage({{"boot.ldr", gps_testing::BootLoader()}});
-  GPSProgSetBootFile("boot.ldr", "1");
-  GPSProgSetFirmwareFile("missing.sre", "3.3.0");
-  EXPECT_EQ(GPSProg(), 0);
+  GPSProgSetBootFile(Context().m_gps, "boot.ldr", "1");
+  GPSProgSetFirmwareFile(Context().m_gps, "missing.sre", "3.3.0");
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
   std::string debug = DebugText();
   EXPECT_TRUE(
       InOrder(debug, {"GPSProg: Read Binary file ok\r\n", "GPSProg: CANNOT OPEN 'missing.sre'\r\n",
                       "GPSProg: Progress [200%]\r", "GPSProg: UPDATE FAILED\r\n"}));
-  GPSProgSetBootFile("missing.ldr", "1");
+  GPSProgSetBootFile(Context().m_gps, "missing.ldr", "1");
   const std::size_t before = debug.size();
-  EXPECT_EQ(GPSProg(), 0);
+  EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
   debug = DebugText().substr(before);
   EXPECT_TRUE(
       InOrder(debug, {"GPSProg: CANNOT OPEN 'missing.ldr'\r\n", "GPSProg: UPDATE FAILED\r\n"}));

@@ -92,7 +92,7 @@ void GpsTest::SetUp() {
 
 void GpsTest::UsePackage(const std::vector<testing_support::PackageMember>& members) {
   WriteFile("\\Storage Card\\install.bin", testing_support::BuildPackage(members));
-  g_pSettings->m_strPackagePath = "\\Storage Card\\install.bin";
+  State().m_strPackagePath = "\\Storage Card\\install.bin";
 }
 
 void GpsTest::Fresh(const std::function<void(sim::TerminalConfig&)>& change) {

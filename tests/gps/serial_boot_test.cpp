@@ -50,27 +50,27 @@ class SerialBootTest : public gps_testing::GpsTest {
     m_line.SetPort(m_port);
     return m_line;
   }
-  static void SetBootLoader(const std::string& bytes) {
-    g_GpsProg.binaryBuffer.reset(new uint8_t[bytes.size()]);
-    std::memcpy(g_GpsProg.binaryBuffer.get(), bytes.data(), bytes.size());
-    g_GpsProg.binarySize = static_cast<uint32_t>(bytes.size());
+  void SetBootLoader(const std::string& bytes) {
+    Context().m_gps.binaryBuffer.reset(new uint8_t[bytes.size()]);
+    std::memcpy(Context().m_gps.binaryBuffer.get(), bytes.data(), bytes.size());
+    Context().m_gps.binarySize = static_cast<uint32_t>(bytes.size());
   }
-  static void SetSRecords(const std::string& text) {
-    g_GpsProg.srecBuffer.reset(new uint8_t[text.size() + 1]());
-    std::memcpy(g_GpsProg.srecBuffer.get(), text.data(), text.size());
-    g_GpsProg.srecSize = static_cast<uint32_t>(text.size());
+  void SetSRecords(const std::string& text) {
+    Context().m_gps.srecBuffer.reset(new uint8_t[text.size() + 1]());
+    std::memcpy(Context().m_gps.srecBuffer.get(), text.data(), text.size());
+    Context().m_gps.srecSize = static_cast<uint32_t>(text.size());
   }
   // Uploads the stand-in boot loader and sends the text to it, after `noise` line feeds, which
   // the boot loader passes over.
   bool SendFirmware(const std::string& text, std::size_t noise = 0) {
     gps::PortLine& line = Open();
     SetBootLoader(gps_testing::BootLoader());
-    EXPECT_TRUE(SendBootLoader(line));
+    EXPECT_TRUE(SendBootLoader(Context().m_gps, line));
     const std::string feeds(noise, '\n');
     if (noise > 0) line.Write(reinterpret_cast<const uint8_t*>(feeds.data()), feeds.size());
     SetSRecords(text);
     Term().Gps().Line().StartTap();
-    return SendSRecordFile(line);
+    return SendSRecordFile(Context().m_gps, line);
   }
 
  private:
@@ -82,7 +82,7 @@ TEST_F(SerialBootTest, TheBootLoaderGoesOutAsHeaderSixteenByteWritesAndTrailer) 
   std::string loader(74565, '\0');
   for (std::size_t i = 0; i < loader.size(); ++i) loader[i] = static_cast<char>(i * 7);
   SetBootLoader(loader);
-  ASSERT_TRUE(SendBootLoader(Open()));
+  ASSERT_TRUE(SendBootLoader(Context().m_gps, Open()));
   // The port: 38400 baud 8N1, binary mode alone among bits 0 to 14, reads of at most 10 ms.
   const platform::SerialConfig& config = Term().Gps().Line().Config();
   EXPECT_EQ(config.settings.baudRate, 38400U);
@@ -108,7 +108,7 @@ TEST_F(SerialBootTest, TheBootLoaderGoesOutAsHeaderSixteenByteWritesAndTrailer) 
 
 TEST_F(SerialBootTest, ABootLoaderUnderSixteenBytesGoesOutInOneWriteWithOnlyTheLastProgress) {
   SetBootLoader("0123456789");
-  ASSERT_TRUE(SendBootLoader(Open()));
+  ASSERT_TRUE(SendBootLoader(Context().m_gps, Open()));
   EXPECT_EQ(Writes(Tap(), kFromTerminal),
             (std::vector<Bytes>{{0x53, 0, 0, 0, 0, 10}, AsBytes("0123456789"), {0, 0, 0, 0}}));
   const std::string debug = DebugText();

@@ -1,10 +1,12 @@
 // The layering check: reads the #include lines of src/ and sim/ and fails, naming the file and
 // the include, when a module of the updater includes a module above it, when the updater
-// includes the simulator or the tools, or when modules include each other in a circle.
+// includes the simulator or the tools, when modules include each other in a circle, or when the
+// files of one module do.
 //
 // The updater's modules are the folders of src/, in this order from the bottom up; a module may
 // include itself and the modules below it. flash/driver is a module of its own, below
-// everything but the platform.
+// everything but the platform and the text helpers. Inside a module, a file pair
+// (flash/flash_part.h with flash/flash_part.cpp) is one node.
 //
 // The simulator's modules are its file pairs (sim/shell.h with sim/shell.cpp); they may include
 // any module of the updater and each other, but never in a circle.
@@ -27,8 +29,9 @@ namespace {
 
 // Module ranks of the updater, bottom first. Modules of equal rank may not include each other.
 const std::map<std::string, int> kRanks = {
-    {"platform", 0}, {"flash/driver", 1}, {"log", 1},   {"ui", 1},  {"settings", 2}, {"utils", 3},
-    {"package", 4},  {"script", 5},       {"flash", 6}, {"gps", 6}, {"update", 7},   {"app", 8},
+    {"platform", 0}, {"text", 0},     {"flash/driver", 1}, {"log", 1},    {"ui", 1},
+    {"utils", 2},    {"settings", 3}, {"package", 4},      {"script", 5}, {"flash", 6},
+    {"gps", 6},      {"update", 7},   {"app", 8},
 };
 
 struct Include {
@@ -63,8 +66,8 @@ std::string UpdaterModule(const std::string& path) {
   return kRanks.contains(folder) ? folder : "";
 }
 
-// The simulator module of a path ("sim/shell.cpp" -> "sim/shell").
-std::string SimModule(const std::string& path) {
+// The file pair of a path ("sim/shell.cpp" -> "sim/shell").
+std::string FilePair(const std::string& path) {
   return fs::path(path).replace_extension().generic_string();
 }
 
@@ -109,6 +112,32 @@ std::string Join(const std::vector<std::string>& parts) {
   return out;
 }
 
+// The includes between the file pairs of one group (a module of the updater, the simulator),
+// with one include that makes each edge.
+struct FileGraph {
+  std::map<std::string, std::set<std::string>> edges;
+  std::map<std::pair<std::string, std::string>, Include> witness;
+
+  void Add(const std::string& from, const std::string& to, const Include& include) {
+    if (from == to) return;
+    edges[from].insert(to);
+    witness.emplace(std::pair(from, to), include);
+  }
+
+  // Reports a circle of the group with the include behind each step; true when there is one.
+  bool ReportCircle(const std::string& what) const {
+    const std::vector<std::string> circle = FindCircle(edges);
+    if (circle.empty()) return false;
+    std::cerr << what << " include each other in a circle: " << Join(circle) << "\n";
+    for (std::size_t i = 0; i + 1 < circle.size(); ++i) {
+      const Include& include = witness.at({circle[i], circle[i + 1]});
+      std::cerr << "  " << include.file << ":" << include.line << ": #include \"" << include.target
+                << "\"\n";
+    }
+    return true;
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,6 +154,7 @@ int main(int argc, char** argv) {
   };
 
   std::map<std::string, std::set<std::string>> srcEdges;
+  std::map<std::string, FileGraph> moduleFiles;
   for (const auto& entry : fs::recursive_directory_iterator(root / "src")) {
     if (!entry.is_regular_file() || !IsSource(entry.path())) continue;
     const std::string path = fs::relative(entry.path(), root / "src").generic_string();
@@ -136,7 +166,11 @@ int main(int argc, char** argv) {
         continue;
       }
       const std::string to = UpdaterModule(include.target);
-      if (to.empty() || to == from) continue;
+      if (to.empty()) continue;
+      if (to == from) {
+        moduleFiles[from].Add(FilePair(path), FilePair(include.target), include);
+        continue;
+      }
       srcEdges[from].insert(to);
       if (kRanks.at(to) >= kRanks.at(from)) {
         fail(include, "module " + from + "/ must not include " + to + "/, which is not below it");
@@ -147,40 +181,30 @@ int main(int argc, char** argv) {
     std::cerr << "src/: modules include each other in a circle: " << Join(circle) << "\n";
     ++faults;
   }
+  for (const auto& [module, files] : moduleFiles) {
+    if (files.ReportCircle("src/" + module + "/: files")) ++faults;
+  }
 
-  std::map<std::string, std::set<std::string>> simEdges;
-  std::map<std::pair<std::string, std::string>, Include> simWitness;
+  FileGraph simFiles;
   for (const auto& entry : fs::directory_iterator(root / "sim")) {
     if (!entry.is_regular_file() || !IsSource(entry.path())) continue;
     const std::string path = fs::relative(entry.path(), root).generic_string();
-    const std::string from = SimModule(path);
     for (Include include : ReadIncludes(root, entry.path())) {
       if (include.target.rfind("tools/", 0) == 0) {
         fail(include, "the simulator must not use the tools");
         continue;
       }
       if (include.target.rfind("sim/", 0) != 0) continue;
-      const std::string to = SimModule(include.target);
-      if (to == from) continue;
-      simEdges[from].insert(to);
-      simWitness.emplace(std::pair(from, to), include);
+      simFiles.Add(FilePair(path), FilePair(include.target), include);
     }
   }
-  if (const auto circle = FindCircle(simEdges); !circle.empty()) {
-    std::cerr << "sim/: parts include each other in a circle: " << Join(circle) << "\n";
-    for (std::size_t i = 0; i + 1 < circle.size(); ++i) {
-      const Include& include = simWitness.at({circle[i], circle[i + 1]});
-      std::cerr << "  " << include.file << ":" << include.line << ": #include \"" << include.target
-                << "\"\n";
-    }
-    ++faults;
-  }
+  if (simFiles.ReportCircle("sim/: parts")) ++faults;
 
   if (faults != 0) {
     std::cerr << faults << " layering fault(s); the intended graph is in the README's "
               << "architecture section\n";
     return 1;
   }
-  std::cout << "layering: src/ and sim/ include one way\n";
+  std::cout << "layering: src/ and sim/ include one way, between modules and between files\n";
   return 0;
 }

@@ -21,11 +21,9 @@ const std::string kHeader =
 
 class LogTest : public TerminalTest {
  protected:
-  void SetUp() override {
-    TerminalTest::SetUp();
-    g_nDebugLevel = 1;
-  }
   static constexpr const char* kLog = "\\Flash disk2\\test.log";
+  // A run whose own log is not set up: the tests set up logs of their own.
+  CRunContext m_run;
 };
 
 TEST_F(LogTest, FreshLogHoldsHeaderThenDateLineBeforeFirstEntry) {
@@ -170,9 +168,9 @@ TEST_F(LogTest, DeleteLogFilesRemovesTheLogAndItsOldCopy) {
 }
 
 TEST_F(LogTest, FormattedTextIsCutToTheSharedBuffer) {
-  const std::string& text = FormatLogText("%s", std::string(2000, 'x'));
+  const std::string text = FormatLogText("%s", std::string(2000, 'x'));
   EXPECT_EQ(text.size(), kMessageBufferUnits - 1);
-  EXPECT_EQ(&text, &g_szLogText);
+  EXPECT_EQ(g_pLog->Text(), text);
 }
 
 struct LevelCase {
@@ -196,7 +194,7 @@ TEST_F(LogTest, ReadDebugLevelTakesTheMostDetailedMarkerPresent) {
       Term().Files().Delete(std::string("\\Flash disk2\\") + marker);
     }
     for (const char* marker : c.markers) WriteFile(std::string("\\Flash disk2\\") + marker, "");
-    g_nDebugLevel = c.before;
+    g_pLog->SetDebugLevel(c.before);
     ReadDebugLevel();
     EXPECT_EQ(GetDebugLevel(), c.expected);
   }
@@ -204,7 +202,7 @@ TEST_F(LogTest, ReadDebugLevelTakesTheMostDetailedMarkerPresent) {
 
 TEST_F(LogTest, AFolderNamedLikeAMarkerCounts) {
   ASSERT_TRUE(platform::Fs().CreateFolder("\\Flash disk2\\progress.dbg"));
-  g_nDebugLevel = 1;
+  g_pLog->SetDebugLevel(1);
   ReadDebugLevel();
   EXPECT_EQ(GetDebugLevel(), 2);
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "log/text.h"
 #include "package/container_bytes.h"
+#include "text/text.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "package/container_bytes.h"
 #include "package/container_format.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 
@@ -58,15 +58,12 @@ class FileAccessTest : public TerminalTest {
   }
 
   void ExpectLastError(int number, const std::string& message, const std::string& operation) {
-    EXPECT_EQ(g_pSettings->m_nLastError, number);
-    EXPECT_EQ(g_pSettings->m_strLastError, message);
-    EXPECT_EQ(g_pSettings->m_strLastErrorFunction, operation);
+    EXPECT_EQ(g_pUtils->LastError().m_nLastError, number);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastError, message);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, operation);
   }
-  void ClearLastError() {
-    g_pSettings->m_nLastError = 0;
-    g_pSettings->m_strLastError.clear();
-    g_pSettings->m_strLastErrorFunction.clear();
-  }
+  // A report of error 0 leaves no error behind for the next check to take as its own.
+  void ClearLastError() { LogAppError(0, "", ""); }
 
   CFileAccess m_access;
 };
@@ -88,7 +85,7 @@ TEST_F(FileAccessTest, TheExampleLoadsChecksAndExtractsWithEveryLogLine) {
   EXPECT_EQ(m_access.ExtractFile("AB", "\\Windows", &target), 1);
   EXPECT_EQ(target, "\\Windows\\ab");
   EXPECT_EQ(ReadFile("\\Windows\\ab"), "xyz");
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
 
   const std::string headerLine =
       "CFileHeader::OutputHeaderToLog: Len[22], Name=[ab], Attrib=[0], FileLen[3], Offset=[29]";
@@ -114,7 +111,7 @@ TEST_F(FileAccessTest, RandomMemberSetsRoundTripThroughTheWriter) {
   const std::vector<std::string> folders = {"", "Apps\\", "Ünïcode\\Ordner\\", "данные\\",
                                             "日本\\"};
   const std::vector<std::string> leaves = {"Nav.exe", "é.txt", "Файл.bin", "😀.dat", "a"};
-  g_nDebugLevel = 1;  // thousands of header lines would only slow the log down
+  g_pLog->SetDebugLevel(1);  // thousands of header lines would only slow the log down
   for (int round = 0; round < 6; ++round) {
     SCOPED_TRACE(round);
     std::vector<container::Member> members;
@@ -173,7 +170,7 @@ TEST_F(FileAccessTest, AContainerFromAnIndependentWriterReadsAlike) {
 
 TEST_F(FileAccessTest, EveryBitFlipFailsTheChecksumAndSwappedBytesDoNot) {
   const std::string example = ExampleStored();
-  g_nDebugLevel = 1;
+  g_pLog->SetDebugLevel(1);
   for (std::size_t bit = 0; bit < example.size() * 8; ++bit) {
     std::string damaged = example;
     damaged[bit / 8] = static_cast<char>(damaged[bit / 8] ^ (1 << (bit % 8)));
@@ -333,7 +330,7 @@ TEST_F(FileAccessTest, ExtractionReportsWhatFailsAndANameNotFoundIsNoError) {
   ASSERT_EQ(m_access.LoadFileHeaders(), 1);
   std::string target;
   EXPECT_EQ(m_access.ExtractFile("zz", "\\Windows", &target), 0);
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
   EXPECT_EQ(Trace().back(), "CFileAccess::ExtractFile: Finished [zz] into dir [\\Windows]=[1]");
 
   WriteFile("\\Windows\\ab", "locked");

@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "log/text.h"
 #include "package/container_bytes.h"
 #include "support/command_test.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 

@@ -32,15 +32,15 @@ class ScriptTest : public TerminalTest {
   void SetUp() override {
     TerminalTest::SetUp();
     StartUpdaterObjects(3);
-    g_pSettings->m_strPackagePath = "\\Storage Card\\install.bin";
+    State().m_strPackagePath = "\\Storage Card\\install.bin";
   }
   void PlacePackage(const std::vector<testing_support::PackageMember>& members) {
     WriteFile("\\Storage Card\\install.bin", BuildPackage(members));
   }
   void ExpectLastError(int32_t number, const std::string& text, const std::string& operation) {
-    EXPECT_EQ(g_pSettings->m_nLastError, number);
-    EXPECT_EQ(g_pSettings->m_strLastError, text);
-    EXPECT_EQ(g_pSettings->m_strLastErrorFunction, operation);
+    EXPECT_EQ(g_pUtils->LastError().m_nLastError, number);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastError, text);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, operation);
   }
   std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
 };
@@ -114,25 +114,25 @@ TEST_F(ScriptTest, FieldsPastTheirLimitsAreRefusedNotCut) {
   EXPECT_FALSE(CScript::ExtractParams("COPY|a|" + std::string(1020, 'y'), &index, &p1, &p2));
 
   WriteFile("\\Temp\\keep.txt", "k");
-  CScript script;
+  CScript script(Context().m_files);
   // Cut at 255 characters, this line would delete \Temp's files.
   const std::string line = "DEL|\\Temp\\*.*" + std::string(250, ' ') + "x";
   EXPECT_EQ(script.ProcessOneLine(line), -1);
   EXPECT_TRUE(Exists("\\Temp\\keep.txt"));
-  EXPECT_EQ(g_pSettings->m_nLastError, 1021);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1021);
 }
 
 TEST_F(ScriptTest, CommentsAndEmptyLinesAreSkipped) {
-  CScript script;
+  CScript script(Context().m_files);
   for (const char* line : {"", "   ", "; a comment", "   # a comment", "  42|x"}) {
     SCOPED_TRACE(line);
     EXPECT_EQ(script.ProcessOneLine(line), 0);
   }
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
 }
 
 TEST_F(ScriptTest, AnUnknownCommandIsReportedTwice) {
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("COPY |a|b"), -1);
   const std::string log = Log();
   const std::size_t unknown =
@@ -145,14 +145,14 @@ TEST_F(ScriptTest, AnUnknownCommandIsReportedTwice) {
 }
 
 TEST_F(ScriptTest, FolderCommands) {
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("MKDIR|\\Flash Disk2\\Apps"), 0);
   EXPECT_TRUE(Exists("\\Flash Disk2\\Apps"));
   // A folder that exists already is what the line asks for.
   EXPECT_EQ(script.ProcessOneLine("mkdir|\\flash disk2\\apps"), 0);
   EXPECT_NE(Log().find("###ERROR CtrlLclMkDir:: Create dir [\\flash disk2\\apps] failed"),
             std::string::npos);
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
   // A folder whose parent is missing fails with the platform's error.
   EXPECT_EQ(script.ProcessOneLine("MKDIR|\\Nowhere\\Apps"), 3);
   ExpectLastError(1021, "Error [3] [MKDIR|\\Nowhere\\Apps] [MKDIR][\\Nowhere\\Apps][],",
@@ -170,13 +170,13 @@ TEST_F(ScriptTest, DeleteAlwaysSucceeds) {
   WriteFile("\\Apps\\b.tmp", "b");
   WriteFile("\\Apps\\keep.exe", "k");
   MakeReadOnly("\\Apps\\b.tmp");
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("DEL|\\Apps\\*.tmp"), 0);
   EXPECT_FALSE(Exists("\\Apps\\a.tmp"));
   EXPECT_FALSE(Exists("\\Apps\\b.tmp"));
   EXPECT_TRUE(Exists("\\Apps\\keep.exe"));
   // The folder is not empty: Deltree reports it, the line still succeeds.
-  EXPECT_EQ(g_pSettings->m_nLastError, 1024);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1024);
   EXPECT_EQ(script.ProcessOneLine("DEL|\\Apps\\*.nothing"), 0);
   EXPECT_EQ(script.ProcessOneLine("DEL|\\Apps\\keep.exe"), 0);
   // The folder empty by then goes too.
@@ -186,14 +186,14 @@ TEST_F(ScriptTest, DeleteAlwaysSucceeds) {
 TEST_F(ScriptTest, RenameReplacesTheTargetAndFailsForAMissingSource) {
   WriteFile("\\Apps\\new.exe", "new");
   WriteFile("\\Apps\\App.exe", "old");
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("REN|\\Apps\\new.exe|\\Apps\\App.exe"), 0);
   EXPECT_EQ(ReadFile("\\Apps\\App.exe"), "new");
   EXPECT_FALSE(Exists("\\Apps\\new.exe"));
   EXPECT_EQ(script.ProcessOneLine("REN|\\Apps\\gone.exe|\\Apps\\x.exe"), -1);
   EXPECT_NE(Log().find("###ERROR CtrlLclRen:: Rename [\\Apps\\gone.exe] to [\\Apps\\x.exe] failed"),
             std::string::npos);
-  EXPECT_EQ(g_pSettings->m_nLastError, 1021);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1021);
 }
 
 TEST_F(ScriptTest, CopyWritesTheMembersBytes) {
@@ -207,7 +207,7 @@ TEST_F(ScriptTest, CopyWritesTheMembersBytes) {
                 {"empty.dat", ""}});
   WriteFile("\\Windows\\App.exe", "an older, longer application");
   MakeReadOnly("\\Windows\\App.exe");
-  CScript script;
+  CScript script(Context().m_files);
   const struct {
     const char* line;
     const char* destination;
@@ -225,14 +225,14 @@ TEST_F(ScriptTest, CopyWritesTheMembersBytes) {
     EXPECT_EQ(script.ProcessOneLine(c.line), 0);
     EXPECT_EQ(ReadFile(c.destination), c.contents);
   }
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
   EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
 }
 
 TEST_F(ScriptTest, CopyOfAMissingMemberLeavesAnEmptyDestination) {
   PlacePackage({{"Vostrel.ini", "x"}});
   WriteFile("\\Windows\\App.exe", "what was there");
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("COPY|App.exe|\\Windows\\App.exe"), -1);
   EXPECT_TRUE(Exists("\\Windows\\App.exe"));
   EXPECT_EQ(ReadFile("\\Windows\\App.exe"), "");
@@ -240,12 +240,12 @@ TEST_F(ScriptTest, CopyOfAMissingMemberLeavesAnEmptyDestination) {
   EXPECT_THAT(log, HasSubstr("[Cannot find header for [App.exe]]"));
   EXPECT_NE(log.find("###ERROR CtrlLclCopy:: Copy [App.exe] to [\\Windows\\App.exe] failed"),
             std::string::npos);
-  EXPECT_EQ(g_pSettings->m_nLastError, 1021);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1021);
 }
 
 TEST_F(ScriptTest, CopyToAPlaceThatCannotBeWrittenFails) {
   PlacePackage({{"Vostrel.ini", "x"}, {"a", "a"}});
-  CScript script;
+  CScript script(Context().m_files);
   EXPECT_EQ(script.ProcessOneLine("COPY|a|\\Missing\\a"), -1);
   EXPECT_NE(Log().find("LogAppError: Error [Cannot open for writing [\\Missing\\a]]\r\n"
                        "17:01:11  LogAppError: ERROR #################################\r\n"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/text.h"
 #include "platform/platform.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 #include "update/settings_bytes.h"
 
 namespace {
@@ -278,7 +278,7 @@ TEST_F(UpdateSettingsTest, UpdateKindsTakeOnlyTheFirstCharacter) {
 }
 
 TEST_F(UpdateSettingsTest, TableHoldsTenDefinitionsForTheThreeListsTogether) {
-  g_nDebugLevel = 1;
+  g_pLog->SetDebugLevel(1);
   // Four of each; values with fewer than two "|" count like any other.
   std::string file = "[OS]\n";
   for (int i = 1; i <= 4; ++i) file += text::Sprintf("OSSoftware%d=OS|%d\n", i, i);
@@ -560,7 +560,7 @@ TEST_F(UpdateSettingsTest, ScriptOfAFileThatCannotBeOpenedStaysAsItWas) {
 }
 
 TEST_F(UpdateSettingsTest, LogsTheSettingsAsOneBatchAtLevelThree) {
-  g_nDebugLevel = 3;
+  g_pLog->SetDebugLevel(3);
   CUpdateSettings settings;
   settings.LoadFromBytes(kSettings);
   settings.m_definitions[1].version = "100%d";
@@ -597,7 +597,7 @@ TEST_F(UpdateSettingsTest, LogsTheSettingsAsOneBatchAtLevelThree) {
 }
 
 TEST_F(UpdateSettingsTest, LogsNothingBelowLevelThree) {
-  g_nDebugLevel = 2;
+  g_pLog->SetDebugLevel(2);
   const std::string before = ReadFile(kLogPath);
   CUpdateSettings settings;
   settings.LoadFromBytes(kSettings);

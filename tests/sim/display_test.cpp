@@ -12,9 +12,9 @@
 #include "app/main_dialog.h"
 #include "app/resources.h"
 #include "app/screens.h"
-#include "log/text.h"
 #include "sim/gui.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace {
 
@@ -54,7 +54,8 @@ struct MainState {
 };
 
 platform::DialogState MainDialog(const MainState& state) {
-  CVostrelHHTDlg dialog;
+  CRunContext run;
+  CVostrelHHTDlg dialog(run);
   delete dialog.m_picture.SetBitmap(new ui::Bitmap(state.bitmap));
   dialog.m_progress.SetRange(0, state.rangeMax);
   dialog.m_progress.SetPos(state.position);

@@ -215,6 +215,7 @@ TEST_F(ShellTest, TheShellReportsTheInstalledVersionFromTheVersionFile) {
 
 class LeavingDialog : public CVostrelHHTDlg {
  public:
+  using CVostrelHHTDlg::CVostrelHHTDlg;
   using CVostrelHHTDlg::PreTranslateMessage;
 };
 
@@ -226,7 +227,7 @@ class ShellLeaveTest : public ShellTest {
   }
   // PLAY on the completed screen, as a run that updated the application leaves.
   void LeaveFromCompletedScreen() {
-    LeavingDialog dialog;
+    LeavingDialog dialog(Context());
     dialog.SetScreen(kScreenSuccess);
     try {
       dialog.PreTranslateMessage({nullptr, ui::kWmKeyUp, ui::kVkReturn, 0});

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "log/text.h"
 #include "sim/runner.h"
 #include "support/terminal_fixture.h"
+#include "text/text.h"
 
 namespace testing_support {
 

@@ -6,13 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/vostrel_app.h"
-#include "log/log.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
 #include "sim/desktop_peer.h"
-#include "sim/updater_state.h"
-#include "utils/utils.h"
 
 namespace testing_support {
 
@@ -51,12 +46,11 @@ void TerminalTest::SetUp() {
   ASSERT_TRUE(opened.ok()) << opened.error();
   m_terminal = std::move(*opened);
   m_terminal->Install();
-  sim::ResetUpdaterState();
   m_terminal->Clock().AttachMainThread(sim::kUpdaterProcess);
 }
 
 void TerminalTest::TearDown() {
-  sim::ResetUpdaterState();
+  m_run.reset();
   if (m_terminal) {
     m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
     m_terminal->Uninstall();
@@ -117,7 +111,7 @@ void TerminalTest::Reopen() {
   // The hardware as the test changed it is what the terminal starts with.
   const sim::Status saved = sim::SaveConfig(m_terminal->Dir() / "terminal.json", Term().Config());
   ASSERT_TRUE(saved.ok()) << saved.error();
-  sim::ResetUpdaterState();
+  m_run.reset();
   m_terminal->Clock().EndProcess(sim::kUpdaterProcess);
   m_terminal->Uninstall();
   const fs::path dir = m_terminal->Dir();
@@ -134,11 +128,10 @@ void TerminalTest::Reopen() {
 namespace testing_support {
 
 void TerminalTest::StartUpdaterObjects(int debugLevel) {
-  g_nDebugLevel = debugLevel;
-  g_pUtils = new CUtils();
-  g_pLog = new CLog();
-  g_pLog->Setup(true, "Flash disk2\\Vostrel.log", false);
-  g_pSettings = new CUpdateSettings();
+  m_run.reset();
+  m_run = std::make_unique<CRunContext>();
+  m_run->m_log.SetDebugLevel(debugLevel);
+  m_run->m_log.Setup(true, "Flash disk2\\Vostrel.log", false);
 }
 
 std::string TerminalTest::DebugText() { return m_terminal->DebugText(); }

@@ -13,6 +13,7 @@
 #include "sim/config.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
+#include "update/run_context.h"
 
 namespace testing_support {
 
@@ -51,8 +52,7 @@ class TerminalTest : public ::testing::Test {
 
   // Runs the updater on the terminal (which the run installs and leaves uninstalled; the
   // fixture installs it again afterwards).
-  sim::RunOutcome Run(std::string_view keys, std::string_view commandLine = "",
-                      int debugLevel = 0);
+  sim::RunOutcome Run(std::string_view keys, std::string_view commandLine = "", int debugLevel = 0);
   sim::RunOutcome Run(std::string_view keys, sim::RunOptions options, int debugLevel);
 
   // Runs the updater in desktop mode with a simulated desktop serving the package's bytes.
@@ -63,15 +63,19 @@ class TerminalTest : public ::testing::Test {
   // hardware as the test has changed it.
   void Reopen();
 
-  // Creates the updater's process-wide objects as start-up does (g_pUtils, g_pLog set up on
-  // "\Flash disk2\Vostrel.log", g_pSettings) at the given debug level; TearDown frees them.
+  // Makes a run's context as start-up does, its log set up on "\Flash disk2\Vostrel.log" at the
+  // given debug level; TearDown ends it.
   void StartUpdaterObjects(int debugLevel = 3);
+  // The run's context that StartUpdaterObjects made, and its state.
+  CRunContext& Context() { return *m_run; }
+  CRunState& State() { return m_run->m_state; }
   // The debug output written so far.
   std::string DebugText();
 
  private:
   TempDir m_dir;
   std::unique_ptr<sim::Terminal> m_terminal;
+  std::unique_ptr<CRunContext> m_run;
 };
 
 }  // namespace testing_support

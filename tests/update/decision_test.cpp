@@ -21,11 +21,11 @@ class DecisionTest : public TerminalTest {
   void SetUp() override {
     TerminalTest::SetUp();
     StartUpdaterObjects(2);
-    g_hUserActivity = platform::Kern().CreateEvent(kUserActivityEvent, false, false);
+    Context().m_hUserActivity = platform::Kern().CreateEvent(kUserActivityEvent, false, false);
   }
   void Decide(const std::string& settingsText) {
     g_pSettings->LoadFromBytes(settingsText);
-    CVostrelHHTDlg dialog;
+    CVostrelHHTDlg dialog{Context()};
     dialog.DecideUpdates();
   }
   std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
@@ -38,14 +38,14 @@ TEST_F(DecisionTest, MarksOfferedPartsWhoseVersionIsNewer) {
       "[OS]\nOSSoftware1=O|1.0.3|eboot.nb0^0^BOOT\nOSSoftware2=O|1.0.5|nk.bin^1^KRNL\n"
       "[Application]\nAppSoftware1=A|1.0.0|Script\n"
       "[GPS]\nGpsSoftware1=G|3.3.1|gps.bin^FIRMWARE\n");
-  EXPECT_EQ(g_pSettings->m_bOfferBoot, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateBoot, 1);
-  EXPECT_EQ(g_pSettings->m_bOfferKernel, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 0);  // equal
-  EXPECT_EQ(g_pSettings->m_bOfferApp, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateApp, 0);  // equal
-  EXPECT_EQ(g_pSettings->m_bOfferGPS, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 1);
+  EXPECT_EQ(State().m_bOfferBoot, 1);
+  EXPECT_EQ(State().m_bUpdateBoot, 1);
+  EXPECT_EQ(State().m_bOfferKernel, 1);
+  EXPECT_EQ(State().m_bUpdateKernel, 0);  // equal
+  EXPECT_EQ(State().m_bOfferApp, 1);
+  EXPECT_EQ(State().m_bUpdateApp, 0);  // equal
+  EXPECT_EQ(State().m_bOfferGPS, 1);
+  EXPECT_EQ(State().m_bUpdateGPS, 1);
   const std::string log = Log();
   for (const char* line :
        {"CheckVersions: Boot Loader [Cur=1.0.2] [New=1.0.3] - update required\r\n",
@@ -60,10 +60,10 @@ TEST_F(DecisionTest, MarksOfferedPartsWhoseVersionIsNewer) {
 
 TEST_F(DecisionTest, OnlyTheKernelIsOfferedWhenTheBootLoaderHasNoDefinition) {
   Decide("[SoftwareToUpdate]\nUpdate1=OS\n[OS]\nOSSoftware1=OS|9.9|nk.bin^1^KRNL\n");
-  EXPECT_EQ(g_pSettings->m_bOfferKernel, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
-  EXPECT_EQ(g_pSettings->m_bOfferBoot, 0);
-  EXPECT_EQ(g_pSettings->m_bUpdateBoot, 0);
+  EXPECT_EQ(State().m_bOfferKernel, 1);
+  EXPECT_EQ(State().m_bUpdateKernel, 1);
+  EXPECT_EQ(State().m_bOfferBoot, 0);
+  EXPECT_EQ(State().m_bUpdateBoot, 0);
   EXPECT_THAT(Log(), Not(HasSubstr("Boot Loader")));
   EXPECT_NE(Log().find("CheckVersions: Kernel [Cur=1.0.5] [New=9.9] - update required"),
             std::string::npos);
@@ -73,10 +73,10 @@ TEST_F(DecisionTest, ADefinitionWhoseKindIsNotSelectedIsNotOffered) {
   Decide(
       "[SoftwareToUpdate]\nUpdate1=Application\n"
       "[Application]\nAppSoftware1=A|2.0|Script\n[GPS]\nGpsSoftware1=G|9.9.9|g.bin^FIRMWARE\n");
-  EXPECT_EQ(g_pSettings->m_bOfferApp, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateApp, 1);
-  EXPECT_EQ(g_pSettings->m_bOfferGPS, 0);
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
+  EXPECT_EQ(State().m_bOfferApp, 1);
+  EXPECT_EQ(State().m_bUpdateApp, 1);
+  EXPECT_EQ(State().m_bOfferGPS, 0);
+  EXPECT_EQ(State().m_bUpdateGPS, 0);
   EXPECT_THAT(Log(), Not(HasSubstr("CheckVersions: GPS")));
 }
 
@@ -86,19 +86,19 @@ TEST_F(DecisionTest, AnUnreadableInstalledVersionIsOlderThanAnything) {
   Decide(
       "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=GPS\n"
       "[OS]\nOSSoftware1=OS|0.0.1|nk.bin^1^KRNL\n[GPS]\nGpsSoftware1=G|0.1|g.bin^FIRMWARE\n");
-  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 1);
+  EXPECT_EQ(State().m_bUpdateKernel, 1);
+  EXPECT_EQ(State().m_bUpdateGPS, 1);
   EXPECT_NE(Log().find("CheckVersions: Kernel [Cur=] [New=0.0.1] - update required"),
             std::string::npos);
 }
 
 TEST_F(DecisionTest, MarksFromAnEarlierDecisionAreCleared) {
-  g_pSettings->m_bUpdateGPS = 1;
-  g_pSettings->m_bOfferGPS = 1;
+  State().m_bUpdateGPS = 1;
+  State().m_bOfferGPS = 1;
   Decide("[SoftwareToUpdate]\nUpdate1=None\n");
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
-  EXPECT_EQ(g_pSettings->m_bOfferGPS, 0);
-  CVostrelHHTDlg dialog;
+  EXPECT_EQ(State().m_bUpdateGPS, 0);
+  EXPECT_EQ(State().m_bOfferGPS, 0);
+  CVostrelHHTDlg dialog{Context()};
   EXPECT_FALSE(dialog.CheckIfSomethingToDo());
 }
 

@@ -29,33 +29,33 @@ class DeviceTest : public TerminalTest {
 TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
   Hardware().hal.bootVersion = "2.01";
   Hardware().hal.kernelVersion = "5.0.1234";
-  EXPECT_EQ(g_Device.GetVersionBoot(), "2.01");
-  EXPECT_EQ(g_Device.GetVersionKernel(), "5.0.1234");
+  EXPECT_EQ(Context().m_device.GetVersionBoot(), "2.01");
+  EXPECT_EQ(Context().m_device.GetVersionKernel(), "5.0.1234");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[1][2.01]"));
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionKernel:[1][5.0.1234]"));
 
   Hardware().hal.bootVersion.reset();
-  EXPECT_EQ(g_Device.GetVersionBoot(), "");
+  EXPECT_EQ(Context().m_device.GetVersionBoot(), "");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[0][]"));
   // A version that does not fit the 128-byte buffer fails the query.
   Hardware().hal.kernelVersion = std::string(64, '9');
-  EXPECT_EQ(g_Device.GetVersionKernel(), "");
+  EXPECT_EQ(Context().m_device.GetVersionKernel(), "");
   Hardware().hal.kernelVersion = std::string(63, '9');
-  EXPECT_EQ(g_Device.GetVersionKernel(), std::string(63, '9'));
+  EXPECT_EQ(Context().m_device.GetVersionKernel(), std::string(63, '9'));
 }
 
 TEST_F(DeviceTest, ApplicationVersionComesFromTheShellsRegistryValue) {
-  EXPECT_EQ(g_Device.GetVersionApps(), "1.0.0");
+  EXPECT_EQ(Context().m_device.GetVersionApps(), "1.0.0");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionApps:[1.0.0]"));
   Term().Registry().SetString("Tavimon\\VersionInfo", "Version", "");
-  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  EXPECT_EQ(Context().m_device.GetVersionApps(), "0.00");
   Term().Registry().DeleteValue("Tavimon\\VersionInfo", "Version");
-  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  EXPECT_EQ(Context().m_device.GetVersionApps(), "0.00");
   // Too long for the 256-byte buffer: the query fails and nothing stale is taken.
   Term().Registry().SetString("Tavimon\\VersionInfo", "Version", std::string(200, '7'));
-  EXPECT_EQ(g_Device.GetVersionApps(), "0.00");
+  EXPECT_EQ(Context().m_device.GetVersionApps(), "0.00");
   Term().Registry().SetString("Tavimon\\VersionInfo", "Version", std::string(127, '7'));
-  EXPECT_EQ(g_Device.GetVersionApps(), std::string(127, '7'));
+  EXPECT_EQ(Context().m_device.GetVersionApps(), std::string(127, '7'));
 }
 
 TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
@@ -81,7 +81,7 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
     Hardware().gpsDriver.answer = c.answer;
     Hardware().gpsDriver.returnedCount = c.count;
     Hardware().gpsDriver.present = c.present;
-    EXPECT_EQ(g_Device.GetVersionGPS(), c.expected);
+    EXPECT_EQ(Context().m_device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"));

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace settings_testing {
 

@@ -53,6 +53,11 @@ class ShellShutdownTest : public TerminalTest {
   void SetUp() override {
     TerminalTest::SetUp();
     StartUpdaterObjects(1);
+    m_dialog = std::make_unique<CVostrelHHTDlg>(Context());
+  }
+  void TearDown() override {
+    m_dialog.reset();
+    TerminalTest::TearDown();
   }
 
   sim::ShellConfig& Shell() { return Term().MutableConfig().shell; }
@@ -87,7 +92,7 @@ class ShellShutdownTest : public TerminalTest {
     return "17:01:" + std::to_string(second) + "  " + text;
   }
 
-  CVostrelHHTDlg m_dialog;
+  std::unique_ptr<CVostrelHHTDlg> m_dialog;
 };
 
 TEST_F(ShellShutdownTest, WithoutAShellOnlyTheFilesDecide) {
@@ -96,13 +101,13 @@ TEST_F(ShellShutdownTest, WithoutAShellOnlyTheFilesDecide) {
   Term().Processes().Start(std::make_unique<WindowSpy>(Term().Processes(), &messages));
   WriteFile("\\Flash Disk2\\app.exe", "program");
 
-  EXPECT_TRUE(m_dialog.CheckTavimonShutdown());
+  EXPECT_TRUE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Term().Now(), 1000U);
   EXPECT_EQ(Entries(), (std::vector<std::string>{At(12, kComplete)}));
   EXPECT_EQ(Term().Seen().rerunnerStopSignals, 1);
 
   HoldForOtherProgram("\\Flash Disk2\\app.exe");
-  EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
+  EXPECT_FALSE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Term().Now(), 2000U);
   EXPECT_EQ(Entries(), (std::vector<std::string>{At(12, kComplete), At(13, kComplete)}));
   // A window of the shell's class is no shell without the shell's process.
@@ -120,7 +125,7 @@ TEST_F(ShellShutdownTest, AShellThatObeysEndsAtOnceAndFreesItsFiles) {
   ASSERT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\Fonts\\clock.ttf"));
   const int shellStarts = Term().Seen().shellStarts;
 
-  EXPECT_TRUE(m_dialog.CheckTavimonShutdown());
+  EXPECT_TRUE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Term().Now(), 1000U);
   EXPECT_EQ(Entries(), (std::vector<std::string>{At(12, kRunning), At(12, kComplete)}));
   // The rerunner was stopped first, so nothing brought the shell back.
@@ -136,7 +141,7 @@ TEST_F(ShellShutdownTest, AShellThatObeysEndsAtOnceAndFreesItsFiles) {
 
 TEST_F(ShellShutdownTest, AShellThatTakesThreeSecondsIsWaitedForSecondBySecond) {
   Shell().endAfterSeconds = 3;
-  EXPECT_TRUE(m_dialog.CheckTavimonShutdown());
+  EXPECT_TRUE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Entries(),
             (std::vector<std::string>{At(12, kRunning), At(12, kWaiting), At(13, kWaiting),
                                       At(14, kWaiting), At(15, kComplete)}));
@@ -147,7 +152,7 @@ TEST_F(ShellShutdownTest, AShellThatIgnoresTheMessageIsTerminatedAfterTenSeconds
   Shell().onDestroy = sim::ShellDestroy::kIgnore;
   WriteFile("\\Flash Disk2\\app.exe", "program");
   Reboot();
-  EXPECT_TRUE(m_dialog.CheckTavimonShutdown());
+  EXPECT_TRUE(m_dialog->CheckTavimonShutdown());
   std::vector<std::string> expected = {At(12, kRunning)};
   for (int second = 12; second < 22; ++second) expected.push_back(At(second, kWaiting));
   expected.push_back(At(22, kTerminating));
@@ -163,7 +168,7 @@ TEST_F(ShellShutdownTest, AShellThatCannotBeTerminatedKeepsItsFilesLocked) {
   Shell().canBeTerminated = false;
   WriteFile("\\Flash Disk2\\app.exe", "program");
   Reboot();
-  EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
+  EXPECT_FALSE(m_dialog->CheckTavimonShutdown());
   const std::vector<std::string> entries = Entries();
   ASSERT_EQ(entries.size(), 13U);
   EXPECT_EQ(entries[11], At(22, kTerminating));
@@ -178,7 +183,7 @@ TEST_F(ShellShutdownTest, AFileLeftLockedByTheTerminatedShellFailsTheCheck) {
   WriteFile("\\Flash Disk2\\shell.dll", "library");
   Reboot();
   // The log says the shell is gone; the locked library says otherwise.
-  EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
+  EXPECT_FALSE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Entries().back(), At(22, kComplete));
   EXPECT_EQ(sim::FindShell(Term().Processes()), nullptr);
   EXPECT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\shell.dll"));
@@ -207,7 +212,7 @@ TEST_F(ShellShutdownTest, FilesAreCheckedThroughTheWholeFolderTree) {
     SCOPED_TRACE(c.name);
     WriteFile(c.readOnlyFile, "x");
     MakeReadOnly(c.readOnlyFile);
-    EXPECT_EQ(m_dialog.CheckFilesUnlocked("\\flash disk2", c.pattern, c.recursive), c.expected);
+    EXPECT_EQ(m_dialog->CheckFilesUnlocked("\\flash disk2", c.pattern, c.recursive), c.expected);
     Term().Files().SetAttributes(c.readOnlyFile, platform::kAttributeNormal);
     EXPECT_TRUE(Term().Files().Delete(c.readOnlyFile));
   }
@@ -215,10 +220,10 @@ TEST_F(ShellShutdownTest, FilesAreCheckedThroughTheWholeFolderTree) {
 
   WriteFile("\\Flash Disk2\\tool.exe", "x");
   MakeReadOnly("\\Flash Disk2\\tool.exe");
-  EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
+  EXPECT_FALSE(m_dialog->CheckTavimonShutdown());
 
   // A folder that cannot be listed holds nothing locked.
-  EXPECT_TRUE(m_dialog.CheckFilesUnlocked("\\no such folder", "*.exe", true));
+  EXPECT_TRUE(m_dialog->CheckFilesUnlocked("\\no such folder", "*.exe", true));
   EXPECT_THAT(DebugText(), HasSubstr("GetLastError 3\r\n"));
 }
 
@@ -231,7 +236,7 @@ TEST_F(ShellShutdownTest, FontsAreUnloadedThroughTheFolderTree) {
   Reboot();
   ASSERT_EQ(Term().Gui().LoadedFontCount(), 5U);
 
-  EXPECT_TRUE(m_dialog.RemoveFonts("\\flash disk2", false));
+  EXPECT_TRUE(m_dialog->RemoveFonts("\\flash disk2", false));
   const auto removed = [this] {
     const std::vector<std::string> list = Term().Gui().RemovedFonts();
     return std::set<std::string>(list.begin(), list.end());
@@ -240,7 +245,7 @@ TEST_F(ShellShutdownTest, FontsAreUnloadedThroughTheFolderTree) {
                                               "\\Flash Disk2\\c.FNT"}));
   EXPECT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\Fonts\\Sub\\deep.TTF"));
 
-  EXPECT_TRUE(m_dialog.RemoveFonts("\\flash disk2", true));
+  EXPECT_TRUE(m_dialog->RemoveFonts("\\flash disk2", true));
   EXPECT_EQ(removed().count("\\Flash Disk2\\Fonts\\Sub\\deep.TTF"), 1U);
   EXPECT_FALSE(Term().Files().IsOpen("\\Flash Disk2\\Fonts\\Sub\\deep.TTF"));
   // A name that is nothing but the extension is no font file.
@@ -248,7 +253,7 @@ TEST_F(ShellShutdownTest, FontsAreUnloadedThroughTheFolderTree) {
   EXPECT_TRUE(Term().Files().IsOpen("\\Flash Disk2\\.ttf"));
   EXPECT_EQ(Term().Gui().LoadedFontCount(), 1U);
 
-  EXPECT_TRUE(m_dialog.RemoveFonts("\\flash disk9", true));
+  EXPECT_TRUE(m_dialog->RemoveFonts("\\flash disk9", true));
   EXPECT_THAT(DebugText(), HasSubstr("GetLastError 3\r\n"));
   EXPECT_THAT(ReadFile(kLogPath), Not(HasSubstr("GetLastError")));
 }
@@ -268,7 +273,7 @@ TEST_F(ShellShutdownTest, TheShellIsFoundByTheFirstElevenCharactersOfItsName) {
     const sim::ProcessId id = Term().Processes().Start(
         std::make_unique<sim::SimProcess>(c.name, std::string("\\Windows\\") + c.name));
     const std::size_t handles = Term().Kernel().OpenHandleCount();
-    EXPECT_EQ(m_dialog.GetTavimonProcessID(), c.found ? id : 0U);
+    EXPECT_EQ(m_dialog->GetTavimonProcessID(), c.found ? id : 0U);
     // The snapshot is closed whether or not the shell was in it.
     EXPECT_EQ(Term().Kernel().OpenHandleCount(), handles);
     Term().Processes().End(id);
@@ -278,14 +283,14 @@ TEST_F(ShellShutdownTest, TheShellIsFoundByTheFirstElevenCharactersOfItsName) {
 
 TEST_F(ShellShutdownTest, AFailedSnapshotIsLoggedAndFindsNoShell) {
   Term().Kernel().FailSnapshots(true);
-  EXPECT_EQ(m_dialog.GetTavimonProcessID(), 0U);
+  EXPECT_EQ(m_dialog->GetTavimonProcessID(), 0U);
   const char* failed = "GetTavimonProcessID failed , unable to take process snapshot 8";
   EXPECT_EQ(Entries(), (std::vector<std::string>{At(11, failed)}));
 
   // Blind to the running shell, the shutdown relies on its files, which it still holds.
   WriteFile("\\Flash Disk2\\app.exe", "program");
   Reboot();
-  EXPECT_FALSE(m_dialog.CheckTavimonShutdown());
+  EXPECT_FALSE(m_dialog->CheckTavimonShutdown());
   EXPECT_EQ(Term().Now(), 1000U);
   EXPECT_EQ(Entries(),
             (std::vector<std::string>{At(11, failed), At(12, failed), At(12, failed),
@@ -302,7 +307,7 @@ TEST_F(ShellShutdownTest, DeleteMatchingTakesMatchingFilesAndWholeFolders) {
   MakeReadOnly("\\Flash Disk2\\old.dbg\\inner\\notes.txt");
   WriteFile("\\Flash Disk2\\Sub\\nested.dbg", "not matched: only the folder itself is listed");
 
-  EXPECT_TRUE(m_dialog.DeleteMatching("\\Flash Disk2\\", "*.dbg"));
+  EXPECT_TRUE(m_dialog->DeleteMatching("\\Flash Disk2\\", "*.dbg"));
   EXPECT_FALSE(Exists("\\Flash Disk2\\error.dbg"));
   EXPECT_FALSE(Exists("\\Flash Disk2\\progress.dbg"));
   EXPECT_FALSE(Exists("\\Flash Disk2\\old.dbg"));
@@ -319,8 +324,8 @@ TEST_F(ShellShutdownTest, DeleteMatchingFailuresGoToTheDebugOutputOnly) {
   WriteFile("\\Flash Disk2\\busy.dbg\\open.txt", "");
   HoldForOtherProgram("\\Flash Disk2\\busy.dbg\\open.txt");
 
-  EXPECT_TRUE(m_dialog.DeleteMatching("\\Flash Disk2", "*.dbg"));
-  EXPECT_TRUE(m_dialog.DeleteMatching("\\Flash Disk2", "*.none"));
+  EXPECT_TRUE(m_dialog->DeleteMatching("\\Flash Disk2", "*.dbg"));
+  EXPECT_TRUE(m_dialog->DeleteMatching("\\Flash Disk2", "*.none"));
   EXPECT_TRUE(Exists("\\Flash Disk2\\held.dbg"));
   EXPECT_TRUE(Exists("\\Flash Disk2\\busy.dbg\\open.txt"));
   const std::string debug = DebugText();
@@ -358,7 +363,7 @@ TEST_F(ShellShutdownTest, UserDataIsSetAsideAndTheOlderCopyDeleted) {
       MakeReadOnly(documents);
     }
 
-    m_dialog.CleanUserData();
+    m_dialog->CleanUserData();
 
     EXPECT_FALSE(Exists(documents));
     if (c.documents) {
@@ -370,7 +375,7 @@ TEST_F(ShellShutdownTest, UserDataIsSetAsideAndTheOlderCopyDeleted) {
       EXPECT_FALSE(Exists("\\Flash disk2\\clean.me"));
     }
     // The next clean-up starts from nothing.
-    m_dialog.DeleteMatching("\\Flash disk2", "clean.me");
+    m_dialog->DeleteMatching("\\Flash disk2", "clean.me");
     ASSERT_FALSE(Exists("\\Flash disk2\\clean.me"));
   }
 }
@@ -389,12 +394,12 @@ TEST_F(ShellShutdownTest, TempFilesAreTheSettingsFileAndTheReadCache) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    g_pSettings->m_strSettingsPath = c.settingsPath;
+    State().m_strSettingsPath = c.settingsPath;
     if (c.settingsFile) WriteFile(c.settingsPath, "[Update]");
     if (c.cache) WriteFile("\\cache.bin", "cached");
     WriteFile("\\Storage Card\\install.bin", "package");
 
-    m_dialog.DeleteTempFiles();
+    m_dialog->DeleteTempFiles();
 
     EXPECT_FALSE(Exists("\\cache.bin"));
     if (*c.settingsPath != '\0') {

@@ -23,13 +23,13 @@ class ValidatePackageTest : public TerminalTest {
     StartUpdaterObjects(2);
   }
   bool Validate() {
-    CValidatePackage validate;
+    CValidatePackage validate(Context().m_settings, State());
     return validate.IsValidBinFile("install.bin");
   }
   void ExpectLastError(int32_t number, const std::string& text, const std::string& operation) {
-    EXPECT_EQ(g_pSettings->m_nLastError, number);
-    EXPECT_EQ(g_pSettings->m_strLastError, text);
-    EXPECT_EQ(g_pSettings->m_strLastErrorFunction, operation);
+    EXPECT_EQ(g_pUtils->LastError().m_nLastError, number);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastError, text);
+    EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, operation);
   }
   std::string Log() { return ReadFile("\\Flash disk2\\Vostrel.log"); }
   std::string Package() {
@@ -41,9 +41,9 @@ TEST_F(ValidatePackageTest, TerminalModeChecksExtractsAndLoads) {
   WriteFile("\\Storage Card\\install.bin", Package());
   WriteFile("\\Vostrel.ini", "an old settings file");
   ASSERT_TRUE(Validate());
-  EXPECT_EQ(g_pSettings->m_strPackageFolder, "\\Storage Card\\");
-  EXPECT_EQ(g_pSettings->m_strPackagePath, "\\Storage Card\\install.bin");
-  EXPECT_EQ(g_pSettings->m_strSettingsPath, "\\Vostrel.ini");
+  EXPECT_EQ(State().m_strPackageFolder, "\\Storage Card\\");
+  EXPECT_EQ(State().m_strPackagePath, "\\Storage Card\\install.bin");
+  EXPECT_EQ(State().m_strSettingsPath, "\\Vostrel.ini");
   EXPECT_EQ(ReadFile("\\Vostrel.ini"), kApplicationSettings);
   EXPECT_EQ(g_pSettings->m_nUpdate1, kSoftwareApplication);
   const std::string log = Log();
@@ -52,7 +52,7 @@ TEST_F(ValidatePackageTest, TerminalModeChecksExtractsAndLoads) {
             std::string::npos);
   EXPECT_NE(log.find("CValidatePackage::IsValidBinFile: Found INI @ [\\Vostrel.ini]"),
             std::string::npos);
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
 }
 
 TEST_F(ValidatePackageTest, AWrongChecksumFailsUnlessTheBypassMarkerIsThere) {
@@ -117,7 +117,7 @@ class ValidateDesktopTest : public ValidatePackageTest {
  protected:
   void SetUp() override {
     ValidatePackageTest::SetUp();
-    g_pSettings->m_bActiveSync = 1;
+    State().m_bActiveSync = 1;
   }
 };
 
@@ -132,8 +132,8 @@ TEST_F(ValidateDesktopTest, LooksForBothFilesInTheRootFolder) {
 
   WriteFile("\\Vostrel.ini", kApplicationSettings);
   EXPECT_TRUE(Validate());
-  EXPECT_EQ(g_pSettings->m_strPackagePath, "\\install.bin");
-  EXPECT_EQ(g_pSettings->m_strPackageFolder, "\\");
+  EXPECT_EQ(State().m_strPackagePath, "\\install.bin");
+  EXPECT_EQ(State().m_strPackageFolder, "\\");
   EXPECT_EQ(g_pSettings->m_nUpdate1, kSoftwareApplication);
   const std::string log = Log();
   EXPECT_NE(log.find("CValidatePackage::IsValidBinFile: Found INI file @ \\Vostrel.ini\r\n"),

@@ -36,6 +36,7 @@ constexpr const char* kSettings =
 
 class TestVersionDlg : public CVersionDlg {
  public:
+  using CVersionDlg::CVersionDlg;
   using CVersionDlg::OnInitDialog;
   using CVersionDlg::PreTranslateMessage;
 };
@@ -71,7 +72,7 @@ class VersionDlgTest : public TerminalTest {
 
 TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
   Term().MutableConfig().gpsDriver.present = false;
-  TestVersionDlg dialog;
+  TestVersionDlg dialog(Context());
   ASSERT_TRUE(dialog.OnInitDialog());
   const platform::ControlState& list = dialog.m_list.State();
   EXPECT_EQ(list.columns, (std::vector<std::string>{"Software", "Installiert", "New", "Update"}));
@@ -91,51 +92,51 @@ TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
 }
 
 TEST_F(VersionDlgTest, TabWithFunctionKeysFlipsOfferedPartsOnly) {
-  g_pSettings->m_bOfferApp = 1;
-  g_pSettings->m_bOfferKernel = 1;
-  g_pSettings->m_bUpdateKernel = 1;
-  TestVersionDlg dialog;
+  State().m_bOfferApp = 1;
+  State().m_bOfferKernel = 1;
+  State().m_bUpdateKernel = 1;
+  TestVersionDlg dialog(Context());
   dialog.OnInitDialog();
   EXPECT_EQ(Cell(dialog, 1, 3), "Ja");
 
   // F3 flips the application: offered. The TAB release that follows is swallowed.
   EXPECT_EQ(Press(dialog, "TAB+F3"), 2);
-  EXPECT_EQ(g_pSettings->m_bUpdateApp, 1);
+  EXPECT_EQ(State().m_bUpdateApp, 1);
   EXPECT_EQ(Cell(dialog, 2, 3), "Ja");
   EXPECT_FALSE(dialog.HasEnded());
 
   // F4 with TAB: the GPS firmware is not offered, so nothing flips; the dialog stays.
   Press(dialog, "TAB+F4");
-  EXPECT_EQ(g_pSettings->m_bUpdateGPS, 0);
+  EXPECT_EQ(State().m_bUpdateGPS, 0);
   EXPECT_FALSE(dialog.HasEnded());
 
   // F2 takes the kernel off; a second F2 puts it back.
   Press(dialog, "TAB+F2");
-  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 0);
+  EXPECT_EQ(State().m_bUpdateKernel, 0);
   EXPECT_EQ(Cell(dialog, 1, 3), "No");
   Press(dialog, "TAB+F2");
-  EXPECT_EQ(g_pSettings->m_bUpdateKernel, 1);
+  EXPECT_EQ(State().m_bUpdateKernel, 1);
 
   // An ordinary key closes the dialog.
   Press(dialog, "F3");
   EXPECT_TRUE(dialog.HasEnded());
-  EXPECT_EQ(g_pSettings->m_bUpdateApp, 1);
+  EXPECT_EQ(State().m_bUpdateApp, 1);
 }
 
 TEST_F(VersionDlgTest, OtherKeysWithTabAreSwallowedAndTheTabReleaseThenCloses) {
-  TestVersionDlg dialog;
+  TestVersionDlg dialog(Context());
   dialog.OnInitDialog();
   // PLAY's release is swallowed while TAB counts as pressed; nothing was flipped, so the
   // release of TAB that follows closes the dialog.
   EXPECT_EQ(Press(dialog, "TAB+PLAY"), 2);
   EXPECT_TRUE(dialog.HasEnded());
-  EXPECT_EQ(g_pSettings->m_bUpdateBoot + g_pSettings->m_bUpdateKernel + g_pSettings->m_bUpdateApp +
-                g_pSettings->m_bUpdateGPS,
-            0);
+  EXPECT_EQ(
+      State().m_bUpdateBoot + State().m_bUpdateKernel + State().m_bUpdateApp + State().m_bUpdateGPS,
+      0);
 }
 
 TEST_F(VersionDlgTest, TabAloneCountsAsPressedForItsOwnRelease) {
-  TestVersionDlg dialog;
+  TestVersionDlg dialog(Context());
   dialog.OnInitDialog();
   Press(dialog, "TAB");
   EXPECT_FALSE(dialog.HasEnded());
@@ -146,7 +147,7 @@ TEST_F(VersionDlgTest, TabAloneCountsAsPressedForItsOwnRelease) {
 TEST_F(VersionDlgTest, ApplicationRowIsNotApplicableWithoutItsUpdateKey) {
   CUpdateSettings* settings = g_pSettings;
   settings->m_bAppSelected = 0;
-  TestVersionDlg dialog;
+  TestVersionDlg dialog(Context());
   dialog.OnInitDialog();
   EXPECT_EQ(Cell(dialog, 2, 2), "N/A");
   EXPECT_EQ(Cell(dialog, 0, 2), "1.0.3");

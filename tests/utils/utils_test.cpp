@@ -36,7 +36,7 @@ TEST_F(UtilsTest, DeltreeWithoutPatternRemovesEverythingAndTheFolder) {
   MakeReadOnly("\\Temp\\sub\\c.txt");
   EXPECT_TRUE(g_pUtils->Deltree("\\Temp", ""));
   EXPECT_FALSE(Exists("\\Temp"));
-  EXPECT_EQ(g_pSettings->m_nLastError, 0);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 0);
   EXPECT_THAT(Log(), HasSubstr("CUtils::Deltree: Deltree Processing \\Temp\\sub\\deep"));
 }
 
@@ -48,9 +48,9 @@ TEST_F(UtilsTest, DeltreeWithPatternLeavesOthersAndReportsTheFolderItCannotRemov
   EXPECT_FALSE(Exists("\\Temp\\a.tmp"));
   EXPECT_FALSE(Exists("\\Temp\\old.tmp"));
   EXPECT_TRUE(Exists("\\Temp\\keep.txt"));
-  EXPECT_EQ(g_pSettings->m_nLastError, 1024);
-  EXPECT_EQ(g_pSettings->m_strLastError, "RemoveDirectory failed on \\Temp");
-  EXPECT_EQ(g_pSettings->m_strLastErrorFunction, "CUtils::Deltree:");
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1024);
+  EXPECT_EQ(g_pUtils->LastError().m_strLastError, "RemoveDirectory failed on \\Temp");
+  EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, "CUtils::Deltree:");
   EXPECT_NE(
       Log().find("LogAppError: ERROR #################################\r\n"
                  "17:01:11  LogAppError: Error Number [1024] in Function [CUtils::Deltree:]\r\n"
@@ -71,14 +71,14 @@ TEST_F(UtilsTest, DeltreeReportsAFileItCannotDeleteAndGoesOn) {
   EXPECT_TRUE(Exists("\\Temp\\held.txt"));
   EXPECT_THAT(Log(), HasSubstr("[DeleteFile failed with \\Temp\\held.txt]"));
   // The folder is reported last, since it is not empty.
-  EXPECT_EQ(g_pSettings->m_nLastError, 1024);
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1024);
   Term().Files().CloseAllOf(77);
 }
 
 TEST_F(UtilsTest, DeltreeOfAMissingFolderReportsIt) {
   EXPECT_TRUE(g_pUtils->Deltree("\\Nothing", "*.*"));
-  EXPECT_EQ(g_pSettings->m_nLastError, 1024);
-  EXPECT_EQ(g_pSettings->m_strLastError, "RemoveDirectory failed on \\Nothing");
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1024);
+  EXPECT_EQ(g_pUtils->LastError().m_strLastError, "RemoveDirectory failed on \\Nothing");
 }
 
 TEST(UtilsPathTest, JoinsAndComparisons) {
@@ -168,12 +168,11 @@ TEST_F(UtilsTest, SetProgressMovesTheBarOnceAControlIsSet) {
 }
 
 TEST_F(UtilsTest, LogAppErrorKeepsTheLastErrorEvenWithoutALog) {
-  delete g_pLog;
   g_pLog = nullptr;
   LogAppError(1017, "Cannot extract [a to b]", "CValidatePackage::LoadAppSettings");
-  EXPECT_EQ(g_pSettings->m_nLastError, 1017);
-  EXPECT_EQ(g_pSettings->m_strLastError, "Cannot extract [a to b]");
-  EXPECT_EQ(g_pSettings->m_strLastErrorFunction, "CValidatePackage::LoadAppSettings");
+  EXPECT_EQ(g_pUtils->LastError().m_nLastError, 1017);
+  EXPECT_EQ(g_pUtils->LastError().m_strLastError, "Cannot extract [a to b]");
+  EXPECT_EQ(g_pUtils->LastError().m_strLastErrorFunction, "CValidatePackage::LoadAppSettings");
 }
 
 }  // namespace

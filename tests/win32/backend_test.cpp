@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 #include "win32/crypto.h"
 #include "win32/files.h"

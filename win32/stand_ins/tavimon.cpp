@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "sim/config.h"
 #include "sim/shell.h"
 #include "win32/registry.h"

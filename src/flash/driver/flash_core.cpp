@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "flash/driver/ecc.h"
@@ -11,7 +12,8 @@
 
 namespace flash_driver {
 
-namespace {
+// The core's own types; named rather than anonymous, since FlashCore::Tables holds them.
+namespace detail {
 
 constexpr int kSockets = 2;
 constexpr int kPartitions = 4;
@@ -151,8 +153,6 @@ struct Core {
   std::array<Socket, kSockets> sockets;
 };
 
-Core g_core;
-
 bool HeaderValid(const UnitHeader& header) {
   return header[0] == kUnitMark0 && header[1] == kUnitMark1 &&
          header[kHeaderPartition] < kPartitions &&
@@ -197,14 +197,15 @@ int FindUnits(Socket& socket, uint32_t partition, const char* sign, std::vector<
 }
 
 // The socket and partition a call names, its socket registered; a status when it cannot be had.
-int Resolve(IoRequest* request, Socket** socket, uint32_t* partition) {
+int Resolve(FlashCore& core, IoRequest* request, Socket** socket, uint32_t* partition) {
   if (request == nullptr || request->data == nullptr) return kFlBadParameter;
   const uint32_t socketNo = request->handle & 0x0F;
   *partition = (request->handle >> 4) & 0x0F;
   if (socketNo > 1 || *partition > 3) return kFlBadDriveHandle;
-  if (!g_core.initialised) flInit();
-  if (socketNo == 0 && !g_core.sockets[0].registered) flRegisterComponents();
-  *socket = &g_core.sockets[socketNo];
+  Core& tables = core.State();
+  if (!tables.initialised) flInit(core);
+  if (socketNo == 0 && !tables.sockets[0].registered) flRegisterComponents(core);
+  *socket = &tables.sockets[socketNo];
   if (!(*socket)->registered) return kFlAdapterNotFound;
   if (request->data->signOffset != kHeaderSignature) return kFlBadParameter;
   return kFlOk;
@@ -313,18 +314,34 @@ int WriteBlock(Socket& socket, uint32_t partition, BinaryPartitionRequest& bp) {
   return kFlOk;
 }
 
-}  // namespace
+}  // namespace detail
 
-int flInit() {
-  if (g_core.initialised) return kFlOk;
-  g_core = Core{};
-  g_core.initialised = true;
+struct FlashCore::Tables : detail::Core {};
+
+using detail::kProtectDeviceWindow;
+using detail::Socket;
+
+FlashCore::FlashCore() : m_tables(std::make_unique<Tables>()) {}
+
+detail::Core& FlashCore::State() { return *m_tables; }
+
+FlashCore::~FlashCore() {
+  for (Socket& socket : m_tables->sockets) {
+    if (socket.registered && platform::IsInstalled()) platform::Hal().VirtualFree(socket.window);
+  }
+}
+
+int flInit(FlashCore& core) {
+  detail::Core& tables = core.State();
+  if (tables.initialised) return kFlOk;
+  tables = detail::Core{};
+  tables.initialised = true;
   return kFlOk;
 }
 
-int flRegisterComponents() {
-  if (!g_core.initialised) flInit();
-  Socket& socket = g_core.sockets[0];
+int flRegisterComponents(FlashCore& core) {
+  if (!core.State().initialised) flInit(core);
+  Socket& socket = core.State().sockets[0];
   if (socket.registered) return kFlOk;
   platform::HardwareLayer& hal = platform::Hal();
   const uintptr_t window = hal.VirtualAlloc(kWindowSize);
@@ -343,29 +360,24 @@ int flRegisterComponents() {
   return kFlOk;
 }
 
-int flCall(int function, IoRequest* request) {
+int flCall(FlashCore& core, int function, IoRequest* request) {
   using Handler = int (*)(Socket&, uint32_t, BinaryPartitionRequest&);
   static constexpr struct {
     int function;
     Handler handler;
-  } kFunctions[] = {{kFlBinaryWriteInit, WriteInit},
-                    {kFlBinaryWriteBlock, WriteBlock},
-                    {kFlBinaryPartitionInfo, PartitionInfo}};
+  } kFunctions[] = {{kFlBinaryWriteInit, detail::WriteInit},
+                    {kFlBinaryWriteBlock, detail::WriteBlock},
+                    {kFlBinaryPartitionInfo, detail::PartitionInfo}};
   for (const auto& entry : kFunctions) {
     if (entry.function != function) continue;
     Socket* socket = nullptr;
     uint32_t partition = 0;
-    if (int status = Resolve(request, &socket, &partition); status != kFlOk) return status;
+    if (int status = detail::Resolve(core, request, &socket, &partition); status != kFlOk) {
+      return status;
+    }
     return entry.handler(*socket, partition, *request->data);
   }
   return kFlBadFunction;
-}
-
-void flReset() {
-  for (Socket& socket : g_core.sockets) {
-    if (socket.registered && platform::IsInstalled()) platform::Hal().VirtualFree(socket.window);
-  }
-  g_core = Core{};
 }
 
 }  // namespace flash_driver

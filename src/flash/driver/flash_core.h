@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace flash_driver {
 
@@ -51,13 +52,34 @@ struct IoRequest {
   BinaryPartitionRequest* data = nullptr;
 };
 
+namespace detail {
+struct Core;
+}
+
+// The core's tables for one run of the updater: its sockets, the controller found behind each
+// and their binary partitions. The window that registration maps is given back when the core
+// goes.
+class FlashCore {
+ public:
+  FlashCore();
+  ~FlashCore();
+  FlashCore(const FlashCore&) = delete;
+  FlashCore& operator=(const FlashCore&) = delete;
+
+  struct Tables;
+  detail::Core& State();
+
+ private:
+  std::unique_ptr<Tables> m_tables;
+};
+
 // Sets up the tables; does nothing when it already ran. Always kFlOk.
-int flInit();
+int flInit(FlashCore& core);
 // Reserves the 8 KB window, maps physical address 0 into it and registers the controller found
 // behind it. kFlAdapterNotFound when none answers or its geometry is unusable; 0 (after
 // "#: VirtualAlloc() failed\r\n" on the debug output) when the window cannot be had; kFlOk
 // otherwise.
-int flRegisterComponents();
+int flRegisterComponents(FlashCore& core);
 // The call entry. Initialises the core and registers the components itself when nobody did.
 //   kFlBinaryWriteInit: erases the partition's units whose header carries oldSign, gives them
 //     newSign and starts a write of `length` bytes from its first byte.
@@ -66,9 +88,6 @@ int flRegisterComponents();
 //     the write init's length marks the image complete.
 //   kFlBinaryPartitionInfo: startingBlock := the partition's capacity in bytes (its units whose
 //     header carries oldSign, times the unit size).
-int flCall(int function, IoRequest* request);
-
-// Forgets everything, window included (a new run of the updater).
-void flReset();
+int flCall(FlashCore& core, int function, IoRequest* request);
 
 }  // namespace flash_driver
