@@ -7,8 +7,8 @@
 #include <string>
 
 #include "sim/config.h"
-#include "sim/stream_device.h"
 #include "sim/part.h"
+#include "sim/stream_device.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 #include "sim/hardware_bus.h"
 
-#include "text/text.h"
 #include "platform/types.h"
+#include "text/text.h"
 
 namespace sim {
 
@@ -72,7 +72,8 @@ void PhysicalBus::ReadBuffer(uintptr_t address, uint8_t* buffer, uint32_t count)
 
 void PhysicalBus::WriteBuffer(uintptr_t address, const uint8_t* buffer, uint32_t count) {
   uint32_t offset = 0;
-  if (PhysicalDevice* device = Route(address, &offset)) device->WriteRegisters(offset, buffer, count);
+  if (PhysicalDevice* device = Route(address, &offset))
+    device->WriteRegisters(offset, buffer, count);
 }
 
 bool AnswerUtf16Text(const std::string& text, void* out, uint32_t outSize, uint32_t* returned) {

@@ -22,8 +22,8 @@ class Device {
   virtual bool Write(const void* /*buffer*/, uint32_t /*count*/, uint32_t* /*written*/) {
     return NotSupported();
   }
-  virtual bool IoControl(uint32_t /*code*/, const void* /*in*/, uint32_t /*inSize*/,
-                         void* /*out*/, uint32_t /*outSize*/, uint32_t* /*returned*/) {
+  virtual bool IoControl(uint32_t /*code*/, const void* /*in*/, uint32_t /*inSize*/, void* /*out*/,
+                         uint32_t /*outSize*/, uint32_t* /*returned*/) {
     return NotSupported();
   }
 

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "app/resources.h"
-#include "text/text.h"
 #include "sim/display_list.h"
+#include "text/text.h"
 #include "win32/shell_messages.h"
 #include "win32/win_api.h"
 

@@ -86,9 +86,10 @@ int wmain(int argc, wchar_t** argv) {
   Outcome outcome;
   // The run's context goes however the run ends, a reboot or the end of the keys included.
   const RunObserver observe = [&outcome](const CRunContext& run) {
-    outcome.lastError = run.m_settings.m_nLastError;
-    outcome.lastErrorText = run.m_settings.m_strLastError;
-    outcome.lastErrorFunction = run.m_settings.m_strLastErrorFunction;
+    const AppError& error = run.m_utils.LastError();
+    outcome.lastError = error.m_nLastError;
+    outcome.lastErrorText = error.m_strLastError;
+    outcome.lastErrorFunction = error.m_strLastErrorFunction;
   };
   platform::Install((*terminal)->Backend());
   const char* end = "left";

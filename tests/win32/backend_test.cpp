@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "text/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 #include "win32/crypto.h"
 #include "win32/files.h"
 #include "win32/kernel.h"
