@@ -15,7 +15,8 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir "$work/payload"
 # A kernel image of 600,000 bytes in .BIN records: three chunks and a piece of a fourth.
-seq 1 120000 | head -c 600000 > "$work/raw.nb0"
+seq 1 120000 > "$work/raw.nb0"
+truncate -s 600000 "$work/raw.nb0"
 "$vostrel" pack mkbin "$work/raw.nb0" "$work/payload/NK.BIN" --start 0x80200000 > /dev/null
 printf '[SoftwareToUpdate]\nUpdate1=OS\n[OS]\nOSSoftware1=OS|4.2.121|NK.BIN^1^KRNL\n' \
   > "$work/Vostrel.ini"
