@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <system_error>
 
 namespace sim {
 
@@ -9,6 +11,21 @@ namespace {
 constexpr uint8_t kModeProgramming = 2;
 constexpr uint8_t kModeNormal = 1;
 }  // namespace
+
+void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  const std::filesystem::path aside = dir / (std::string(file) + ".new");
+  std::ofstream(aside, std::ios::binary | std::ios::trunc) << mode;
+  std::filesystem::rename(aside, dir / file, error);
+}
+
+std::string ReadChipMode(const std::filesystem::path& dir, const char* file) {
+  std::ifstream in(dir / file, std::ios::binary);
+  std::string mode;
+  std::getline(in, mode);
+  return mode;
+}
 
 GpsDriver::GpsDriver(const GpsDriverConfig& config, DeviceRegistration registration,
                      GpsReceiverLink receiver)

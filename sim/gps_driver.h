@@ -3,6 +3,7 @@
 // It reports its own version and the receiver's firmware version, as it last read it.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -11,6 +12,18 @@
 #include "sim/stream_device.h"
 
 namespace sim {
+
+// The driver's line to a chip that runs in another process ("vostrel sim gps serve" for a program
+// outside the simulator): in DIR/gps, the driver writes the mode it sets into kDriverModeFile,
+// and the chip, once it followed (handed over: in its boot ROM; running: its firmware, with what
+// it programmed kept in flash.bin), writes the same into kChipModeFile.
+inline constexpr const char* kDriverModeFile = "driver-mode";
+inline constexpr const char* kChipModeFile = "chip-mode";
+inline constexpr const char* kChipModeHandedOver = "handed over";
+inline constexpr const char* kChipModeRunning = "running";
+void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode);
+// The mode in the file, or empty.
+std::string ReadChipMode(const std::filesystem::path& dir, const char* file);
 
 // The receiver behind the driver.
 struct GpsReceiverLink {

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@
 
 #include "sim/display.h"
 #include "sim/gps_chip.h"
+#include "sim/gps_driver.h"
 #include "sim/terminal.h"
 #include "tools/commands.h"
 #include "tools/demo_check.h"
@@ -135,8 +137,9 @@ int RunGpsServe(const GpsServeArgs& args) {
   std::signal(SIGINT, StopServing);
   sim::Scheduler& clock = terminal.Clock();
   clock.AttachMainThread(sim::kUpdaterProcess);
-  // The chip sits in its boot ROM for as long as it is served; the program's side of the line is
-  // this process's port.
+  // The program's side of the line is this process's port, opened while the chip is handed
+  // over; from then on the chip follows the driver's line (the driver's mode in DIR/gps).
+  const std::filesystem::path gpsDir = std::filesystem::path(args.dir) / "gps";
   terminal.Gps().HandOver();
   platform::SerialOpenRequest request;
   request.derive = [](const platform::SerialConfig& inForce) {
@@ -156,10 +159,31 @@ int RunGpsServe(const GpsServeArgs& args) {
               pty.name.c_str(), args.link.c_str());
   std::fflush(stdout);
 
+  terminal.Gps().TakeBack();
+  std::string mode = sim::kChipModeRunning;
+  sim::WriteChipMode(gpsDir, sim::kDriverModeFile, mode);
+  sim::WriteChipMode(gpsDir, sim::kChipModeFile, mode);
   platform::SerialSettings settings = inForce.settings;
   settings.baudRate = 38400;
   uint8_t buffer[4096];
+  auto lastLook = std::chrono::steady_clock::now();
   while (!g_stopServing) {
+    // The driver's line, looked at every few milliseconds.
+    const auto now = std::chrono::steady_clock::now();
+    const std::string wanted = now - lastLook < std::chrono::milliseconds(5)
+                                   ? mode
+                                   : sim::ReadChipMode(gpsDir, sim::kDriverModeFile);
+    if (now - lastLook >= std::chrono::milliseconds(5)) lastLook = now;
+    if (!wanted.empty() && wanted != mode) {
+      if (wanted == sim::kChipModeHandedOver) {
+        terminal.Gps().HandOver();
+      } else {
+        terminal.Gps().TakeBack();
+      }
+      mode = wanted;
+      sim::WriteChipMode(gpsDir, sim::kChipModeFile, mode);
+      if (args.trace) std::fprintf(stderr, "the driver: %s\n", mode.c_str());
+    }
     // The program's side sets the line's rate; a rate that a terminal line cannot express
     // (Wine leaves such a line at its old rate) is taken to be the chip's.
     termios line{};
@@ -194,6 +218,8 @@ int RunGpsServe(const GpsServeArgs& args) {
   }
   terminal.Serial().CloseSerial(port, nullptr);
   terminal.Gps().TakeBack();
+  std::filesystem::remove(gpsDir / sim::kDriverModeFile, error);
+  std::filesystem::remove(gpsDir / sim::kChipModeFile, error);
   clock.EndProcess(sim::kUpdaterProcess);
   std::filesystem::remove(args.link, error);
   return 0;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "sim/config.h"
 #include "text/text.h"
 #include "win32/win_api.h"
 
@@ -48,12 +49,16 @@ sim::HeapFunctions LocalHeap() {
 }
 
 Win32Kernel::Win32Kernel(Win32FileSystem& files, sim::SimMemory& memory, sim::DebugLog& debug,
-                         std::string programPath, StandIns standIns)
+                         std::string programPath, StandIns standIns, platform::LocalTime clockStart,
+                         uint32_t tickStart)
     : m_files(files),
       m_memory(memory),
       m_debug(debug),
       m_programPath(std::move(programPath)),
-      m_standIns(std::move(standIns)) {}
+      m_standIns(std::move(standIns)),
+      m_clockStart(clockStart),
+      m_tickStart(tickStart),
+      m_startedAt(GetTickCount64()) {}
 
 Win32Kernel::~Win32Kernel() {
   for (const auto& [handle, entries] : m_snapshots) ::CloseHandle(AsHandle(handle));

@@ -1,8 +1,9 @@
 // Kernel services of the terminal on Win32: named events, threads, process snapshots and
-// processes, the clock and sleep are Windows' own. The heap is Windows' LocalAlloc within the
-// program memory that the terminal's memory division leaves (the RAM model); the program's path
-// is its path on the terminal; the kernel debug output goes to the debugger and to the terminal
-// folder's debug.log.
+// processes, sleep and the pace of the clock are Windows' own; the clock's setting is the
+// terminal's (terminal.json's clock start and tick start, from when the program started). The heap
+// is Windows' LocalAlloc within the program memory that the terminal's memory division leaves (the
+// RAM model); the program's path is its path on the terminal; the kernel debug output goes to the
+// debugger and to the terminal folder's debug.log.
 #pragma once
 
 #include <functional>
@@ -28,7 +29,8 @@ struct StandIns {
 class Win32Kernel final : public platform::Kernel {
  public:
   Win32Kernel(Win32FileSystem& files, sim::SimMemory& memory, sim::DebugLog& debug,
-              std::string programPath, StandIns standIns);
+              std::string programPath, StandIns standIns, platform::LocalTime clockStart = {},
+              uint32_t tickStart = 0);
   ~Win32Kernel() override;
 
   platform::Handle CreateEvent(std::string_view name, bool manualReset, bool initialState) override;
@@ -57,6 +59,9 @@ class Win32Kernel final : public platform::Kernel {
   std::mutex m_debugMutex;
   std::string m_programPath;
   StandIns m_standIns;
+  platform::LocalTime m_clockStart;
+  uint32_t m_tickStart;
+  uint64_t m_startedAt;  // Windows' tick count when the program started
   std::mutex m_mutex;
   std::map<platform::Handle, std::vector<platform::ProcessEntry>> m_snapshots;
 };

@@ -18,8 +18,8 @@ namespace {
 constexpr const wchar_t* kTerminalPrograms[] = {L"tavimon.exe", L"rerunner.exe"};
 // How long the shell may take to show its window once started.
 constexpr DWORD kShellStartMs = 10000;
-// How long the GPS chip may take to keep its flash once the updater has taken it back.
-constexpr DWORD kGpsFlashWaitMs = 3000;
+// How long the GPS chip may take to follow its driver.
+constexpr DWORD kChipModeWaitMs = 3000;
 
 // Ends the terminal's own programs (their stand-ins) that run.
 void EndTerminalPrograms() {
@@ -52,7 +52,8 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
       m_memory(m_config.memory, LocalHeap()),
       m_files((m_dir / "fs").wstring()),
       m_registry(m_dir),
-      m_kernel(m_files, m_memory, m_debug, m_config.programPath, m_standIns),
+      m_kernel(m_files, m_memory, m_debug, m_config.programPath, m_standIns, m_config.clockStart,
+               m_config.tickStart),
       m_hal(m_files, m_config.acLine, m_memory),
       m_gui([&] {
         gui.hostPath = [this](std::string_view path, std::wstring* host) {
@@ -169,20 +170,14 @@ void Win32Terminal::Restart() {
   PowerOn();
 }
 
-std::optional<fs::file_time_type> Win32Terminal::GpsFlashWritten() const {
-  std::error_code error;
-  const fs::file_time_type written = fs::last_write_time(m_dir / "gps" / "flash.bin", error);
-  if (error) return std::nullopt;
-  return written;
-}
-
-void Win32Terminal::AwaitGpsFlash() {
-  // The chip keeps what it programmed once its session has ended, on the far side of the line,
-  // a moment after the updater saw the end: the driver waits for it before it reads the
-  // firmware's version, or lets it go when nothing comes.
-  for (DWORD waited = 0; waited < kGpsFlashWaitMs; waited += 50) {
-    if (GpsFlashWritten() != m_flashAtHandOver) return;
-    Sleep(50);
+void Win32Terminal::SetChipMode(const char* mode) {
+  // The driver's line to the chip reaches it on the far side of COM6 (vostrel sim gps serve),
+  // which answers when the chip is there: in its boot ROM, or running its firmware with what it
+  // programmed kept. Without anyone serving the chip, the driver goes on after a while.
+  sim::WriteChipMode(m_dir / "gps", sim::kDriverModeFile, mode);
+  for (DWORD waited = 0; waited < kChipModeWaitMs; waited += 20) {
+    if (sim::ReadChipMode(m_dir / "gps", sim::kChipModeFile) == mode) return;
+    Sleep(20);
   }
 }
 

@@ -56,9 +56,8 @@ class Win32Terminal {
   void PowerOn();
   void PowerOff();
   std::string GpsFirmwareVersion();
-  // When the GPS chip's flash was last kept in the terminal folder; none while it never was.
-  std::optional<std::filesystem::file_time_type> GpsFlashWritten() const;
-  void AwaitGpsFlash();
+  // The GPS driver hands the chip over or takes it back, and waits until it followed.
+  void SetChipMode(const char* mode);
 
   std::filesystem::path m_dir;
   sim::TerminalConfig m_config;
@@ -75,7 +74,6 @@ class Win32Terminal {
   sim::DiskDriver m_disk;
   sim::GpsDriver m_gpsDriver;
   std::unique_ptr<sim::FlashMedia> m_flash;
-  std::optional<std::filesystem::file_time_type> m_flashAtHandOver;
 };
 
 }  // namespace win32

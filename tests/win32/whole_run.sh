@@ -21,14 +21,19 @@ user=${VOSTREL_WINE_USER:-vostrelwine}
 
 if [ "$(id -u)" -eq 0 ]; then
   home=$(getent passwd "$user" | cut -d: -f6)
-  # setpriv replaces itself with the command, so that a background command's $! is its own.
   as_user() {
     setpriv --reuid="$user" --regid="$user" --init-groups \
+      env HOME="$home" WINEPREFIX="$home/prefix" "$@"
+  }
+  # For a program in the background: the subshell becomes the program, so that $! is its own.
+  as_user_bg() {
+    exec setpriv --reuid="$user" --regid="$user" --init-groups \
       env HOME="$home" WINEPREFIX="$home/prefix" "$@"
   }
   prefix=$home/prefix
 else
   as_user() { env WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vostrel}" "$@"; }
+  as_user_bg() { exec env WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vostrel}" "$@"; }
   prefix=${WINEPREFIX:-$HOME/.wine-vostrel}
 fi
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -63,12 +68,12 @@ served=$work/programs/vostrel
 # goes first, to a stable name that the chip's pseudo-terminal then takes.
 as_user /usr/lib/wine/wineserver -k > /dev/null 2>&1 || true
 as_user ln -sfn "$work/com6" "$prefix/dosdevices/com6"
-as_user "$served" sim gps serve "$terminal" --link "$work/com6" --speed 20 > "$work/gps.txt" &
+as_user_bg "$served" sim gps serve "$terminal" --link "$work/com6" --speed 20 > "$work/gps.txt" &
 pids+=($!)
 for _ in $(seq 100); do [ -L "$work/com6" ] && break; sleep 0.1; done
 commandLine=()
 if [ "$mode" = desktop ]; then
-  as_user "$served" desktop serve --package "$work/demo/install.bin" --root "$terminal/fs" \
+  as_user_bg "$served" desktop serve --package "$work/demo/install.bin" --root "$terminal/fs" \
     > "$work/desktop.txt" &
   pids+=($!)
   commandLine=(ACTIVESYNC)
