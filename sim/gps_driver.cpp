@@ -15,9 +15,8 @@ constexpr uint8_t kModeNormal = 1;
 void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
-  const std::filesystem::path aside = dir / (std::string(file) + ".new");
-  std::ofstream(aside, std::ios::binary | std::ios::trunc) << mode;
-  std::filesystem::rename(aside, dir / file, error);
+  // One short line, written whole: the other side reads it whole or finds it empty.
+  std::ofstream(dir / file, std::ios::binary | std::ios::trunc) << mode << "\n" << std::flush;
 }
 
 std::string ReadChipMode(const std::filesystem::path& dir, const char* file) {

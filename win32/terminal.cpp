@@ -70,9 +70,11 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
           [this](std::string_view name, sim::Device* device) {
             m_files.RegisterDevice(name, device);
           },
-          // The chip runs on the far end of COM6 (vostrel sim gps serve), handed over for
-          // as long as it serves; its flash is the terminal folder's.
-          sim::GpsReceiverLink{[this] { return GpsFirmwareVersion(); }, [] {}, [] {}}) {
+          // The chip runs on the far end of COM6 (vostrel sim gps serve) and follows the
+          // driver's line there; its flash is the terminal folder's.
+          sim::GpsReceiverLink{[this] { return GpsFirmwareVersion(); },
+                               [this] { SetChipMode(sim::kChipModeHandedOver); },
+                               [this] { SetChipMode(sim::kChipModeRunning); }}) {
   m_flash = std::make_unique<sim::FlashMedia>(sim::FlashMedia::Services{
       m_config.flash, m_config.hal, m_dir / "flash", m_hal,
       // A power cut that the chip's fault asks for ends the updater where it is.
