@@ -143,6 +143,42 @@ void Text(HDC dc, const Fonts& fonts, const sim::DrawOp& op) {
   RestoreDC(dc, saved);
 }
 
+constexpr std::size_t kScreenPixels =
+    static_cast<std::size_t>(sim::kScreenWidth) * sim::kScreenHeight;
+
+// A top-down 32-bit bitmap of the whole screen.
+BITMAPINFO ScreenBitmapInfo() {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = sim::kScreenWidth;
+  info.bmiHeader.biHeight = -sim::kScreenHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+// The pixels (0x00RRGGBB) that the display shows where the window's client area lies.
+std::vector<uint32_t> ReadScreen(HWND window) {
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  const BITMAPINFO info = ScreenBitmapInfo();
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, sim::kScreenWidth, sim::kScreenHeight, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                               static_cast<const uint32_t*>(bits) + kScreenPixels);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
 // A 24-bit BMP file of the pixels (0xRRGGBB, top row first).
 bool WriteBmp(const std::filesystem::path& file, const std::vector<uint32_t>& pixels, int width,
               int height) {
@@ -359,7 +395,9 @@ void Win32Gui::Paint(void* target) {
   HDC dc = static_cast<HDC>(target);
   // Drawn whole off the screen first, so that no half-drawn screen shows.
   HDC memory = CreateCompatibleDC(dc);
-  HBITMAP bitmap = CreateCompatibleBitmap(dc, sim::kScreenWidth, sim::kScreenHeight);
+  void* bits = nullptr;
+  const BITMAPINFO info = ScreenBitmapInfo();
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
   const Fonts fonts;
   for (const sim::DrawOp& op : sim::LayOutScreen(m_frame)) {
@@ -375,6 +413,9 @@ void Win32Gui::Paint(void* target) {
         break;
     }
   }
+  GdiFlush();
+  m_painted.assign(static_cast<const uint32_t*>(bits),
+                   static_cast<const uint32_t*>(bits) + kScreenPixels);
   BitBlt(dc, 0, 0, sim::kScreenWidth, sim::kScreenHeight, memory, 0, 0, SRCCOPY);
   SelectObject(memory, old);
   DeleteObject(bitmap);
@@ -382,32 +423,17 @@ void Win32Gui::Paint(void* target) {
 }
 
 void Win32Gui::SaveScreenshot() {
-  // What the display shows where the window lies, read back from the screen.
+  // What the display shows where the window lies, read back from the screen. The display shows
+  // a painted frame a moment after the paint: the picture is taken once it does (or after half a
+  // second, as it is then).
   HWND window = static_cast<HWND>(m_window);
-  GdiFlush();
-  POINT origin{0, 0};
-  ClientToScreen(window, &origin);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = sim::kScreenWidth;
-  info.bmiHeader.biHeight = -sim::kScreenHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, sim::kScreenWidth, sim::kScreenHeight, screen, origin.x, origin.y, SRCCOPY);
-  GdiFlush();
-  std::vector<uint32_t> pixels(static_cast<std::size_t>(sim::kScreenWidth) * sim::kScreenHeight);
-  std::copy_n(static_cast<const uint32_t*>(bits), pixels.size(), pixels.begin());
+  std::vector<uint32_t> pixels;
+  for (int tries = 0; tries < 50; ++tries) {
+    pixels = ReadScreen(window);
+    if (pixels == m_painted) break;
+    PumpUntil(Clock::now() + std::chrono::milliseconds(10));
+  }
   for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   std::error_code error;
   std::filesystem::create_directories(m_options.screenshots, error);
   const std::filesystem::path file =

@@ -89,6 +89,7 @@ class Win32Gui final : public platform::Gui {
   std::vector<std::filesystem::path> m_shots;
   std::string m_shotError;
   std::vector<std::wstring> m_fonts;
+  std::vector<uint32_t> m_painted;  // the last frame painted, 0x00RRGGBB
 };
 
 }  // namespace win32

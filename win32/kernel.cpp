@@ -198,12 +198,14 @@ bool Win32Kernel::CreateProcess(std::string_view program, std::string_view comma
   return true;
 }
 
-uint32_t Win32Kernel::GetTickCount() { return ::GetTickCount(); }
+uint32_t Win32Kernel::GetTickCount() {
+  return m_tickStart + static_cast<uint32_t>(GetTickCount64() - m_startedAt);
+}
 
 platform::LocalTime Win32Kernel::GetLocalTime() {
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  // The terminal's clock is set as terminal.json sets it (the file names that a script makes
+  // from the date, and the log's times, are the terminal's), and runs at Windows' pace.
+  return sim::AddMilliseconds(m_clockStart, GetTickCount64() - m_startedAt);
 }
 
 void Win32Kernel::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
