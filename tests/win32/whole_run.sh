@@ -72,12 +72,13 @@ as_user_bg "$served" sim gps serve "$terminal" --link "$work/com6" --speed 20 > 
 pids+=($!)
 for _ in $(seq 100); do [ -L "$work/com6" ] && break; sleep 0.1; done
 commandLine=()
-if [ "$mode" = desktop ]; then
+[ "$mode" = desktop ] && commandLine=(ACTIVESYNC)
+# In desktop mode the desktop serves each run until the terminal says it finished.
+desktop() {
   as_user_bg "$served" desktop serve --package "$work/demo/install.bin" --root "$terminal/fs" \
-    > "$work/desktop.txt" &
+    > "$work/desktop-$1.txt" &
   pids+=($!)
-  commandLine=(ACTIVESYNC)
-fi
+}
 
 run() {  # run NAME KEYS: one run of the updater in a window under Xvfb
   as_user xvfb-run -a -s "-screen 0 640x480x24" /usr/lib/wine/wine64 \
@@ -88,6 +89,7 @@ run() {  # run NAME KEYS: one run of the updater in a window under Xvfb
 final_screen() { sed -n 's/^  "final_screen": \([0-9]*\),*$/\1/p' "$1"; }
 
 failed=0
+[ "$mode" = desktop ] && desktop update
 run update "PLAY PLAY"
 cat "$work/update.json"
 if [ "$(final_screen "$work/update.json")" != 8 ]; then
@@ -95,8 +97,7 @@ if [ "$(final_screen "$work/update.json")" != 8 ]; then
   tail -20 "$terminal/fs/Flash Disk2/Vostrel.log" 2>/dev/null || true
   failed=1
 fi
-[ "$mode" = desktop ] && { wait "${pids[1]}" || true; }
-
+[ "$mode" = desktop ] && desktop again
 run again "PLAY PLAY"
 if [ "$(final_screen "$work/again.json")" != 5 ]; then
   echo "FAILED: the second run did not end on screen 5"
