@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "text/text.h"
 #include "sim/config.h"
 #include "sim/shell.h"
+#include "text/text.h"
 #include "win32/registry.h"
 #include "win32/shell_messages.h"
 #include "win32/win_api.h"
