@@ -242,7 +242,25 @@ bool IsWithin(const fs::path& path, const fs::path& folder) {
   return true;
 }
 
+// A package placed on the terminal may be a hard link to the host file it came from. Before the
+// terminal changes such a file, the file gets data of its own (a copy renamed over it), so that
+// nothing outside the terminal's folder changes.
+bool OwnData(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 2) return true;
+  // No terminal's file name holds a ":", so the copy meets none of the terminal's files.
+  const fs::path copy = path.string() + ":own";
+  std::error_code error;
+  fs::copy_file(path, copy, fs::copy_options::overwrite_existing, error);
+  if (!error) fs::rename(copy, path, error);
+  if (!error) return true;
+  std::error_code ignored;
+  fs::remove(copy, ignored);
+  return FailErrno(error.value());
+}
+
 bool SetReadOnly(const fs::path& path, bool readOnly) {
+  if (!OwnData(path)) return false;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return FailErrno(errno);
   // Setting the attribute takes every write bit away; clearing it gives back the owner's only,
@@ -575,6 +593,7 @@ Handle SimFileSystem::OpenLocked(ProcessId owner, std::string_view path, uint32_
 
   // Write mode on the host whenever the file changes, so that a read-only file (refused above
   // for those) never needs more than read permission.
+  if (info.exists && (writes || truncates) && !OwnData(resolved.host)) return kInvalidHandle;
   int flags = (writes || truncates || !info.exists) ? O_RDWR : O_RDONLY;
   if (!info.exists) flags |= O_CREAT | O_EXCL;
   flags |= O_CLOEXEC;
@@ -930,6 +949,7 @@ Handle SimFileSystem::OpenText(std::string_view path, platform::TextMode mode) {
     Fail(error);
     return kNullHandle;
   }
+  if (info.exists && !OwnData(resolved.host)) return kNullHandle;
   const int flags =
       O_WRONLY | O_CREAT | O_CLOEXEC | (mode == platform::TextMode::kAppend ? O_APPEND : O_TRUNC);
   const int fd = ::open(resolved.host.c_str(), flags, kCreateMode);

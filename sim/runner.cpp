@@ -69,11 +69,26 @@ Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
   folder.resize(folder.rfind('\\') + 1);
   const std::filesystem::path target = terminal.Files().HostPath(folder + "install.bin");
   std::error_code error;
-  std::filesystem::copy_file(package, target, std::filesystem::copy_options::overwrite_existing,
-                             error);
-  if (error)
+  if (std::filesystem::equivalent(package, target, error)) return {};  // placed already
+  // A hard link places a package of any size at once; the terminal's file system gives the file
+  // data of its own before anything on the terminal changes it. Across file systems, a copy. It
+  // is made beside the target under a name no terminal file has, and renamed over it.
+  const std::filesystem::path placed = target.string() + ":new";
+  std::error_code ignored;
+  std::filesystem::remove(placed, ignored);
+  error.clear();
+  // The link goes to the file itself, never to a symbolic link that leads out of the terminal.
+  std::filesystem::create_hard_link(std::filesystem::canonical(package, error), placed, error);
+  if (error) {
+    error.clear();
+    std::filesystem::copy_file(package, placed, error);
+  }
+  if (!error) std::filesystem::rename(placed, target, error);
+  if (error) {
+    std::filesystem::remove(placed, ignored);
     return Status::Failure(package.string() + ": cannot be copied to " + folder + "install.bin (" +
                            error.message() + ")");
+  }
   return {};
 }
 

@@ -79,7 +79,8 @@ inline constexpr int kExitNotStarted = 5;
 Status PlaceDebugMarker(Terminal& terminal, int level);
 
 // Places an update package on the terminal as a terminal-mode run finds it: "install.bin"
-// beside the program.
+// beside the program, as a hard link to the package where the file system allows (the terminal
+// never writes through it), else as a copy.
 Status PlacePackage(Terminal& terminal, const std::filesystem::path& package);
 
 // Runs the updater once. The terminal must not be installed elsewhere.

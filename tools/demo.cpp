@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -26,6 +25,7 @@
 #include "tools/commands.h"
 #include "tools/demo_check.h"
 #include "tools/demo_package.h"
+#include "tools/host_files.h"
 #include "tools/window_option.h"
 
 namespace tools {
@@ -61,12 +61,7 @@ sim::Status PrepareFolder(const fs::path& dir) {
     fs::remove_all(dir, error);
     if (error) return sim::Status::Failure(dir.string() + ": " + error.message());
   }
-  fs::create_directories(dir, error);
-  if (error) return sim::Status::Failure(dir.string() + ": " + error.message());
-  if (!WriteHostFile(dir / kDemoMarker, "made by vostrel demo\n")) {
-    return sim::Status::Failure((dir / kDemoMarker).string() + ": cannot be written");
-  }
-  return {};
+  return host::WriteFile(dir / kDemoMarker, "made by vostrel demo\n");
 }
 
 std::string ScreenName(int screen) {
@@ -89,9 +84,11 @@ struct RunFiles {
 };
 
 // The four parts as the package offers them, one line each.
-void PrintOffered(const DemoPackage& package) {
+sim::Status PrintOffered(const DemoPackage& package) {
+  auto bytes = host::ReadFile(package.staging / "Vostrel.ini");
+  if (!bytes) return sim::Status::Failure(bytes.error());
   CUpdateSettings settings;
-  settings.LoadFromBytes(ReadHostFile(package.staging / "Vostrel.ini"));
+  settings.LoadFromBytes(*bytes);
   for (int i = 0; i < settings.m_nDefinitions; ++i) {
     const SoftwareDefinition& definition = settings.m_definitions[i];
     std::printf("    %-12s %-8s %s\n", CUpdateSettings::SoftwareTypeName(definition.type),
@@ -99,6 +96,7 @@ void PrintOffered(const DemoPackage& package) {
   }
   std::printf("    (%zu script lines; the kernel's .BIN records leave gaps and travel encrypted)\n",
               settings.m_commandScript.size());
+  return {};
 }
 
 struct Mode {
@@ -146,8 +144,11 @@ sim::Result<sim::RunOutcome> RunOnce(sim::Terminal& terminal, const Mode& mode,
     outcome = sim::RunUpdater(terminal, options);
   }
   if (!(*recorder)->Written()) return R::Failure((*recorder)->Written().error());
-  std::ofstream(files.report, std::ios::binary | std::ios::trunc)
-      << sim::ReportJson(terminal, outcome).dump(2) << "\n";
+  if (sim::Status written =
+          host::WriteFile(files.report, sim::ReportJson(terminal, outcome).dump(2) + "\n");
+      !written) {
+    return R::Failure(written.error());
+  }
   *wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return outcome;
 }
@@ -268,7 +269,7 @@ int RunDemo(const std::string& dirArgument, const WindowArgs& windowArgs) {
   auto built = BuildDemoPackage(dir);
   if (!built) return DemoError(built.error());
   std::printf("  It offers:\n");
-  PrintOffered(*built);
+  if (sim::Status printed = PrintOffered(*built); !printed) return DemoError(printed.error());
 
   bool succeeded = true;
   int step = 2;

@@ -1,8 +1,6 @@
 #include "tools/demo_check.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "flash/image_format.h"
@@ -11,6 +9,7 @@
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "text/text.h"
+#include "tools/host_files.h"
 
 namespace tools {
 
@@ -19,11 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kBlockSize = 64 * 1024;
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The first offset at which `actual` does not hold `expected`; past its end the partition is
 // erased, so what was never written must be 0xFF there.
@@ -56,23 +50,25 @@ DemoCheck ComparePartition(sim::Terminal& terminal, const std::string& signature
 DemoCheck CheckBoot(sim::Terminal& terminal, const DemoPackage& package) {
   // A raw image is copied as the package holds it; its size is whole blocks, so nothing of the
   // last block comes from the one before.
-  const std::string image = ReadFile(package.bootImage);
+  auto image = host::ReadFile(package.bootImage);
+  if (!image) return {"partition BOOT", false, image.error()};
   const std::string name = package.bootImage.filename().string();
-  if (image.empty() || image.size() % kBlockSize != 0) {
+  if (image->empty() || image->size() % kBlockSize != 0) {
     return {"partition BOOT", false, name + " is not a whole number of 64 KiB blocks"};
   }
-  return ComparePartition(terminal, "BOOT", image, name);
+  return ComparePartition(terminal, "BOOT", *image, name);
 }
 
 DemoCheck CheckKernel(sim::Terminal& terminal, const DemoPackage& package) {
-  const std::string plain = ReadFile(package.kernelImage);
+  auto plain = host::ReadFile(package.kernelImage);
+  if (!plain) return {"partition KRNL", false, plain.error()};
   const std::string name = package.kernelImage.filename().string();
   image_format::BinLayout layout;
   std::string why;
-  if (!image_format::ReadBinLayout(plain, &layout, &why)) {
+  if (!image_format::ReadBinLayout(*plain, &layout, &why)) {
     return {"partition KRNL", false, name + ": " + why};
   }
-  std::string image = image_format::AssembleBinImage(plain, layout);
+  std::string image = image_format::AssembleBinImage(*plain, layout);
   image.resize((layout.length + kBlockSize - 1) / kBlockSize * kBlockSize);
   DemoCheck check =
       ComparePartition(terminal, "KRNL", image,
@@ -88,7 +84,9 @@ DemoCheck CheckKernel(sim::Terminal& terminal, const DemoPackage& package) {
 }
 
 DemoCheck CheckGps(sim::Terminal& terminal, const DemoPackage& package) {
-  const std::string image = ReadFile(package.gpsFirmware);
+  auto read = host::ReadFile(package.gpsFirmware);
+  if (!read) return {"GPS flash", false, read.error()};
+  const std::string& image = *read;
   const std::vector<uint8_t> flash = terminal.Gps().FlashContents();
   const std::string name = package.gpsFirmware.filename().string();
   DemoCheck check{"GPS flash", false, ""};
@@ -112,8 +110,10 @@ std::vector<DemoCheck> CheckInstalled(sim::Terminal& terminal, const DemoPackage
     sim::Terminal& terminal;
     ~Uninstall() { terminal.Uninstall(); }
   } uninstall{terminal};
+  auto settingsBytes = host::ReadFile(package.staging / "Vostrel.ini");
+  if (!settingsBytes) return {{"the script's copies", false, settingsBytes.error()}};
   CUpdateSettings settings;
-  settings.LoadFromBytes(ReadFile(package.staging / "Vostrel.ini"));
+  settings.LoadFromBytes(*settingsBytes);
   std::vector<std::pair<std::string, std::string>> copies;
   for (const std::string& line : settings.m_commandScript) {
     int command = kScriptUnknown;
@@ -130,16 +130,19 @@ std::vector<DemoCheck> CheckInstalled(sim::Terminal& terminal, const DemoPackage
   for (const auto& [destination, member] : copies) {
     std::string relative = member;
     std::replace(relative.begin(), relative.end(), '\\', '/');
-    const std::string source = ReadFile(package.staging / "payload" / relative);
-    const fs::path host = terminal.Files().HostPath(destination);
+    auto source = host::ReadFile(package.staging / "payload" / relative);
+    const fs::path installedFile = terminal.Files().HostPath(destination);
     std::error_code error;
     DemoCheck check{destination, false, ""};
-    if (!fs::exists(host, error)) {
+    if (!source) {
+      check.detail = source.error();
+    } else if (!fs::exists(installedFile, error)) {
       check.detail = "missing";
+    } else if (auto installed = host::ReadFile(installedFile); !installed) {
+      check.detail = installed.error();
     } else {
-      const std::string installed = ReadFile(host);
-      check.holds = installed == source;
-      check.detail = text::Sprintf("%u bytes %s %s", static_cast<uint32_t>(installed.size()),
+      check.holds = *installed == *source;
+      check.detail = text::Sprintf("%u bytes %s %s", static_cast<uint32_t>(installed->size()),
                                    check.holds ? "equal to" : "differ from", member);
     }
     checks.push_back(check);

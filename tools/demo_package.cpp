@@ -1,7 +1,5 @@
 #include "tools/demo_package.h"
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string_view>
 #include <system_error>
@@ -9,6 +7,7 @@
 #include "flash/image_format.h"
 #include "text/text.h"
 #include "tools/commands.h"
+#include "tools/host_files.h"
 
 namespace tools {
 
@@ -28,18 +27,27 @@ std::string MakeMap() {
 
 // Navigator 1.0.0 as the terminal has it before the update, with the shell's rerunner and a
 // user's documents.
-void InstallOldNavigator(sim::Terminal& terminal) {
-  const auto put = [&](const std::string& path, const std::string& contents) {
-    WriteHostFile(terminal.Files().HostPath(path), contents);
+sim::Status InstallOldNavigator(sim::Terminal& terminal) {
+  const struct {
+    const char* path;
+    const char* contents;
+  } files[] = {
+      {"\\Flash Disk2\\Navigator\\Navigator.exe", "Navigator 1.0.0 program image\n"},
+      {"\\Flash Disk2\\Navigator\\Routing.dll", "Navigator 1.0.0 routing library\n"},
+      {"\\Flash Disk2\\Navigator\\route1.tmp", "half a route\n"},
+      {"\\Flash Disk2\\Navigator\\route2.tmp", "another half\n"},
+      {"\\Flash Disk2\\Navigator\\Cache\\tiles.bin", "cached tiles\n"},
+      {"\\Flash Disk2\\Tavimon\\version.txt", "1.0.0\n"},
+      {"\\Flash Disk2\\rerunner.exe", "rerunner (demo stand-in)\n"},
+      {"\\Flash Disk2\\Documents and Settings\\trip-log.txt", "Monday: depot to harbour\n"},
   };
-  put("\\Flash Disk2\\Navigator\\Navigator.exe", "Navigator 1.0.0 program image\n");
-  put("\\Flash Disk2\\Navigator\\Routing.dll", "Navigator 1.0.0 routing library\n");
-  put("\\Flash Disk2\\Navigator\\route1.tmp", "half a route\n");
-  put("\\Flash Disk2\\Navigator\\route2.tmp", "another half\n");
-  put("\\Flash Disk2\\Navigator\\Cache\\tiles.bin", "cached tiles\n");
-  put("\\Flash Disk2\\Tavimon\\version.txt", "1.0.0\n");
-  put("\\Flash Disk2\\rerunner.exe", "rerunner (demo stand-in)\n");
-  put("\\Flash Disk2\\Documents and Settings\\trip-log.txt", "Monday: depot to harbour\n");
+  for (const auto& file : files) {
+    if (sim::Status written = host::WriteFile(terminal.Files().HostPath(file.path), file.contents);
+        !written) {
+      return written;
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -53,16 +61,12 @@ std::string DemoKeyMaterialHex() {
 }
 
 std::string ReadHostFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  auto bytes = host::ReadFile(file);
+  return bytes ? std::move(*bytes) : std::string();
 }
 
 bool WriteHostFile(const fs::path& file, const std::string& contents) {
-  std::error_code error;
-  fs::create_directories(file.parent_path(), error);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << contents;
-  return static_cast<bool>(out);
+  return host::WriteFile(file, contents).ok();
 }
 
 sim::Result<DemoPackage> BuildDemoPackage(const fs::path& dir) {
@@ -74,24 +78,24 @@ sim::Result<DemoPackage> BuildDemoPackage(const fs::path& dir) {
                       " is missing: the demo needs the repository's examples folder");
   }
   DemoPackage built{dir / "install.bin", dir / "package", {}, {}, {}};
-  fs::copy(examples, built.staging, fs::copy_options::recursive, error);
-  if (error) return R::Failure(built.staging.string() + ": " + error.message());
-  if (!WriteHostFile(built.staging / "payload" / "Navigator" / "Maps" / "Region.map", MakeMap())) {
-    return R::Failure("the demo map cannot be written");
+  if (sim::Status copied = host::CopyTree(examples, built.staging); !copied) {
+    return R::Failure(copied.error());
+  }
+  const fs::path map = built.staging / "payload" / "Navigator" / "Maps" / "Region.map";
+  if (sim::Status written = host::WriteFile(map, MakeMap()); !written) {
+    return R::Failure(written.error());
   }
   const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "GSW3_330.BIN";
   built.gpsFirmware = built.staging / "payload" / "GPS" / "GSW3_330.BIN";
-  fs::create_directories(built.gpsFirmware.parent_path(), error);
-  fs::copy_file(firmware, built.gpsFirmware, error);
-  if (error) return R::Failure(firmware.string() + ": " + error.message() + " (made by the build)");
+  if (sim::Status copied = host::CopyFile(firmware, built.gpsFirmware); !copied) {
+    return R::Failure(copied.error() + " (made by the build)");
+  }
   const fs::path osImages = VOSTREL_OS_EXAMPLES_DIR;
   built.bootImage = built.staging / "payload" / "EBOOT2.NB0";
   built.kernelImage = built.staging / "payload" / "NK.BIN";
   for (const fs::path& image : {built.bootImage, built.kernelImage}) {
-    fs::copy_file(osImages / image.filename(), image, error);
-    if (error) {
-      return R::Failure((osImages / image.filename()).string() + ": " + error.message() +
-                        " (made by the build)");
+    if (sim::Status copied = host::CopyFile(osImages / image.filename(), image); !copied) {
+      return R::Failure(copied.error() + " (made by the build)");
     }
   }
   if (PackBuild(built.package.string(), (built.staging / "Vostrel.ini").string(),
@@ -105,8 +109,7 @@ sim::Status InitDemoTerminal(const fs::path& dir) {
   if (sim::Status created = sim::Terminal::Init(dir); !created) return created;
   auto terminal = sim::Terminal::Open(dir);
   if (!terminal) return sim::Status::Failure(terminal.error());
-  InstallOldNavigator(**terminal);
-  return {};
+  return InstallOldNavigator(**terminal);
 }
 
 }  // namespace tools

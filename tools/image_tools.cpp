@@ -1,8 +1,6 @@
 #include "tools/image_tools.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "flash/image_format.h"
@@ -11,6 +9,7 @@
 #include "sim/image_cipher.h"
 #include "text/text.h"
 #include "tools/commands.h"
+#include "tools/host_files.h"
 
 namespace tools {
 
@@ -50,12 +49,12 @@ struct MkbinArgs {
 };
 
 int RunMkbin(const MkbinArgs& args) {
-  std::ifstream in(args.raw, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "vostrel pack: %s: cannot be read\n", args.raw.c_str());
+  auto read = host::ReadFile(args.raw);
+  if (!read) {
+    std::fprintf(stderr, "vostrel pack: %s\n", read.error().c_str());
     return 1;
   }
-  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string& raw = *read;
   char* end = nullptr;
   const unsigned long long start = std::strtoull(args.start.c_str(), &end, 0);
   if (args.start.empty() || *end != '\0' || start > 0xFFFFFFFFULL) {
@@ -78,10 +77,8 @@ int RunMkbin(const MkbinArgs& args) {
                  start);
   }
   const std::string bin = image_format::MakeBin(raw, static_cast<uint32_t>(start), args.recordSize);
-  std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
-  out.write(bin.data(), static_cast<std::streamsize>(bin.size()));
-  if (!out) {
-    std::fprintf(stderr, "vostrel pack: %s: cannot be written\n", args.out.c_str());
+  if (sim::Status written = host::WriteFile(args.out, bin); !written) {
+    std::fprintf(stderr, "vostrel pack: %s\n", written.error().c_str());
     return 1;
   }
   std::printf("Wrote %s: %zu bytes of image from 0x%08llX in %zu record%s, %zu bytes\n",

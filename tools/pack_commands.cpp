@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <new>
@@ -27,7 +25,9 @@
 #include "sim/image_cipher.h"
 #include "text/text.h"
 #include "tools/commands.h"
+#include "tools/host_files.h"
 #include "tools/image_tools.h"
+#include "tools/package_file.h"
 
 namespace tools {
 
@@ -36,89 +36,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kExitBadPackage = 1;
-// Big enough to make system calls rare, small enough to stay in the cache while it is summed.
-constexpr std::size_t kIoChunk = 256 << 10;
-
-// The kernel copies from the page cache several times faster into a page-aligned buffer than into
-// one that starts a few bytes into a page, as new[] gives.
-struct PageAligned {
-  void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
-};
-std::unique_ptr<uint8_t[], PageAligned> IoBuffer() {
-  return std::unique_ptr<uint8_t[], PageAligned>(
-      static_cast<uint8_t*>(::operator new[](kIoChunk, std::align_val_t{4096})));
-}
 // Shorter work than this finishes before a progress bar would be read.
 constexpr uint64_t kProgressThreshold = 16ULL << 20;
 
 int PackError(const std::string& message, int code = kExitBadPackage) {
   std::fprintf(stderr, "vostrel pack: %s\n", message.c_str());
   return code;
-}
-
-std::string ErrnoText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
-
-// An owned file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  int Release() { return std::exchange(m_fd, -1); }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
-
-// Reads up to count bytes, retrying short reads until the end; false with errno on an error.
-bool ReadFully(int fd, uint8_t* buffer, std::size_t count, std::size_t* read) {
-  *read = 0;
-  while (*read < count) {
-    const ssize_t n = ::read(fd, buffer + *read, count - *read);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    *read += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool PreadFully(int fd, uint8_t* buffer, std::size_t count, uint64_t offset, std::size_t* read) {
-  *read = 0;
-  while (*read < count) {
-    const ssize_t n =
-        ::pread(fd, buffer + *read, count - *read, static_cast<off_t>(offset + *read));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    *read += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const uint8_t* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // A progress bar on stderr, shown only when stderr is a terminal and the work is long.
@@ -155,23 +78,6 @@ class ProgressBar {
   int m_percent = -1;
 };
 
-// A package file on the host, read front to back.
-class HostFileSource final : public container::ByteSource {
- public:
-  HostFileSource(int fd, uint64_t length) : m_fd(fd), m_length(length) {}
-  bool Read(uint8_t* buffer, std::size_t count, std::size_t* read) override {
-    if (!ReadFully(m_fd, buffer, count, read)) return false;
-    m_position += *read;
-    return true;
-  }
-  uint64_t Remaining() const override { return m_length > m_position ? m_length - m_position : 0; }
-
- private:
-  int m_fd;
-  uint64_t m_length;
-  uint64_t m_position = 0;
-};
-
 // A member's contents in a host file, opened at the first read and closed at its end.
 class HostFileContent final : public container::ContentSource {
  public:
@@ -184,7 +90,7 @@ class HostFileContent final : public container::ContentSource {
       if (m_fd.Get() < 0) return Failed();
       ::posix_fadvise(m_fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    if (!ReadFully(m_fd.Get(), buffer.data(), buffer.size(), read)) return Failed();
+    if (!host::ReadFully(m_fd.Get(), buffer.data(), buffer.size(), read)) return Failed();
     if (*read == 0) {
       m_fd.Reset();
       m_done = true;
@@ -196,12 +102,12 @@ class HostFileContent final : public container::ContentSource {
 
  private:
   bool Failed() {
-    m_error = m_path.string() + ": " + ErrnoText(errno);
+    m_error = m_path.string() + ": " + host::ErrnoText(errno);
     return false;
   }
 
   fs::path m_path;
-  Fd m_fd;
+  host::Fd m_fd;
   bool m_done = false;
   std::string m_error;
 };
@@ -210,71 +116,23 @@ class FdSink final : public container::ByteSink {
  public:
   explicit FdSink(int fd) : m_fd(fd) {}
   bool Write(std::span<const uint8_t> bytes) override {
-    return WriteFully(m_fd, bytes.data(), bytes.size());
+    return host::WriteFully(m_fd, bytes.data(), bytes.size());
   }
 
  private:
   int m_fd;
 };
 
-// An open package: its length and header table.
-struct Package {
-  std::string path;
-  Fd fd;
-  uint64_t length = 0;
-  container::HeaderTable table;
-};
-
-// Opens a package and reads its header part; false with a message when the file cannot be
-// read at all (a header part that does not parse is in package.table).
-bool OpenPackage(const std::string& path, Package* package, std::string* error) {
-  package->path = path;
-  package->fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (package->fd.Get() < 0 || ::fstat(package->fd.Get(), &st) != 0) {
-    *error = path + ": " + ErrnoText(errno);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *error = path + ": not a regular file";
-    return false;
-  }
-  package->length = static_cast<uint64_t>(st.st_size);
-  HostFileSource source(package->fd.Get(), package->length);
-  package->table = container::ReadHeaders(source);
-  return true;
-}
-
-// Sums the whole package; false with a message on a read error.
-bool ComputeChecksum(const Package& package, container::ChecksumReader* checksum,
-                     std::string* error, const char* progressLabel) {
-  const auto buffer = IoBuffer();
-  ProgressBar bar(progressLabel, package.length);
-  ::posix_fadvise(package.fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  uint64_t offset = 0;
-  for (;;) {
-    std::size_t read = 0;
-    if (!PreadFully(package.fd.Get(), buffer.get(), kIoChunk, offset, &read)) {
-      *error = package.path + ": " + ErrnoText(errno);
-      return false;
-    }
-    if (read == 0) break;
-    checksum->AddStored({buffer.get(), read});
-    offset += read;
-    bar.Update(offset);
-  }
-  return true;
-}
-
 // Why a package whose header part parses is still unusable, or nothing.
-std::optional<std::string> FindBadMember(const Package& package) {
-  for (const container::Entry& entry : package.table.entries) {
-    if (!container::DataInside(entry, package.table.headerLength, package.length)) {
+std::optional<std::string> FindBadMember(const PackageFile& package) {
+  const container::HeaderTable& table = package.Headers();
+  for (const container::Entry& entry : table.entries) {
+    if (!container::DataInside(entry, table.headerLength, package.Length())) {
       return text::Sprintf(
           "the data of \"%s\" (offset %u, length %u) do not lie between the header part "
           "(%llu bytes) and the checksum",
           entry.name, entry.offset, entry.fileLen,
-          static_cast<unsigned long long>(package.table.headerLength));
+          static_cast<unsigned long long>(table.headerLength));
     }
   }
   return std::nullopt;
@@ -309,11 +167,6 @@ class MemoryContent final : public container::ContentSource {
   std::size_t m_at = 0;
 };
 
-std::string ReadHostBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct HostMember {
   std::string name;
   fs::path path;
@@ -339,7 +192,7 @@ std::optional<std::string> CheckMemberName(const std::string& name) {
 bool StatMember(HostMember* member, std::string* error) {
   struct stat st {};
   if (::stat(member->path.c_str(), &st) != 0) {
-    *error = member->path.string() + ": " + ErrnoText(errno);
+    *error = member->path.string() + ": " + host::ErrnoText(errno);
     return false;
   }
   member->length = static_cast<uint64_t>(st.st_size);
@@ -351,15 +204,17 @@ bool StatMember(HostMember* member, std::string* error) {
 // The files below folder as members, sorted by name; false with a message.
 bool CollectFolder(const fs::path& folder, const fs::path& out, std::vector<HostMember>* members,
                    std::string* error) {
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code kindError;
-    if (!it->is_regular_file(kindError)) continue;
-    std::error_code sameError;
-    if (fs::equivalent(it->path(), out, sameError)) continue;  // an earlier build of OUT
+  auto files = host::ListFiles(folder);
+  if (!files) {
+    *error = files.error();
+    return false;
+  }
+  for (const fs::path& relative : *files) {
     HostMember member;
-    member.path = it->path();
-    for (const fs::path& part : it->path().lexically_relative(folder)) {
+    member.path = folder / relative;
+    std::error_code sameError;
+    if (fs::equivalent(member.path, out, sameError)) continue;  // an earlier build of OUT
+    for (const fs::path& part : relative) {
       const std::string component = part.string();
       if (component.find('\\') != std::string::npos) {
         *error = member.path.string() + ": a backslash in a file name would read as a folder";
@@ -369,10 +224,6 @@ bool CollectFolder(const fs::path& folder, const fs::path& out, std::vector<Host
     }
     if (!StatMember(&member, error)) return false;
     members->push_back(std::move(member));
-  }
-  if (ec) {
-    *error = folder.string() + ": " + ec.message();
-    return false;
   }
   std::sort(members->begin(), members->end(),
             [](const HostMember& a, const HostMember& b) { return a.name < b.name; });
@@ -415,11 +266,10 @@ bool GatherMembers(const BuildArgs& args, std::vector<HostMember>* members, std:
 
 // Warns about every file that the settings name and the package lacks: the terminal would
 // fail on it in the middle of an update.
-void WarnAboutMissingMembers(const std::vector<HostMember>& members, const HostMember& settings) {
-  std::ifstream in(settings.path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+void WarnAboutMissingMembers(const std::vector<HostMember>& members,
+                             const std::string& settingsBytes) {
   CUpdateSettings loaded;
-  loaded.LoadFromBytes(bytes);
+  loaded.LoadFromBytes(settingsBytes);
   for (const UpdatePhase phase : {UpdatePhase::kGPS, UpdatePhase::kApplication, UpdatePhase::kOS}) {
     for (const PhaseItem& item : PhaseItems(loaded, phase, ScriptTokens::kAsWritten)) {
       // A name with a date token is known only on the terminal, at the time of the update.
@@ -447,8 +297,13 @@ int RunBuild(const BuildArgs& args) {
   const auto settingsMember =
       std::find_if(hostMembers.begin(), hostMembers.end(),
                    [](const HostMember& m) { return text::EqualsNoCase(m.name, kSettingsName); });
+  // The .BIN images that the OS definitions name travel encrypted.
+  std::vector<std::string> encrypted;
   if (settingsMember != hostMembers.end()) {
-    WarnAboutMissingMembers(hostMembers, *settingsMember);
+    auto settings = host::ReadFile(settingsMember->path);
+    if (!settings) return PackError(settings.error());
+    WarnAboutMissingMembers(hostMembers, *settings);
+    encrypted = EncryptedImageNames(*settings);
   } else {
     std::fprintf(stderr,
                  "vostrel pack: warning: the package has no member \"%s\"; the terminal will "
@@ -456,11 +311,6 @@ int RunBuild(const BuildArgs& args) {
                  kSettingsName);
   }
 
-  // The .BIN images that the OS definitions name travel encrypted.
-  std::vector<std::string> encrypted;
-  if (settingsMember != hostMembers.end()) {
-    encrypted = EncryptedImageNames(ReadHostBytes(settingsMember->path));
-  }
   const std::optional<std::string> keyMaterial = KeyMaterialFromHex(args.keyMaterial);
   if (!keyMaterial) {
     return PackError("--key-material: expected 1 to 100 bytes as hexadecimal digits", kExitUsage);
@@ -469,12 +319,12 @@ int RunBuild(const BuildArgs& args) {
   std::vector<std::unique_ptr<MemoryContent>> made;
   std::vector<container::Member> members;
   bool warnedPassPhrase = false;
-  for (const HostMember& host : hostMembers) {
+  for (const HostMember& file : hostMembers) {
     container::Member member;
-    member.name = host.name;
-    member.attrib = host.attrib;
+    member.name = file.name;
+    member.attrib = file.attrib;
     const bool isImage = std::any_of(encrypted.begin(), encrypted.end(), [&](const auto& name) {
-      return text::EqualsNoCase(name, host.name);
+      return text::EqualsNoCase(name, file.name);
     });
     if (isImage) {
       if (args.keyMaterial.empty() && !warnedPassPhrase) {
@@ -483,22 +333,24 @@ int RunBuild(const BuildArgs& args) {
                      "the fixed pass phrase, which only terminals without key material use\n");
         warnedPassPhrase = true;
       }
-      made.push_back(std::make_unique<MemoryContent>(
-          EncryptImageMember(host.name, ReadHostBytes(host.path), *keyMaterial)));
+      auto plain = host::ReadFile(file.path);
+      if (!plain) return PackError("cannot build " + args.out + ": " + plain.error());
+      made.push_back(
+          std::make_unique<MemoryContent>(EncryptImageMember(file.name, *plain, *keyMaterial)));
       member.source = made.back().get();
       member.length = made.back()->Length();
     } else {
-      sources.push_back(std::make_unique<HostFileContent>(host.path));
+      sources.push_back(std::make_unique<HostFileContent>(file.path));
       member.source = sources.back().get();
-      member.length = host.length;
+      member.length = file.length;
     }
     members.push_back(std::move(member));
   }
 
   // Built under a temporary name beside OUT, so that a failure leaves no half package.
   const std::string temporary = args.out + ".partial-" + std::to_string(::getpid());
-  Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (out.Get() < 0) return PackError(temporary + ": " + ErrnoText(errno));
+  host::Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (out.Get() < 0) return PackError(temporary + ": " + host::ErrnoText(errno));
   FdSink sink(out.Get());
   container::WriteOptions options;
   uint64_t total = 0;
@@ -513,11 +365,11 @@ int RunBuild(const BuildArgs& args) {
   }
   if (::close(out.Release()) != 0 && ok) {
     ok = false;
-    error = temporary + ": " + ErrnoText(errno);
+    error = temporary + ": " + host::ErrnoText(errno);
   }
   if (ok && ::rename(temporary.c_str(), args.out.c_str()) != 0) {
     ok = false;
-    error = args.out + ": " + ErrnoText(errno);
+    error = args.out + ": " + host::ErrnoText(errno);
   }
   if (!ok) {
     ::unlink(temporary.c_str());
@@ -539,43 +391,30 @@ struct ListArgs {
   bool json = false;
 };
 
-// A member's logical bytes; false with a message.
-bool ReadMember(const Package& package, const container::Entry& entry, std::string* bytes,
-                std::string* error) {
-  bytes->assign(entry.fileLen, '\0');
-  std::size_t read = 0;
-  auto* data = reinterpret_cast<uint8_t*>(bytes->data());
-  if (!PreadFully(package.fd.Get(), data, bytes->size(), entry.offset, &read)) {
-    *error = package.path + ": " + ErrnoText(errno);
-    return false;
-  }
-  if (read < bytes->size()) {
-    *error = package.path + ": the data of \"" + entry.name + "\" run past the end of the file";
-    return false;
-  }
-  container::Complement({data, read});
-  return true;
+// The members the terminal reads as encrypted .BIN images, by the package's own settings.
+std::vector<std::string> EncryptedMembers(const PackageFile& package) {
+  const container::Entry* entry = package.Find(kSettingsName);
+  std::string settings;
+  if (entry == nullptr || !package.ReadMember(*entry, &settings)) return {};
+  return EncryptedImageNames(settings);
 }
 
-// The members the terminal reads as encrypted .BIN images, by the package's own settings.
-std::vector<std::string> EncryptedMembers(const Package& package) {
-  for (const container::Entry& entry : package.table.entries) {
-    if (!text::EqualsNoCase(entry.name, kSettingsName)) continue;
-    std::string settings;
-    std::string error;
-    if (!ReadMember(package, entry, &settings, &error)) return {};
-    return EncryptedImageNames(settings);
-  }
-  return {};
+// Sums the whole package, with a progress bar.
+sim::Status SumPackage(const PackageFile& package, container::ChecksumReader* checksum,
+                       const char* progressLabel) {
+  ProgressBar bar(progressLabel, package.Length());
+  return package.Sum(checksum, [&bar](uint64_t done) { bar.Update(done); });
 }
 
 int RunList(const ListArgs& args) {
-  Package package;
-  std::string error;
-  if (!OpenPackage(args.package, &package, &error)) return PackError(error);
-  container::ChecksumReader checksum(package.length);
-  if (!ComputeChecksum(package, &checksum, &error, "checking")) return PackError(error);
-  const container::HeaderTable& table = package.table;
+  auto opened = PackageFile::Open(args.package);
+  if (!opened) return PackError(opened.error());
+  const PackageFile& package = *opened;
+  container::ChecksumReader checksum(package.Length());
+  if (sim::Status summed = SumPackage(package, &checksum, "checking"); !summed) {
+    return PackError(summed.error());
+  }
+  const container::HeaderTable& table = package.Headers();
   std::optional<std::string> problem;
   if (!table.ok()) {
     problem = container::DescribeHeaderError(table);
@@ -600,7 +439,7 @@ int RunList(const ListArgs& args) {
     }
     nlohmann::json out = {
         {"package", args.package},
-        {"length", package.length},
+        {"length", package.Length()},
         {"size_field", table.mini.size},
         {"num", table.mini.num},
         {"members", members},
@@ -613,7 +452,7 @@ int RunList(const ListArgs& args) {
     std::printf("%s\n", out.dump(2).c_str());
   } else {
     std::printf("%s: %llu bytes, size field %u, %u entries\n", args.package.c_str(),
-                static_cast<unsigned long long>(package.length), table.mini.size,
+                static_cast<unsigned long long>(package.Length()), table.mini.size,
                 static_cast<unsigned>(table.mini.num));
     std::printf("  %-10s %10s %10s  %s\n", "attrib", "length", "offset", "name");
     for (const container::Entry& entry : table.entries) {
@@ -632,14 +471,16 @@ int RunList(const ListArgs& args) {
 }
 
 int RunVerify(const std::string& path) {
-  Package package;
-  std::string error;
-  if (!OpenPackage(path, &package, &error)) return PackError(error);
-  if (!package.table.ok()) {
-    return PackError(path + ": bad package: " + container::DescribeHeaderError(package.table));
+  auto opened = PackageFile::Open(path);
+  if (!opened) return PackError(opened.error());
+  const PackageFile& package = *opened;
+  if (!package.Headers().ok()) {
+    return PackError(path + ": bad package: " + container::DescribeHeaderError(package.Headers()));
   }
-  container::ChecksumReader checksum(package.length);
-  if (!ComputeChecksum(package, &checksum, &error, "verifying")) return PackError(error);
+  container::ChecksumReader checksum(package.Length());
+  if (sim::Status summed = SumPackage(package, &checksum, "verifying"); !summed) {
+    return PackError(summed.error());
+  }
   if (!checksum.Holds()) {
     return PackError(path + ": bad package: the checksum fails: stored " +
                      Hex32(checksum.Stored()) + ", computed " + Hex32(checksum.Computed()));
@@ -647,7 +488,7 @@ int RunVerify(const std::string& path) {
   if (std::optional<std::string> bad = FindBadMember(package)) {
     return PackError(path + ": bad package: " + *bad);
   }
-  const std::size_t count = package.table.entries.size();
+  const std::size_t count = package.Headers().entries.size();
   std::printf("%s: sound: %zu member%s, checksum %s\n", path.c_str(), count, count == 1 ? "" : "s",
               Hex32(checksum.Stored()).c_str());
   return 0;
@@ -665,22 +506,21 @@ struct ExtractArgs {
 };
 
 // Writes the plain bytes of an encrypted image member.
-bool ExtractDecrypted(const Package& package, const container::Entry& entry, const fs::path& target,
-                      const std::string& keyMaterial, std::string* error) {
+bool ExtractDecrypted(const PackageFile& package, const container::Entry& entry,
+                      const fs::path& target, const std::string& keyMaterial, std::string* error) {
   std::string stored;
-  if (!ReadMember(package, entry, &stored, error)) return false;
+  if (sim::Status read = package.ReadMember(entry, &stored); !read) {
+    *error = read.error();
+    return false;
+  }
   std::string plain;
   std::string why;
   if (!image_format::DecryptImage(stored, keyMaterial, &plain, &why)) {
     *error = "\"" + entry.name + "\" cannot be decrypted: " + why;
     return false;
   }
-  std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
-  if (!out) {
-    *error = target.string() + ": cannot be written";
+  if (sim::Status written = host::WriteFile(target, plain); !written) {
+    *error = written.error();
     return false;
   }
   return true;
@@ -705,35 +545,36 @@ std::optional<fs::path> RelativePath(const std::string& name) {
   return relative;
 }
 
-bool ExtractMember(const Package& package, const container::Entry& entry, const fs::path& target,
-                   uint8_t* buffer, ProgressBar& bar, uint64_t* done, std::string* error) {
+bool ExtractMember(const PackageFile& package, const container::Entry& entry,
+                   const fs::path& target, uint8_t* buffer, ProgressBar& bar, uint64_t* done,
+                   std::string* error) {
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
   if (ec) {
     *error = target.parent_path().string() + ": " + ec.message();
     return false;
   }
-  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  host::Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (out.Get() < 0) {
-    *error = target.string() + ": " + ErrnoText(errno);
+    *error = target.string() + ": " + host::ErrnoText(errno);
     return false;
   }
   uint64_t offset = entry.offset;
   uint64_t left = entry.fileLen;
   while (left > 0) {
     std::size_t read = 0;
-    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kIoChunk));
-    if (!PreadFully(package.fd.Get(), buffer, want, offset, &read)) {
-      *error = package.path + ": " + ErrnoText(errno);
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, host::kIoChunk));
+    if (!package.ReadStored(offset, buffer, want, &read)) {
+      *error = package.Path() + ": " + host::ErrnoText(errno);
       return false;
     }
     if (read < want) {
-      *error = package.path + ": the data of \"" + entry.name + "\" run past the end of the file";
+      *error = package.Path() + ": the data of \"" + entry.name + "\" run past the end of the file";
       return false;
     }
     container::Complement({buffer, read});
-    if (!WriteFully(out.Get(), buffer, read)) {
-      *error = target.string() + ": " + ErrnoText(errno);
+    if (!host::WriteFully(out.Get(), buffer, read)) {
+      *error = target.string() + ": " + host::ErrnoText(errno);
       return false;
     }
     offset += read;
@@ -745,29 +586,23 @@ bool ExtractMember(const Package& package, const container::Entry& entry, const 
 }
 
 int RunExtract(const ExtractArgs& args) {
-  Package package;
-  std::string error;
-  if (!OpenPackage(args.package, &package, &error)) return PackError(error);
-  const container::HeaderTable& table = package.table;
+  auto opened = PackageFile::Open(args.package);
+  if (!opened) return PackError(opened.error());
+  const PackageFile& package = *opened;
+  const container::HeaderTable& table = package.Headers();
   if (!table.ok()) {
     return PackError(args.package + ": bad package: " + container::DescribeHeaderError(table));
   }
 
   // Each name takes the first member it matches, as the terminal's lookup does.
   std::vector<const container::Entry*> chosen;
-  const auto firstNamed = [&table](const std::string& name) -> const container::Entry* {
-    for (const container::Entry& entry : table.entries) {
-      if (text::EqualsNoCase(entry.name, name)) return &entry;
-    }
-    return nullptr;
-  };
   if (args.names.empty()) {
     for (const container::Entry& entry : table.entries) {
-      if (firstNamed(entry.name) == &entry) chosen.push_back(&entry);
+      if (package.Find(entry.name) == &entry) chosen.push_back(&entry);
     }
   } else {
     for (const std::string& name : args.names) {
-      const container::Entry* entry = firstNamed(name);
+      const container::Entry* entry = package.Find(name);
       if (entry == nullptr) return PackError(args.package + ": no member named \"" + name + "\"");
       if (std::find(chosen.begin(), chosen.end(), entry) == chosen.end()) chosen.push_back(entry);
     }
@@ -791,9 +626,10 @@ int RunExtract(const ExtractArgs& args) {
   }
   const std::vector<std::string> encrypted =
       args.decrypt ? EncryptedMembers(package) : std::vector<std::string>{};
-  const auto buffer = IoBuffer();
+  const host::IoBuffer buffer = host::MakeIoBuffer();
   ProgressBar bar("extracting", total);
   uint64_t done = 0;
+  std::string error;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const bool decrypt = std::any_of(encrypted.begin(), encrypted.end(), [&](const auto& name) {
       return text::EqualsNoCase(name, chosen[i]->name);

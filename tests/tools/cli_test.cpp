@@ -1,6 +1,7 @@
 // The vostrel command as users run it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "support/command_test.h"
+#include "support/package_builder.h"
 #include "support/terminal_fixture.h"
 
 namespace {
@@ -80,6 +82,28 @@ TEST_F(CliTest, EveryCommandExplainsItself) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_THAT(result.out, HasSubstr("Usage"));
   }
+}
+
+// The package is placed on the terminal without a copy of its bytes; whatever the terminal then
+// does to its install.bin, the user's file keeps its bytes and its read-only mode.
+TEST_F(CliTest, TheTerminalNeverWritesThroughToThePlacedPackage) {
+  const std::string package = testing_support::BuildPackage(
+      {{"Vostrel.ini", testing_support::ApplicationSettings(
+                           "9.0", "COPY|App.exe|\\Storage Card\\install.bin\r\n")},
+       {"App.exe", "application 9.0"}});
+  WriteHostFile(Path("p.bin"), package);
+  ASSERT_EQ(::chmod(Path("p.bin").c_str(), 0444), 0);
+  ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
+  // The copy clears the read-only attribute of install.bin and truncates it, then fails: the
+  // package it reads from is the file it has just opened without sharing.
+  const CommandResult run =
+      Vostrel("sim run " + Path("T") + " --package " + Q("p.bin") + " --keys 'PLAY PLAY'");
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_EQ(ReadHostFile(Path("p.bin")), package);
+  struct stat st {};
+  ASSERT_EQ(::stat(Path("p.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444U);
+  EXPECT_EQ(ReadHostFile(Path("T/fs/Storage Card/install.bin")), "");
 }
 
 TEST_F(CliTest, ShowPrintsTheStateAndTheLogTail) {

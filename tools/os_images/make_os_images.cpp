@@ -9,17 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
 
-#include "tools/write_if_changed.h"
+#include "tools/host_files.h"
 
 namespace {
 
-using tools::WriteIfChanged;
+namespace host = tools::host;
 
 namespace fs = std::filesystem;
 
@@ -32,8 +31,9 @@ int Fail(const std::string& message) {
 
 // "key = value" lines; ";" starts a comment.
 bool ReadDescription(const fs::path& file, std::map<std::string, std::string>* keys) {
-  std::ifstream in(file);
-  if (!in) return false;
+  auto bytes = host::ReadFile(file);
+  if (!bytes) return false;
+  std::istringstream in(*bytes);
   const auto trim = [](const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r");
     const auto last = text.find_last_not_of(" \t\r");
@@ -112,11 +112,10 @@ int Make(const fs::path& description, const fs::path& dir) {
       MakeRawImage("kernel", keys["kernel_version"], numbers["kernel_size"], 20070315);
   const std::string bin = MakeGappedBin(kernel, numbers["kernel_start"], numbers["kernel_record"],
                                         numbers["kernel_gap"]);
-  fs::create_directories(dir);
   for (const auto& [name, contents] :
        {std::pair{keys["boot_file"], boot}, std::pair{keys["kernel_file"], bin}}) {
-    if (!WriteIfChanged(dir / name, contents)) {
-      return Fail((dir / name).string() + ": cannot be written");
+    if (sim::Status written = host::WriteIfChanged(dir / name, contents); !written) {
+      return Fail(written.error());
     }
   }
   return 0;
