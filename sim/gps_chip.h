@@ -76,6 +76,8 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   std::vector<uint8_t> FlashContents();
   NorPart FlashPart() const;
   Stage CurrentStage() const { return m_stage; }
+  // The rate the chip sends and receives at now.
+  uint32_t LineRate() const { return m_rate; }
   SerialLine& Line() { return m_line; }
   // Bytes programmed since the chip was last powered on.
   uint64_t ProgrammedBytes() const { return m_programmed; }

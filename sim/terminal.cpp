@@ -149,7 +149,10 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
 
   // The disk driver mounts its volumes before the shell starts, so that the shell finds its
   // files (and the application's version) after a restart that follows an image update.
-  m_disk = &Add(std::make_unique<DiskDriver>(m_config.flash, *m_registry, *m_files, *m_hal));
+  m_disk = &Add(std::make_unique<DiskDriver>(
+      m_config.flash, *m_registry,
+      [this](const std::vector<std::string>& unmounted) { m_files->SetUnmounted(unmounted); },
+      *m_hal));
   Add(std::make_unique<ShellPart>(ShellServices{m_config.shell, *m_files, *m_processes, *m_registry,
                                                 *m_gui, *m_scheduler, m_seen},
                                   m_events));
@@ -157,7 +160,8 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
       m_config.gps, *m_scheduler, *m_serial, m_dir / "gps", [this] { CutPower(); }, &m_steps}));
   m_gpsChip = &chip;
   m_gpsDriver = &Add(std::make_unique<GpsDriver>(
-      m_config.gpsDriver, *m_files,
+      m_config.gpsDriver,
+      [this](std::string_view name, Device* device) { m_files->RegisterDevice(name, device); },
       GpsReceiverLink{[&chip] { return chip.FirmwareVersion(); }, [&chip] { chip.HandOver(); },
                       [&chip] { chip.TakeBack(); }}));
   // The hardware's key material, or none so that the updater takes its pass phrase.
@@ -332,8 +336,8 @@ void Terminal::Uninstall() {
 }
 
 platform::Backend Terminal::Backend() {
-  return {m_files.get(), m_registry.get(), m_kernel.get(),
-          m_hal.get(),   m_gui.get(),      m_serial.get()};
+  return {m_files.get(), m_registry.get(), m_kernel.get(), m_hal.get(),
+          m_gui.get(),   m_serial.get(),   &m_crypto};
 }
 
 uint64_t Terminal::Now() const { return m_scheduler->Now(); }

@@ -11,6 +11,7 @@
 #include "sim/desktop_peer.h"
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
+#include "sim/image_cipher.h"
 #include "sim/keys.h"
 #include "sim/registry.h"
 #include "sim/runner.h"

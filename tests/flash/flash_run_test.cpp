@@ -9,6 +9,7 @@
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
 #include "sim/flash_media.h"
+#include "sim/image_cipher.h"
 #include "sim/runner.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"

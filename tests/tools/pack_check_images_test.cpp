@@ -10,6 +10,7 @@
 
 #include "flash/image_format.h"
 #include "sim/gps_images.h"
+#include "sim/image_cipher.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
 

@@ -5,8 +5,9 @@
 #include <string>
 
 #include "flash/image_format.h"
-#include "text/text.h"
 #include "sim/config.h"
+#include "sim/image_cipher.h"
+#include "text/text.h"
 
 namespace tools::pack_check {
 
