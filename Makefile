@@ -8,7 +8,8 @@ PACKAGES := cmake ninja-build g++ make pkg-config \
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps build demo test test-asan test-arm arm-deps fuzz fuzz-deps clean
+.PHONY: all deps build demo test test-asan test-arm arm-deps test-win32 win32-deps fuzz fuzz-deps \
+	clean
 
 all: build
 
@@ -55,6 +56,31 @@ test-arm: arm-deps
 	cmake --build --preset arm
 	ctest --preset arm
 
+# The updater as a Win32 program (VostrelHHT.exe on the Win32 backend), cross-built with Debian's
+# mingw-w64 compiler and tested under Wine: the backend's suite, and whole updates of the demo's
+# package in terminal and desktop mode with the GPS chip on a pseudo-terminal behind COM6 and the
+# screens under Xvfb. Wine ignores the read-only attribute for root, so as root the programs run
+# as the unprivileged user WINE_USER in its own Wine prefix (tests/win32/wine.sh). The native
+# build's picture and GPS-image generators and its vostrel command serve the cross build.
+WIN32_PACKAGES := g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+WINE_USER := vostrelwine
+WINE_HOME := /var/lib/vostrel-wine
+
+win32-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(WIN32_PACKAGES)"
+	@if [ "$$(id -u)" -eq 0 ] && ! id $(WINE_USER) >/dev/null 2>&1; then \
+	  useradd --system --create-home --home-dir $(WINE_HOME) --shell /usr/sbin/nologin $(WINE_USER); \
+	fi
+	@home=$$( [ "$$(id -u)" -eq 0 ] && echo $(WINE_HOME)/prefix || echo $${WINEPREFIX:-$$HOME/.wine-vostrel}); \
+	[ -f "$$home/system.reg" ] || tests/win32/wine.sh --init
+
+test-win32: win32-deps
+	cmake --preset default
+	cmake --build --preset default --target vostrel make_screens make_gps_images
+	cmake --preset win32
+	cmake --build --preset win32
+	ctest --preset win32
+
 # Fuzzing campaigns with clang's libFuzzer and the sanitizers: every fuzz target for
 # FUZZ_SECONDS seconds (or FUZZ_RUNS executions); what they find is kept, minimised, in
 # tests/fuzz/corpus/.
@@ -72,4 +98,4 @@ fuzz: fuzz-deps
 	tools/fuzz_campaign.sh $(if $(FUZZ_RUNS),--runs $(FUZZ_RUNS),--seconds $(FUZZ_SECONDS)) $(FUZZ_TARGETS)
 
 clean:
-	rm -rf build build-asan build-fuzz build-arm
+	rm -rf build build-asan build-fuzz build-arm build-win32

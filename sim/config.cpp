@@ -3,17 +3,40 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/part_kinds.h"
+#include "sim/clock_config.h"
+#include "sim/desktop_config.h"
+#include "sim/flash_config.h"
+#include "sim/gps_config.h"
+#include "sim/gps_driver.h"
+#include "sim/hal_config.h"
+#include "sim/memory.h"
+#include "sim/shell_config.h"
 
 namespace sim {
 
 using nlohmann::json;
 
+namespace {
+
+template <typename Config>
+std::unique_ptr<ConfigSection> Section(const char* key) {
+  return std::make_unique<SectionOf<Config>>(key);
+}
+
+}  // namespace
+
 ConfigSections DefaultSections() {
   std::vector<std::unique_ptr<ConfigSection>> sections;
-  for (const PartKind& kind : PartKinds()) {
-    if (kind.section != nullptr) sections.push_back(kind.defaults(kind.section));
-  }
+  // In the order they are read; each type's owner reads and writes it.
+  sections.push_back(Section<ClockConfig>("clock"));
+  sections.push_back(Section<PowerConfig>("power"));
+  sections.push_back(Section<HalConfig>("hal"));
+  sections.push_back(Section<GpsDriverConfig>("gps_driver"));
+  sections.push_back(Section<GpsConfig>("gps"));
+  sections.push_back(Section<DesktopConfig>("desktop"));
+  sections.push_back(Section<ShellConfig>("shell"));
+  sections.push_back(Section<FlashConfig>("flash"));
+  sections.push_back(Section<MemoryConfig>("memory"));
   return ConfigSections(std::move(sections));
 }
 

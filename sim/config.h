@@ -1,8 +1,10 @@
 // terminal.json: the simulated terminal's hardware and behaviour. Every key has a default; a
 // file that cannot be parsed, a key of the wrong type and an unknown key are refused with a
 // message that names the key. The top level holds the program's path and the folders of a
-// fresh terminal; every other key is the section of a part (sim/part_kinds.h), which owns its
-// defaults and reads it.
+// fresh terminal; every other key is the section of a part, which owns its defaults, reads and
+// writes it in a file of its own (sim/config_section.h). The Win32 backend reads the same file
+// without the simulator's parts, so the sections are listed here, apart from the parts
+// (sim/part_kinds.h).
 #pragma once
 
 #include <filesystem>
@@ -15,7 +17,7 @@
 
 namespace sim {
 
-// Every part's section, at its defaults.
+// Every section of terminal.json, at its defaults.
 ConfigSections DefaultSections();
 
 struct TerminalConfig {

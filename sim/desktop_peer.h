@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,41 +20,13 @@
 
 #include "package/container_format.h"
 #include "platform/types.h"
+#include "sim/desktop_config.h"
 #include "sim/result.h"
 
 namespace sim {
 
-class ConfigReader;
 class Scheduler;
 class SimFileSystem;
-
-// The desktop computer on the other side of the file-semaphore channel: how much of the
-// container it copies into the cache file per request, and the faults it can be told to show.
-// Exchanges are counted from 1, every request the desktop sees included.
-// terminal.json "desktop".
-struct DesktopConfig {
-  // The bytes of one cache fill (less at the container's end).
-  uint32_t cacheSize = 1U << 20;
-  // Answers this many exchanges, then no more.
-  std::optional<uint32_t> stopAfter = {};
-  // Once it stopped answering, it leaves "\abort.me" this many milliseconds later (0: never).
-  uint32_t abortAfterMs = 60000;
-  // Every cache fill holds this many bytes fewer than it would.
-  uint32_t fillShortBy = 0;
-  // Every cache fill holds at most this many bytes, whatever the cache size.
-  std::optional<uint32_t> fillSize = {};
-  // This exchange is answered with a response file of 0 bytes.
-  std::optional<uint32_t> emptyResponseAt = {};
-  // Every response flag file is held open, so that it cannot be deleted, this long.
-  uint32_t holdFlagMs = 0;
-  // This exchange is not answered: the desktop consumes the request and leaves "\looking.no".
-  std::optional<uint32_t> lookingNoAt = {};
-
-  bool operator==(const DesktopConfig&) const = default;
-};
-
-void ReadSection(ConfigReader& reader, DesktopConfig& config);
-nlohmann::json SectionJson(const DesktopConfig& config);
 
 // Whether a file just written stays so that the terminal cannot delete it (until Release).
 enum class Keep { kClosed, kHeld };

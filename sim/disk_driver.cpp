@@ -1,6 +1,9 @@
 #include "sim/disk_driver.h"
 
 #include <string>
+#include <utility>
+
+#include "platform/types.h"
 
 namespace sim {
 
@@ -19,15 +22,15 @@ constexpr struct {
 
 }  // namespace
 
-DiskDriver::DiskDriver(const FlashConfig& config, SimRegistry& registry, SimFileSystem& files,
-                       SimHal& hal)
-    : m_config(config), m_registry(registry), m_files(files) {
+DiskDriver::DiskDriver(const FlashConfig& config, RegistryWriter& registry, VolumeSwitch volumes,
+                       HardwareBus& hal)
+    : m_config(config), m_registry(registry), m_volumes(std::move(volumes)) {
   hal.OnDeactivate([this](uint32_t handle) { return Deactivate(handle); });
 }
 
 void DiskDriver::PowerOn() {
   m_unloaded = false;
-  m_files.SetUnmounted({});
+  m_volumes({});
   for (const auto& driver : kOtherDrivers) {
     const std::string key = std::string(kActive) + "\\" + driver.key;
     m_registry.SetString(key, "Name", driver.name);
@@ -53,7 +56,7 @@ bool DiskDriver::Deactivate(uint32_t handle) {
     return false;
   }
   m_unloaded = true;
-  m_files.SetUnmounted(m_config.diskFolders);
+  m_volumes(m_config.diskFolders);
   m_registry.DeleteValue(kDiskEntry, "Name");
   m_registry.DeleteValue(kDiskEntry, "Hnd");
   return true;

@@ -5,18 +5,18 @@
 
 #include <cstdint>
 
-#include "sim/file_system.h"
 #include "sim/flash_config.h"
-#include "sim/hal.h"
+#include "sim/hardware_bus.h"
 #include "sim/part.h"
-#include "sim/registry.h"
 
 namespace sim {
 
 class DiskDriver final : public TerminalPart {
  public:
-  // Answers DeactivateDevice on the hardware layer.
-  DiskDriver(const FlashConfig& config, SimRegistry& registry, SimFileSystem& files, SimHal& hal);
+  // Answers DeactivateDevice on the hardware layer; lists itself in the registry; mounts and
+  // unmounts its volumes through `volumes`.
+  DiskDriver(const FlashConfig& config, RegistryWriter& registry, VolumeSwitch volumes,
+             HardwareBus& hal);
 
   // Lists the drivers under "\Drivers\Active" and mounts the volumes.
   void PowerOn() override;
@@ -26,8 +26,8 @@ class DiskDriver final : public TerminalPart {
 
  private:
   const FlashConfig& m_config;
-  SimRegistry& m_registry;
-  SimFileSystem& m_files;
+  RegistryWriter& m_registry;
+  VolumeSwitch m_volumes;
   bool m_unloaded = false;
 };
 

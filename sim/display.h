@@ -9,6 +9,7 @@
 
 #include "app/resources.h"
 #include "platform/gui.h"
+#include "sim/display_list.h"
 #include "sim/result.h"
 
 namespace sim {
@@ -17,9 +18,6 @@ class SimGui;
 
 // The program's bitmap resources by number, as the renderer draws them.
 using BitmapLookup = const BitmapResource* (*)(int id);
-
-inline constexpr int kScreenWidth = 320;
-inline constexpr int kScreenHeight = 240;
 
 // A picture of the whole screen: 0xRRGGBB pixels, top row first.
 struct ScreenImage {

@@ -337,14 +337,6 @@ struct SimFileSystem::Resolved {
   }
 };
 
-bool Device::Open(uint32_t, uint32_t) { return true; }
-void Device::Close() {}
-bool Device::Read(void*, uint32_t, uint32_t*) { return Fail(platform::kErrorNotSupported); }
-bool Device::Write(const void*, uint32_t, uint32_t*) { return Fail(platform::kErrorNotSupported); }
-bool Device::IoControl(uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) {
-  return Fail(platform::kErrorNotSupported);
-}
-
 SimFileSystem::SimFileSystem(fs::path root) : m_root(std::move(root)) {}
 
 // Devices are not owned and may already be gone, so only the host descriptors are released.

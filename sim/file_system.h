@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "sim/stream_device.h"
 
 namespace sim {
 
@@ -22,20 +23,6 @@ using ProcessId = uint32_t;
 inline constexpr ProcessId kUpdaterProcess = 1;
 // The desktop computer on the other side of the channel, reaching the root folder over the link.
 inline constexpr ProcessId kDesktopProcess = 2;
-
-// A stream device ("GPS1:", "COM6:", ...). Operations that a device does not offer fail with
-// error 50 (not supported).
-class Device {
- public:
-  virtual ~Device() = default;
-  // Called for every open of the device; false (with the last error set) refuses it.
-  virtual bool Open(uint32_t access, uint32_t share);
-  virtual void Close();
-  virtual bool Read(void* buffer, uint32_t count, uint32_t* read);
-  virtual bool Write(const void* buffer, uint32_t count, uint32_t* written);
-  virtual bool IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
-                         uint32_t outSize, uint32_t* returned);
-};
 
 // True when a find-first-file pattern ("*" and "?", without regard to case) matches the name as
 // the terminal matches it: a trailing ".*" also matches a name that has no dot there, so "*.*"

@@ -1,15 +1,12 @@
 #include "sim/flash_media.h"
 
-#include <fcntl.h>
-#include <linux/falloc.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <system_error>
 
 #include "flash/driver/ecc.h"
 #include "flash/driver/nand_regs.h"
+#include "platform/hal.h"
 #include "text/text.h"
 
 namespace sim {
@@ -34,30 +31,6 @@ void Complement(uint8_t* bytes, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
 }
 
-bool PreadAll(int fd, uint8_t* out, std::size_t count, uint64_t offset) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
-    if (got <= 0) {
-      // Past the end of a short file the chip is erased.
-      std::memset(out + done, 0, count - done);
-      return got == 0;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool PwriteAll(int fd, const uint8_t* in, std::size_t count, uint64_t offset) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t put = ::pwrite(fd, in + done, count - done, static_cast<off_t>(offset + done));
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 std::vector<uint8_t> UnitHeader(int partition, uint32_t logical, const std::string& signature,
                                 bool complete) {
   std::vector<uint8_t> header(nand::kUnitHeaderSize, 0xFF);
@@ -79,11 +52,11 @@ Status FlashMedia::Layout(const fs::path& folder, const FlashConfig& config) {
   fs::create_directories(folder, error);
   if (error) return Status::Failure(folder.string() + ": " + error.message());
   const fs::path file = folder / "chip.bin";
-  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) return Status::Failure(file.string() + ": cannot be created");
   const uint64_t rawPage = config.pageSize + config.spareSize;
   const uint64_t unitBytes = rawPage * config.pagesPerUnit;
-  bool ok = ::ftruncate(fd, static_cast<off_t>(unitBytes * config.Units())) == 0;
+  const std::unique_ptr<ChipFile> chip = CreateChipFile(file, unitBytes * config.Units());
+  if (chip == nullptr) return Status::Failure(file.string() + ": cannot be created");
+  bool ok = true;
   uint32_t unit = 0;
   for (std::size_t p = 0; ok && p < config.partitions.size(); ++p) {
     const FlashPartitionConfig& partition = config.partitions[p];
@@ -100,17 +73,16 @@ Status FlashMedia::Layout(const fs::path& folder, const FlashConfig& config) {
       std::memcpy(page.data() + config.pageSize + HeaderOffset(config), header.data(),
                   header.size());
       Complement(page.data(), page.size());
-      ok = PwriteAll(fd, page.data(), page.size(), unit * unitBytes);
+      ok = chip->Write(unit * unitBytes, page.data(), page.size());
     }
   }
-  ::close(fd);
   if (!ok) return Status::Failure(file.string() + ": cannot be written");
   return {};
 }
 
 FlashMedia::FlashMedia(Services services) : m_services(std::move(services)) {
   const fs::path file = m_services.folder / "chip.bin";
-  m_fd = ::open(file.c_str(), O_RDWR);
+  m_chip = OpenChipFile(file);
   m_buffer.assign(RawPage(), 0xFF);
   m_erased.assign(
       static_cast<std::size_t>(m_services.config.Units()) * m_services.config.pagesPerUnit, false);
@@ -124,7 +96,6 @@ FlashMedia::FlashMedia(Services services) : m_services(std::move(services)) {
 
 FlashMedia::~FlashMedia() {
   m_services.bus.AttachPhysical(nand::kWindowPhysicalAddress, 0, nullptr);
-  if (m_fd >= 0) ::close(m_fd);
 }
 
 void FlashMedia::PowerOn() {
@@ -132,7 +103,7 @@ void FlashMedia::PowerOn() {
   m_pagesProgrammed = 0;
   m_flipped = false;
   // A terminal without the chip, or one whose chip file is missing, has nothing on the bus.
-  if (m_services.config.present && m_fd >= 0) {
+  if (m_services.config.present && m_chip != nullptr) {
     m_services.bus.AttachPhysical(nand::kWindowPhysicalAddress, nand::kWindowSize, this);
   }
 }
@@ -148,14 +119,14 @@ uint64_t FlashMedia::RawPage() const {
 uint64_t FlashMedia::PageOffset(uint32_t page) const { return page * RawPage(); }
 
 void FlashMedia::ReadRaw(uint64_t offset, uint8_t* out, std::size_t count) const {
-  PreadAll(m_fd, out, count, offset);
+  m_chip->Read(offset, out, count);
   Complement(out, count);
 }
 
 void FlashMedia::WriteRaw(uint64_t offset, const uint8_t* in, std::size_t count) {
   std::vector<uint8_t> stored(in, in + count);
   Complement(stored.data(), stored.size());
-  PwriteAll(m_fd, stored.data(), stored.size(), offset);
+  m_chip->Write(offset, stored.data(), stored.size());
 }
 
 FlashMedia::Unit FlashMedia::UnitAt(uint32_t unit) const {
@@ -287,11 +258,7 @@ void FlashMedia::Execute(uint8_t command) {
       m_units[unit].reset();
       std::fill_n(m_erased.begin() + static_cast<std::ptrdiff_t>(unit) * config.pagesPerUnit,
                   config.pagesPerUnit, true);
-      if (::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at),
-                      static_cast<off_t>(bytes)) != 0) {
-        const std::vector<uint8_t> zeros(bytes, 0);
-        PwriteAll(m_fd, zeros.data(), zeros.size(), at);
-      }
+      m_chip->Clear(at, bytes);
       break;
     }
     case nand::kCmdReset:
@@ -356,7 +323,7 @@ void FlashMedia::ProgramPage() {
 
 std::optional<bool> FlashMedia::ImageComplete(const std::string& signature) const {
   const FlashConfig& config = m_services.config;
-  if (!config.present || m_fd < 0) return std::nullopt;
+  if (!config.present || m_chip == nullptr) return std::nullopt;
   // The driver marks the first unit once the last block is written; erasing the partition for
   // a new image clears the mark.
   for (uint32_t unit = 0; unit < config.Units(); ++unit) {
@@ -464,7 +431,7 @@ std::optional<std::string> FlashMedia::VersionOf(const std::string& signature) {
   const bool kernel = signature == "KRNL";
   const std::optional<std::string>& configured =
       kernel ? m_services.hal.kernelVersion : m_services.hal.bootVersion;
-  if (!config.present || m_fd < 0) return configured;
+  if (!config.present || m_chip == nullptr) return configured;
   // The first unit of the partition tells whether its image is whole.
   for (uint32_t unit = 0; unit < config.Units(); ++unit) {
     const Unit info = UnitAt(unit);

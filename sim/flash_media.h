@@ -16,13 +16,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "sim/chip_file.h"
 #include "sim/flash_config.h"
-#include "sim/hal.h"
+#include "sim/hal_config.h"
+#include "sim/hardware_bus.h"
 #include "sim/part.h"
 #include "sim/result.h"
 #include "sim/write_steps.h"
@@ -50,7 +53,7 @@ class FlashMedia final : public PhysicalDevice, public TerminalPart {
     const FlashConfig& config;
     const HalConfig& hal;
     std::filesystem::path folder;  // DIR/flash
-    SimHal& bus;
+    HardwareBus& bus;
     std::function<void()> cutPower;
     // Where each block written to a binary partition is counted as a write step; none: not
     // counted.
@@ -85,7 +88,7 @@ class FlashMedia final : public PhysicalDevice, public TerminalPart {
   std::optional<bool> ImageComplete(const std::string& signature) const;
   // True when the chip is fitted and its file is there (a terminal folder made before the chip
   // was simulated has none).
-  bool Fitted() const { return m_services.config.present && m_fd >= 0; }
+  bool Fitted() const { return m_services.config.present && m_chip != nullptr; }
   // Data pages programmed since power on.
   uint64_t PagesProgrammed() const { return m_pagesProgrammed; }
 
@@ -110,7 +113,7 @@ class FlashMedia final : public PhysicalDevice, public TerminalPart {
                      uint32_t* returned);
 
   Services m_services;
-  int m_fd = -1;
+  std::unique_ptr<ChipFile> m_chip;
   // Pages known to be erased since an erase of their unit, so that programming them needs no
   // read of what they held; and the unit headers read so far.
   std::vector<bool> m_erased;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <system_error>
 
 #include "sim/config_section.h"
 
@@ -34,12 +36,27 @@ std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& f
   return driver.version + "/VGPS " + firmwareVersion;
 }
 
-GpsDriver::GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver)
-    : m_config(config), m_files(files), m_receiver(std::move(receiver)) {
-  m_files.RegisterDevice("GPS1:", this);
+void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  // One short line, written whole: the other side reads it whole or finds it empty.
+  std::ofstream(dir / file, std::ios::binary | std::ios::trunc) << mode << "\n" << std::flush;
 }
 
-GpsDriver::~GpsDriver() { m_files.RegisterDevice("GPS1:", nullptr); }
+std::string ReadChipMode(const std::filesystem::path& dir, const char* file) {
+  std::ifstream in(dir / file, std::ios::binary);
+  std::string mode;
+  std::getline(in, mode);
+  return mode;
+}
+
+GpsDriver::GpsDriver(const GpsDriverConfig& config, DeviceRegistration registration,
+                     GpsReceiverLink receiver)
+    : m_config(config), m_registration(std::move(registration)), m_receiver(std::move(receiver)) {
+  m_registration("GPS1:", this);
+}
+
+GpsDriver::~GpsDriver() { m_registration("GPS1:", nullptr); }
 
 void GpsDriver::PowerOn() {
   m_mode = kModeNormal;

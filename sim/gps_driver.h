@@ -4,13 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
-#include "sim/file_system.h"
 #include "sim/part.h"
+#include "sim/stream_device.h"
 
 namespace sim {
 
@@ -36,6 +37,18 @@ nlohmann::json SectionJson(const GpsDriverConfig& config);
 // The text the driver answers to the version query, with the receiver's firmware version.
 std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion);
 
+// The driver's line to a chip that runs in another process ("vostrel sim gps serve" for a program
+// outside the simulator): in DIR/gps, the driver writes the mode it sets into kDriverModeFile,
+// and the chip, once it followed (handed over: in its boot ROM; running: its firmware, with what
+// it programmed kept in flash.bin), writes the same into kChipModeFile.
+inline constexpr const char* kDriverModeFile = "driver-mode";
+inline constexpr const char* kChipModeFile = "chip-mode";
+inline constexpr const char* kChipModeHandedOver = "handed over";
+inline constexpr const char* kChipModeRunning = "running";
+void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode);
+// The mode in the file, or empty.
+std::string ReadChipMode(const std::filesystem::path& dir, const char* file);
+
 // The receiver behind the driver.
 struct GpsReceiverLink {
   // The firmware version the receiver's flash holds (empty: none).
@@ -52,7 +65,8 @@ class GpsDriver final : public Device, public TerminalPart {
   static constexpr uint32_t kIoctlComplete = 0x80002008;
 
   // Registers itself as "GPS1:" with the file system.
-  GpsDriver(const GpsDriverConfig& config, SimFileSystem& files, GpsReceiverLink receiver);
+  GpsDriver(const GpsDriverConfig& config, DeviceRegistration registration,
+            GpsReceiverLink receiver);
   ~GpsDriver() override;
 
   void PowerOn() override;
@@ -79,7 +93,7 @@ class GpsDriver final : public Device, public TerminalPart {
   bool Complete(const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned);
 
   const GpsDriverConfig& m_config;
-  SimFileSystem& m_files;
+  DeviceRegistration m_registration;
   GpsReceiverLink m_receiver;
   int m_mode = 1;
   std::string m_versionHandedOver;

@@ -2,27 +2,9 @@
 
 #include <algorithm>
 
-#include "app/screens.h"
 #include "text/text.h"
 
 namespace sim {
-
-namespace {
-
-constexpr int kMainTemplate = 102;
-constexpr int kVersionTemplate = 132;
-constexpr int kPictureControl = 1001;
-constexpr int kProgressControl = 1007;
-constexpr int kErrorControl = 1008;
-
-int ScreenOfBitmap(int bitmap) {
-  for (const ScreenInfo* info = ScreensBegin(); info != ScreensEnd(); ++info) {
-    if (info->bitmap == bitmap) return info->screen;
-  }
-  return 0;
-}
-
-}  // namespace
 
 void SimGui::SetKeys(const std::vector<KeyPress>& keys) {
   m_plain.clear();
@@ -160,30 +142,15 @@ void SimGui::ForgetFontsOf(ProcessId owner) {
 
 void SimGui::Present(const platform::ScreenFrame& frame) {
   m_lastFrame = frame;
-  TraceEntry entry;
-  entry.time = m_clock.Now();
-  bool mainShown = false;
-  for (const platform::DialogState& dialog : frame.dialogs) {
-    if (dialog.templateId == kVersionTemplate) entry.versionDialog = true;
-    if (dialog.templateId != kMainTemplate) continue;
-    mainShown = true;
-    for (const platform::ControlState& control : dialog.controls) {
-      if (control.id == kPictureControl) entry.screen = ScreenOfBitmap(control.bitmap);
-      if (control.id == kProgressControl) {
-        entry.progressVisible = control.visible;
-        entry.progress = control.position;
-      }
-      if (control.id == kErrorControl) {
-        entry.errorVisible = control.visible;
-        entry.errorText = control.text;
-      }
-    }
+  std::optional<TraceEntry> entry = TraceEntryOf(frame);
+  const uint64_t now = m_clock.Now();
+  if (entry) {
+    entry->time = now;
+    if (m_trace.empty() || !(m_trace.back() == *entry)) m_trace.push_back(*entry);
   }
-  // The dialog closing leaves the last picture on the terminal's screen.
-  if (mainShown && (m_trace.empty() || !(m_trace.back() == entry))) m_trace.push_back(entry);
   // A sink may remove itself.
   const std::vector<std::pair<int, FrameSink>> sinks = m_sinks;
-  for (const auto& [id, sink] : sinks) sink(entry.time, frame);
+  for (const auto& [id, sink] : sinks) sink(now, frame);
 }
 
 int SimGui::AddFrameSink(FrameSink sink) {

@@ -15,24 +15,9 @@
 #include "sim/keys.h"
 #include "sim/processes.h"
 #include "sim/scheduler.h"
+#include "sim/screen_trace.h"
 
 namespace sim {
-
-// One change of what the screen shows.
-struct TraceEntry {
-  uint64_t time = 0;  // milliseconds since the start
-  int screen = 0;     // 0 when the main dialog shows no known picture
-  bool progressVisible = false;
-  int progress = 0;
-  bool errorVisible = false;
-  std::string errorText;
-  bool versionDialog = false;
-  bool operator==(const TraceEntry& other) const {
-    return screen == other.screen && progressVisible == other.progressVisible &&
-           progress == other.progress && errorVisible == other.errorVisible &&
-           errorText == other.errorText && versionDialog == other.versionDialog;
-  }
-};
 
 class SimGui final : public platform::Gui {
  public:

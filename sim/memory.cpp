@@ -40,6 +40,14 @@ nlohmann::json SectionJson(const MemoryConfig& config) {
           {"set_answer", DivisionAnswerName(config.setAnswer)}};
 }
 
+HeapFunctions HostHeap() {
+  return {[](uint32_t flags, std::size_t bytes) {
+            return (flags & platform::kLmemZeroInit) != 0 ? std::calloc(1, bytes)
+                                                          : std::malloc(bytes);
+          },
+          [](void* block) { std::free(block); }};
+}
+
 SimMemory::~SimMemory() { PowerOff(); }
 
 void SimMemory::PowerOn() {
@@ -49,7 +57,7 @@ void SimMemory::PowerOn() {
 
 void SimMemory::PowerOff() {
   std::lock_guard lock(m_mutex);
-  for (const auto& [block, size] : m_blocks) std::free(block);
+  for (const auto& [block, size] : m_blocks) m_heap.release(block);
   m_blocks.clear();
   m_allocated = 0;
 }
@@ -98,7 +106,7 @@ void* SimMemory::Allocate(uint32_t flags, std::size_t bytes) {
   }
   // A block of 0 bytes is still a distinct block, as on the terminal.
   const std::size_t size = bytes == 0 ? 1 : bytes;
-  void* block = (flags & platform::kLmemZeroInit) != 0 ? std::calloc(1, size) : std::malloc(size);
+  void* block = m_heap.allocate(flags, size);
   if (block == nullptr) {
     platform::SetLastError(platform::kErrorNotEnoughMemory);
     return nullptr;
@@ -118,7 +126,7 @@ void* SimMemory::Free(void* memory) {
   }
   m_allocated -= it->second;
   m_blocks.erase(it);
-  std::free(memory);
+  m_heap.release(memory);
   return nullptr;
 }
 

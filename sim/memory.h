@@ -34,9 +34,20 @@ const char* DivisionAnswerName(DivisionAnswer answer);
 void ReadSection(ConfigReader& reader, MemoryConfig& config);
 nlohmann::json SectionJson(const MemoryConfig& config);
 
+// Where the heap's blocks come from: the host's allocator by default, the platform's own (the
+// Win32 backend's LocalAlloc) where there is one. allocate returns null when it has no memory.
+struct HeapFunctions {
+  void* (*allocate)(uint32_t flags, std::size_t bytes);
+  void (*release)(void* block);
+};
+HeapFunctions HostHeap();
+
 class SimMemory {
  public:
-  explicit SimMemory(const MemoryConfig& config) : m_config(config) { PowerOn(); }
+  explicit SimMemory(const MemoryConfig& config, HeapFunctions heap = HostHeap())
+      : m_config(config), m_heap(heap) {
+    PowerOn();
+  }
   ~SimMemory();
   SimMemory(const SimMemory&) = delete;
   SimMemory& operator=(const SimMemory&) = delete;
@@ -61,6 +72,7 @@ class SimMemory {
 
  private:
   const MemoryConfig& m_config;
+  HeapFunctions m_heap;
   mutable std::mutex m_mutex;
   uint32_t m_storePages = 0;
   std::map<void*, std::size_t> m_blocks;

@@ -1,6 +1,7 @@
-// The kinds of parts a simulated terminal is made of, one row each: the terminal.json section
-// the part owns, what a fresh terminal folder holds for it, and how it is made from the
-// terminal's core services. A new part is its own files and one row here.
+// The kinds of parts a simulated terminal is made of, one row each: the part, what a fresh
+// terminal folder holds for it, and how it is made from the terminal's core services and its
+// section of terminal.json. A new part is its own files, one row here, and its section's row in
+// sim/config.cpp when it has one.
 #pragma once
 
 #include <filesystem>
@@ -41,24 +42,21 @@ struct PartServices {
   WriteSteps& steps;
   // The terminal's power goes.
   std::function<void()> cutPower;
-  // The terminal's parts: those of the rows above while the part is made, all of them later.
+  // The parts of the rows above, made before this one.
   const PartList& made;
 };
 
 struct PartKind {
-  // The section of terminal.json that the part owns, and its defaults; none for a part that
-  // reads another's.
-  const char* section = nullptr;
-  std::unique_ptr<ConfigSection> (*defaults)(const char* key) = nullptr;
+  // What the part is, for the reader of the table.
+  const char* name = nullptr;
   // Lays out what a fresh terminal folder holds for the part (files below the folder, registry
   // values); none when it needs nothing.
   Status (*prepare)(const std::filesystem::path& dir, const ConfigSections& config,
                     SimRegistry& registry) = nullptr;
-  // Makes the part; none for a section of one of the terminal's core services.
   std::unique_ptr<TerminalPart> (*make)(const PartServices& services) = nullptr;
 };
 
-// In the order the sections are read and the parts made (devices power on in this order).
+// In the order the parts are made; devices power on in this order and off in reverse.
 std::span<const PartKind> PartKinds();
 
 }  // namespace sim

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "sim/hardware_bus.h"
 #include "sim/result.h"
 
 namespace sim {
 
-class SimRegistry final : public platform::Registry {
+class SimRegistry final : public platform::Registry, public RegistryWriter {
  public:
   struct Value {
     uint32_t type = platform::kRegSz;
@@ -40,10 +41,10 @@ class SimRegistry final : public platform::Registry {
 
   // Direct access for the simulator's own programs and for tests.
   bool KeyExists(std::string_view path) const;
-  void SetString(std::string_view path, std::string_view name, std::string_view value);
-  void SetDword(std::string_view path, std::string_view name, uint32_t value);
+  void SetString(std::string_view path, std::string_view name, std::string_view value) override;
+  void SetDword(std::string_view path, std::string_view name, uint32_t value) override;
   std::optional<std::string> GetString(std::string_view path, std::string_view name) const;
-  void DeleteValue(std::string_view path, std::string_view name);
+  void DeleteValue(std::string_view path, std::string_view name) override;
   int FlushCount() const { return m_flushes; }
 
  private:

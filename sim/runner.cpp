@@ -21,22 +21,6 @@ static_assert(std::size(kInstalled) == kUpdatePartCount);
 
 }  // namespace
 
-int ExitCodeForScreen(int screen) {
-  switch (screen) {
-    case 5:
-    case 8:
-      return 0;
-    case 9:
-      return 1;
-    case 2:
-      return 2;
-    case 11:
-      return 3;
-    default:
-      return 4;
-  }
-}
-
 const char* RunEndName(RunEnd end) {
   switch (end) {
     case RunEnd::kLeft:

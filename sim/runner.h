@@ -72,9 +72,6 @@ struct RunOutcome {
   BootState bootAfter = BootState::kStarts;
 };
 
-// The exit code of a run that ended on a screen: 0 completed (8) or nothing to update (5),
-// 1 failed (9), 2 invalid package (2), 3 restart required (11), 4 any other.
-int ExitCodeForScreen(int screen);
 // The exit code of a run on a terminal that does not start.
 inline constexpr int kExitNotStarted = 5;
 

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/config_section.h"
 #include "text/text.h"
 
 namespace sim {
@@ -16,17 +15,6 @@ constexpr std::array<std::string_view, 2> kProgramExtensions = {".exe", ".dll"};
 constexpr std::array<std::string_view, 4> kFontExtensions = {".ttf", ".ttc", ".fon", ".fnt"};
 // More than any version line needs; the rest of the file is not the shell's business.
 constexpr uint32_t kVersionFileLimit = 4096;
-
-constexpr NamedValue<ShellDestroy> kDestroyActions[] = {{ShellDestroy::kEnd, "end"},
-                                                        {ShellDestroy::kIgnore, "ignore"}};
-
-// A terminal path such as "\Flash Disk2\data.bin", or null.
-void ReadTerminalPath(ConfigReader& reader, const char* key, std::optional<std::string>& path) {
-  reader.ReadOptional(key, path, "a terminal path, or null for none");
-  if (path && (path->empty() || path->front() != '\\')) {
-    reader.Fail(key, "expected a full terminal path beginning with a backslash, or null");
-  }
-}
 
 // Whatever the name before it: the shell loads even a font named just ".ttf".
 bool EndsWithAny(std::string_view name, const auto& extensions) {
@@ -61,28 +49,6 @@ std::string FirstLine(std::string_view bytes) {
 }
 
 }  // namespace
-
-const char* ShellDestroyName(ShellDestroy action) { return NameIn(kDestroyActions, action); }
-
-void ReadSection(ConfigReader& reader, ShellConfig& config) {
-  reader.Read("application_version", config.applicationVersion, "a version text");
-  reader.Read("running", config.running, "true or false");
-  reader.ReadName("on_destroy", config.onDestroy, kDestroyActions);
-  reader.Read("end_after_seconds", config.endAfterSeconds, "a number of seconds");
-  reader.Read("can_be_terminated", config.canBeTerminated, "true or false");
-  ReadTerminalPath(reader, "locked_file", config.lockedFile);
-  ReadTerminalPath(reader, "orphaned_lock", config.orphanedLock);
-}
-
-nlohmann::json SectionJson(const ShellConfig& config) {
-  return {{"application_version", config.applicationVersion},
-          {"running", config.running},
-          {"on_destroy", ShellDestroyName(config.onDestroy)},
-          {"end_after_seconds", config.endAfterSeconds},
-          {"can_be_terminated", config.canBeTerminated},
-          {"locked_file", OptionalJson(config.lockedFile)},
-          {"orphaned_lock", OptionalJson(config.orphanedLock)}};
-}
 
 void Shell::OnStart() {
   const KeepLastError keep;

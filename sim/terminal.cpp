@@ -332,8 +332,8 @@ void Terminal::Uninstall() {
 }
 
 platform::Backend Terminal::Backend() {
-  return {m_files.get(), m_registry.get(), m_kernel.get(),
-          m_hal.get(),   m_gui.get(),      m_serial.get()};
+  return {m_files.get(), m_registry.get(), m_kernel.get(), m_hal.get(),
+          m_gui.get(),   m_serial.get(),   &m_crypto};
 }
 
 uint64_t Terminal::Now() const { return m_scheduler->Now(); }

@@ -22,6 +22,7 @@
 
 #include "platform/platform.h"
 #include "sim/config.h"
+#include "sim/crypto.h"
 #include "sim/debug_log.h"
 #include "sim/events.h"
 #include "sim/file_system.h"
@@ -146,6 +147,7 @@ class Terminal {
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
   std::unique_ptr<SimSerialPorts> m_serial;
+  SimCrypto m_crypto;
   std::unique_ptr<SimMemory> m_memory;
   // Made in the order of PartKinds(); they power on in that order and off in reverse.
   PartList m_parts;

@@ -29,6 +29,9 @@ void AddPackCheckCommand(CLI::App& pack, int* exitCode);
 void AddDesktopCommands(CLI::App& app, int* exitCode);
 // "sim faults", under the sim command: the fault matrix.
 void AddSimFaultsCommand(CLI::App& sim, int* exitCode);
+// "sim gps serve" (the chip on a pseudo-terminal), "sim demo-init" and "sim demo-check", for
+// terminals that a program outside the simulator updates.
+void AddOutsideRunCommands(CLI::App& sim, CLI::App& gps, int* exitCode);
 // "sim power-cuts", under the sim command.
 void AddPowerCutsCommand(CLI::App& sim, int* exitCode);
 

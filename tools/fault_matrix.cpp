@@ -4,6 +4,7 @@
 
 #include "flash/image_format.h"
 #include "package/container_format.h"
+#include "sim/image_cipher.h"
 #include "text/text.h"
 
 namespace tools::faults {

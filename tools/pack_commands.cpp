@@ -22,6 +22,7 @@
 #include "package/container_format.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
+#include "sim/image_cipher.h"
 #include "text/text.h"
 #include "tools/commands.h"
 #include "tools/host_files.h"

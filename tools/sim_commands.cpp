@@ -408,6 +408,7 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   gpsRead->add_option("DIR", *gpsDir, "Folder of the terminal")->required();
   gpsRead->add_option("-o,--output", *gpsOutput, "The file to write")->required();
   gpsRead->callback([exitCode, gpsDir, gpsOutput] { *exitCode = RunGpsRead(*gpsDir, *gpsOutput); });
+  AddOutsideRunCommands(*sim, *gps, exitCode);
   auto* flash = sim->add_subcommand("flash", "Read what the terminal's flash disk holds");
   flash->require_subcommand(1);
   auto* flashRead = flash->add_subcommand(

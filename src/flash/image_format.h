@@ -7,7 +7,8 @@
 //
 // Encrypted chunk stream: chunks of (32-bit length L, L bytes of ciphertext). Each ciphertext
 // is DES in ECB mode with PKCS#5 padding over base64 text; the decoded bytes of all chunks, in
-// order, are the plain member.
+// order, are the plain member. The updater decrypts through the platform's provider; the host
+// tools encrypt and decrypt whole streams with sim/image_cipher.h.
 #pragma once
 
 #include <cstddef>
@@ -38,21 +39,8 @@ inline constexpr uint64_t kChunkSlack = 1024;
 // The object store that the loader shrinks to before it assembles an image in program memory.
 inline constexpr uint32_t kLoaderStoreBytes = 0x300000;
 
-// The 8-byte DES key derived from key material: the first 8 bytes of its SHA-1 hash.
-void DeriveDesKey(const uint8_t* material, std::size_t length, uint8_t key[8]);
-
 // Standard base64 (RFC 4648) with '=' padding.
 std::string Base64Encode(std::string_view bytes);
-
-// The whole encrypted chunk stream of a plain member.
-std::string EncryptImage(std::string_view plain, std::string_view keyMaterial,
-                         std::size_t chunkPlainBytes = kChunkPlainBytes);
-
-// The plain bytes of an encrypted chunk stream; false with a reason when a chunk is cut short,
-// does not decrypt, or is not base64 text. With largestChunk, also the length of its largest
-// chunk (what the terminal holds at once while it decrypts).
-bool DecryptImage(std::string_view encrypted, std::string_view keyMaterial, std::string* plain,
-                  std::string* why, uint32_t* largestChunk = nullptr);
 
 // The RAM buffer an image of this length is assembled in: whole 64 KiB blocks, and always one
 // byte at least past the image.

@@ -24,38 +24,37 @@ void InitImageKey(ImageKey& imageKey) {
 }
 
 int DeriveImageKey(ImageKey& imageKey, const uint8_t* material, uint32_t length) {
-  if (imageKey.context) return 0;
+  if (imageKey.key != platform::kNullHandle) return 0;
   if (material == nullptr && length != 0) return -2;
-  imageKey.context = true;
-  uint8_t key[8];
-  image_format::DeriveDesKey(material, length, key);
-  // A weak key is still a key: the terminal's provider took it as it came.
-  des_set_key(&imageKey.des, key);
-  imageKey.key = true;
-  return 0;
+  platform::Handle key = platform::kNullHandle;
+  switch (platform::Crypt().DeriveDesKey(material, length, &key)) {
+    case platform::KeySetup::kReady:
+      imageKey.key = key;
+      return 0;
+    case platform::KeySetup::kNoProvider:
+      return -1;
+    case platform::KeySetup::kFailed:
+      break;
+  }
+  return -2;
 }
 
-void ReleaseImageKey(ImageKey& imageKey) { imageKey = ImageKey{}; }
+void ReleaseImageKey(ImageKey& imageKey) {
+  if (imageKey.key != platform::kNullHandle) platform::Crypt().ReleaseKey(imageKey.key);
+  imageKey = ImageKey{};
+}
 
 int DecryptImageChunk(const ImageKey& imageKey, uint8_t** buffer, uint32_t length,
                       uint32_t* decodedLength) {
-  if (!imageKey.context || !imageKey.key) return -3;
+  if (imageKey.key == platform::kNullHandle) return -3;
   *decodedLength = length;
   uint8_t* bytes = *buffer;
-  if (bytes == nullptr || length == 0 || length % DES_BLOCK_SIZE != 0) {
+  if (bytes == nullptr || length == 0) {
     platform::SetLastError(platform::kErrorInvalidParameter);
     return -6;
   }
-  des_decrypt(&imageKey.des, length, bytes, bytes);
-  const uint8_t pad = bytes[length - 1];
-  bool padded = pad >= 1 && pad <= DES_BLOCK_SIZE;
-  for (uint32_t i = 0; padded && i < pad; ++i) padded = bytes[length - 1 - i] == pad;
-  if (!padded) {
-    platform::SetLastError(platform::kErrorInvalidParameter);
-    return -6;
-  }
-  const uint32_t textLength = length - pad;
-  *decodedLength = textLength;
+  if (!platform::Crypt().DecryptFinal(imageKey.key, bytes, decodedLength)) return -6;
+  const uint32_t textLength = *decodedLength;
   const std::size_t size = std::max<std::size_t>(textLength, (textLength + 3) / 4 * 3 + 1);
   auto* decoded = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLmemFixed, size));
   if (decoded == nullptr) return -7;

@@ -2,19 +2,17 @@
 // updater starts, and the decryption of one chunk.
 #pragma once
 
-#include <nettle/des.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "flash/image_format.h"
+#include "platform/types.h"
 
-// The key of a run: made once when the updater starts, kept until it ends.
+// The key of a run: made once when the updater starts, kept until it ends. The provider's key
+// holds its context: no key without one.
 struct ImageKey {
-  bool context = false;  // stands for the provider context: no key without it
-  bool key = false;
-  des_ctx des{};
+  platform::Handle key = platform::kNullHandle;
   std::array<uint8_t, image_format::kMaxKeyMaterial> material{};
 };
 

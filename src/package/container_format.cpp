@@ -20,8 +20,9 @@ constexpr std::size_t kBlock = 64;
 constexpr std::size_t kBlocksPerFlush = 256;
 
 // The byte loops run at memory speed only when vectorised; on x86-64 an AVX2 copy of them is
-// chosen at load time where the processor has it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+// chosen at load time where the processor has it. The loader chooses through an indirect
+// function, which only ELF objects have (not PE, the Win32 build's).
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__SANITIZE_ADDRESS__)
 #define VOSTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VOSTREL_VECTOR_CLONES

@@ -27,7 +27,7 @@ struct ControlState {
   bool visible = true;
   int x = 0, y = 0, width = 0, height = 0;  // dialog units
   std::string text;
-  int bitmap = 0;  // picture: the bitmap resource shown, 0 for none
+  int bitmap = 0;                                  // picture: the bitmap resource shown, 0 for none
   int rangeMin = 0, rangeMax = 100, position = 0;  // progress bar
   uint32_t textColour = 0, backColour = 0xFFFFFF;  // list view
   std::vector<std::string> columns;                // list view headings

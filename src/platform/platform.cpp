@@ -30,5 +30,6 @@ Kernel& Kern() { return Require(g_backend.kernel); }
 HardwareLayer& Hal() { return Require(g_backend.hal); }
 Gui& Ui() { return Require(g_backend.gui); }
 SerialPorts& Serial() { return Require(g_backend.serial); }
+Crypto& Crypt() { return Require(g_backend.crypto); }
 
 }  // namespace platform

@@ -1,7 +1,9 @@
 // The platform backend the updater runs on. The updater reaches every service of the terminal
-// through these accessors; a backend (the simulated terminal) installs itself with Install.
+// through these accessors; a backend (the simulated terminal, or the Win32 one) installs itself
+// with Install.
 #pragma once
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/gui.h"
 #include "platform/hal.h"
@@ -19,6 +21,7 @@ struct Backend {
   HardwareLayer* hal = nullptr;
   Gui* gui = nullptr;
   SerialPorts* serial = nullptr;
+  Crypto* crypto = nullptr;
 };
 
 // Installs a backend; every service must be set. Install({}) removes it.
@@ -31,5 +34,6 @@ Kernel& Kern();
 HardwareLayer& Hal();
 Gui& Ui();
 SerialPorts& Serial();
+Crypto& Crypt();
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
+#include "sim/image_cipher.h"
 #include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"

@@ -11,6 +11,7 @@
 #include "sim/desktop_peer.h"
 #include "sim/flash_config.h"
 #include "sim/flash_media.h"
+#include "sim/image_cipher.h"
 #include "sim/runner.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"

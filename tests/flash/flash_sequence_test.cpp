@@ -10,6 +10,7 @@
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
 #include "sim/flash_config.h"
+#include "sim/image_cipher.h"
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "support/package_builder.h"

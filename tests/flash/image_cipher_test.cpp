@@ -13,6 +13,8 @@
 //
 // with PLAIN_HEX the plain image below. Its base64 text ends in "==", which the package tool
 // never writes but the terminal must read; its runs of zeros show as repeated cipher blocks.
+#include "sim/image_cipher.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -8,6 +8,7 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
+#include "sim/image_cipher.h"
 #include "support/command_test.h"
 #include "support/terminal_fixture.h"
 

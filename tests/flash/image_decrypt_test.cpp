@@ -12,6 +12,7 @@
 #include "flash/image_reader.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "sim/image_cipher.h"
 #include "support/terminal_fixture.h"
 
 namespace {

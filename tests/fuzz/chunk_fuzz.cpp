@@ -15,6 +15,7 @@
 #include "flash/image_key.h"
 #include "flash/image_reader.h"
 #include "fuzz/fuzz_terminal.h"
+#include "sim/image_cipher.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "flash/image_format.h"
+#include "sim/image_cipher.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
 #include "tools/gps_images/gps_images.h"

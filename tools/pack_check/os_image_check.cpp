@@ -7,7 +7,8 @@
 #include "flash/image_format.h"
 #include "sim/config.h"
 #include "sim/flash_config.h"
-#include "sim/hal.h"
+#include "sim/hal_config.h"
+#include "sim/image_cipher.h"
 #include "sim/memory.h"
 #include "text/text.h"
 
