@@ -20,7 +20,7 @@
 
 #include "package/container_format.h"
 #include "platform/types.h"
-#include "sim/config.h"
+#include "sim/desktop_config.h"
 #include "sim/result.h"
 
 namespace sim {

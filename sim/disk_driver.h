@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "sim/config.h"
+#include "sim/flash_config.h"
 #include "sim/hardware_bus.h"
 #include "sim/part.h"
 

@@ -1,17 +1,17 @@
-// The flash disk's part of terminal.json: the chip behind the physical window, its binary
-// partitions and the disk area after them, the operating system's disk driver "DSK1:", and the
-// faults they can be told to show. Also the memory section (sim/memory.h).
+// The flash disk's part of terminal.json ("flash"): the chip behind the physical window, its
+// binary partitions and the disk area after them, the operating system's disk driver "DSK1:",
+// and the faults they can be told to show.
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "sim/memory.h"
-
 namespace sim {
+
+class ConfigReader;
 
 struct FlashPartitionConfig {
   std::string signature;  // 4 characters
@@ -51,10 +51,7 @@ struct FlashConfig {
   bool operator==(const FlashConfig&) const = default;
 };
 
-// Reads the "flash" and "memory" sections; a message that names the key on error.
-std::optional<std::string> ParseFlashSection(const nlohmann::json& json, FlashConfig& config);
-std::optional<std::string> ParseMemorySection(const nlohmann::json& json, MemoryConfig& config);
-nlohmann::json FlashSectionToJson(const FlashConfig& config);
-nlohmann::json MemorySectionToJson(const MemoryConfig& config);
+void ReadSection(ConfigReader& reader, FlashConfig& config);
+nlohmann::json SectionJson(const FlashConfig& config);
 
 }  // namespace sim

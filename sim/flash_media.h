@@ -23,7 +23,8 @@
 #include <vector>
 
 #include "sim/chip_file.h"
-#include "sim/config.h"
+#include "sim/flash_config.h"
+#include "sim/hal_config.h"
 #include "sim/hardware_bus.h"
 #include "sim/part.h"
 #include "sim/result.h"

@@ -11,6 +11,10 @@
 
 namespace sim {
 
+using gps_images::FindPart;
+using gps_images::NorPart;
+using gps_images::ReadPartTable;
+
 namespace {
 
 constexpr const char* kPortName = "COM6:";
@@ -106,7 +110,7 @@ const std::vector<NorPart>& StandInTable() {
 }
 
 const std::vector<uint8_t>& StandInBootLoader() {
-  static const std::vector<uint8_t> loader = MakeBootLoader();
+  static const std::vector<uint8_t> loader = gps_images::MakeBootLoader();
   return loader;
 }
 
@@ -218,7 +222,7 @@ NorFlash& GpsChip::Flash() {
 void GpsChip::Touch() {
   NorFlash& flash = Flash();
   if (m_factory) {
-    const auto factory = MakeFirmwareImage(
+    const auto factory = gps_images::MakeFirmwareImage(
         m_config.firmwareVersion, std::min<std::size_t>(kFactoryFirmwareSize, flash.Capacity()));
     flash.Program(0, factory);
     m_factory = false;
@@ -230,7 +234,7 @@ std::vector<uint8_t> GpsChip::FlashContents() {
   NorFlash& flash = Flash();
   std::vector<uint8_t> bytes(flash.Bytes().begin(), flash.Bytes().end());
   if (m_factory) {
-    const auto factory = MakeFirmwareImage(
+    const auto factory = gps_images::MakeFirmwareImage(
         m_config.firmwareVersion, std::min<std::size_t>(kFactoryFirmwareSize, bytes.size()));
     std::copy(factory.begin(), factory.end(), bytes.begin());
   }
@@ -240,7 +244,7 @@ std::vector<uint8_t> GpsChip::FlashContents() {
 std::string GpsChip::FirmwareVersion() {
   NorFlash& flash = Flash();
   if (m_factory) return m_config.firmwareVersion;
-  return FirmwareVersionIn(flash.Bytes()).value_or("");
+  return gps_images::FirmwareVersionIn(flash.Bytes()).value_or("");
 }
 
 void GpsChip::SaveFlash() {
@@ -496,7 +500,7 @@ void GpsChip::OnBootLoaderLine(const std::string& line, Nanos at) {
     Send(std::span(reinterpret_cast<const uint8_t*>(ack.data()), ack.size()), m_busyUntil);
     return;
   }
-  const std::optional<SRecord> record = ParseSRecord(line);
+  const std::optional<gps_images::SRecord> record = gps_images::ParseSRecord(line);
   if (!record) {
     ++m_badLines;
     return;

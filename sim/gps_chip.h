@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/config.h"
+#include "sim/gps_config.h"
 #include "sim/nor_flash.h"
 #include "sim/part.h"
 #include "sim/result.h"
@@ -68,13 +68,13 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   // The driver takes the chip back: it runs the firmware its flash holds.
   void TakeBack();
 
-  // The firmware version in the flash by the simulator's convention (see sim/gps_images.h);
-  // the configured factory version while the flash was never programmed; empty when the flash
-  // holds no version record.
+  // The firmware version in the flash by the simulator's convention (see
+  // tools/gps_images/gps_images.h); the configured factory version while the flash was never
+  // programmed; empty when the flash holds no version record.
   std::string FirmwareVersion();
   // The flash's bytes (a flash never programmed holds the factory firmware).
   std::vector<uint8_t> FlashContents();
-  NorPart FlashPart() const;
+  gps_images::NorPart FlashPart() const;
   Stage CurrentStage() const { return m_stage; }
   // The rate the chip sends and receives at now.
   uint32_t LineRate() const { return m_rate; }
@@ -176,7 +176,7 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   bool m_headerSeen = false;
   bool m_clockWrong = false;
   // The engine's view of the flash.
-  std::optional<NorPart> m_enginePart;
+  std::optional<gps_images::NorPart> m_enginePart;
   bool m_flashOpen = false;
   bool m_timingSet = false;
   std::optional<NorFlash> m_flash;

@@ -5,12 +5,36 @@
 #include <fstream>
 #include <system_error>
 
+#include "sim/config_section.h"
+
 namespace sim {
 
 namespace {
 constexpr uint8_t kModeProgramming = 2;
 constexpr uint8_t kModeNormal = 1;
 }  // namespace
+
+void ReadSection(ConfigReader& reader, GpsDriverConfig& config) {
+  reader.Read("present", config.present, "true or false");
+  reader.Read("version", config.version, "a version text");
+  reader.ReadOptional("answer", config.answer, "the driver's whole version answer, or null");
+  reader.ReadOptional("returned_count", config.returnedCount,
+                      "a byte count, or null for the answer's length plus one");
+  reader.Read("refuses_mode_2", config.refusesMode2, "true or false");
+}
+
+nlohmann::json SectionJson(const GpsDriverConfig& config) {
+  return {{"present", config.present},
+          {"version", config.version},
+          {"answer", OptionalJson(config.answer)},
+          {"returned_count", OptionalJson(config.returnedCount)},
+          {"refuses_mode_2", config.refusesMode2}};
+}
+
+std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion) {
+  if (driver.answer) return *driver.answer;
+  return driver.version + "/VGPS " + firmwareVersion;
+}
 
 void WriteChipMode(const std::filesystem::path& dir, const char* file, const std::string& mode) {
   std::error_code error;

@@ -3,15 +3,39 @@
 // It reports its own version and the receiver's firmware version, as it last read it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 
-#include "sim/config.h"
 #include "sim/part.h"
 #include "sim/stream_device.h"
 
 namespace sim {
+
+class ConfigReader;
+
+// The GPS driver "GPS1:" (terminal.json "gps_driver").
+struct GpsDriverConfig {
+  bool present = true;
+  std::string version = "2.10";
+  // The driver's whole version answer instead of "<driver>/VGPS <firmware>".
+  std::optional<std::string> answer;
+  // The byte count the driver returns instead of the answer's length plus its terminator.
+  std::optional<uint32_t> returnedCount;
+  // A fault: the driver refuses to hand the receiver over for programming (mode 2).
+  bool refusesMode2 = false;
+
+  bool operator==(const GpsDriverConfig&) const = default;
+};
+
+void ReadSection(ConfigReader& reader, GpsDriverConfig& config);
+nlohmann::json SectionJson(const GpsDriverConfig& config);
+
+// The text the driver answers to the version query, with the receiver's firmware version.
+std::string GpsVersionAnswer(const GpsDriverConfig& driver, const std::string& firmwareVersion);
 
 // The driver's line to a chip that runs in another process ("vostrel sim gps serve" for a program
 // outside the simulator): in DIR/gps, the driver writes the mode it sets into kDriverModeFile,
@@ -50,7 +74,7 @@ class GpsDriver final : public Device, public TerminalPart {
   // Fails with 2 while the terminal has no GPS driver loaded.
   bool Open(uint32_t access, uint32_t share) override;
 
-  // The version query answers "<driver version>/GSW3 <firmware version>" ("none" for a flash
+  // The version query answers "<driver version>/VGPS <firmware version>" ("none" for a flash
   // without a version) as 8-bit text with its terminator, and its byte count (both configurable);
   // while the receiver is handed over, the firmware version is the one it had then. Mode takes
   // one byte, 2 or 1; completion one byte, 0.

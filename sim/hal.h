@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/hal.h"
-#include "sim/config.h"
 #include "sim/file_system.h"
+#include "sim/hal_config.h"
 #include "sim/hardware_bus.h"
 #include "sim/memory.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/hal.h"
-#include "sim/config.h"
+#include "sim/hal_config.h"
 
 namespace sim {
 

@@ -82,7 +82,7 @@ platform::Handle SimKernel::CreateProcessSnapshot() {
   HandleRecord record(Kind::kSnapshot);
   for (const auto& system : kSystemProcesses) record.snapshot.push_back({system.id, system.name});
   if (!m_services.clock.HasEnded(kUpdaterProcess)) {
-    record.snapshot.push_back({kUpdaterProcess, LeafOf(m_services.config.programPath)});
+    record.snapshot.push_back({kUpdaterProcess, LeafOf(m_services.programPath)});
   }
   for (const SimProcess* process : m_services.processes.All()) {
     record.snapshot.push_back({process->Id(), process->ExeName()});
@@ -146,16 +146,16 @@ bool SimKernel::CreateProcess(std::string_view program, std::string_view /*comma
 }
 
 uint32_t SimKernel::GetTickCount() {
-  return static_cast<uint32_t>(m_services.config.tickStart + m_services.clock.Now());
+  return static_cast<uint32_t>(m_services.origin.tickStart + m_services.clock.Now());
 }
 
 platform::LocalTime SimKernel::GetLocalTime() {
-  return AddMilliseconds(m_services.config.clockStart, m_services.clock.Now());
+  return AddMilliseconds(m_services.origin.start, m_services.clock.Now());
 }
 
 void SimKernel::Sleep(uint32_t milliseconds) { m_services.clock.SleepFor(milliseconds); }
 
-std::string SimKernel::GetModuleFileName() { return m_services.config.programPath; }
+std::string SimKernel::GetModuleFileName() { return m_services.programPath; }
 
 void SimKernel::DebugOutput(std::string_view text) { m_services.debug.Write(text); }
 

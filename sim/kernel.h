@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
-#include "sim/config.h"
+#include "sim/clock_config.h"
 #include "sim/debug_log.h"
 #include "sim/events.h"
 #include "sim/file_system.h"
@@ -28,7 +28,8 @@ struct KernelServices {
   EventBus& events;
   Observations& seen;
   DebugLog& debug;
-  const TerminalConfig& config;
+  const ClockConfig& origin;
+  const std::string& programPath;
   SimMemory& memory;
 };
 

@@ -5,21 +5,39 @@
 #include "platform/hal.h"
 #include "platform/kernel.h"
 #include "platform/types.h"
+#include "sim/config_section.h"
 
 namespace sim {
 
-const char* DivisionAnswerName(DivisionAnswer answer) {
-  switch (answer) {
-    case DivisionAnswer::kChanged:
-      return "changed";
-    case DivisionAnswer::kMustReboot:
-      return "must_reboot";
-    case DivisionAnswer::kRebootPending:
-      return "reboot_pending";
-    case DivisionAnswer::kFailed:
-      return "failed";
+namespace {
+
+constexpr NamedValue<DivisionAnswer> kAnswers[] = {
+    {DivisionAnswer::kChanged, "changed"},
+    {DivisionAnswer::kMustReboot, "must_reboot"},
+    {DivisionAnswer::kRebootPending, "reboot_pending"},
+    {DivisionAnswer::kFailed, "failed"}};
+
+}  // namespace
+
+const char* DivisionAnswerName(DivisionAnswer answer) { return NameIn(kAnswers, answer); }
+
+void ReadSection(ConfigReader& reader, MemoryConfig& config) {
+  reader.ReadNumber("page_size", config.pageSize, 512, 65536);
+  reader.ReadNumber("total_pages", config.totalPages, 1, 0x100000);
+  reader.ReadNumber("store_pages", config.storePages, 0, 0x100000);
+  if (config.storePages >= config.totalPages) {
+    reader.Fail("store_pages", "expected fewer pages than total_pages");
   }
-  return "changed";
+  reader.ReadNumber("program_used", config.programUsed, 0, 0xFFFFFFFFU);
+  reader.ReadName("set_answer", config.setAnswer, kAnswers);
+}
+
+nlohmann::json SectionJson(const MemoryConfig& config) {
+  return {{"page_size", config.pageSize},
+          {"total_pages", config.totalPages},
+          {"store_pages", config.storePages},
+          {"program_used", config.programUsed},
+          {"set_answer", DivisionAnswerName(config.setAnswer)}};
 }
 
 HeapFunctions HostHeap() {

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 
 namespace sim {
+
+class ConfigReader;
 
 // What SetSystemMemoryDivision answers.
 enum class DivisionAnswer { kChanged, kMustReboot, kRebootPending, kFailed };
@@ -26,6 +29,10 @@ struct MemoryConfig {
 };
 
 const char* DivisionAnswerName(DivisionAnswer answer);
+
+// terminal.json "memory".
+void ReadSection(ConfigReader& reader, MemoryConfig& config);
+nlohmann::json SectionJson(const MemoryConfig& config);
 
 // Where the heap's blocks come from: the host's allocator by default, the platform's own (the
 // Win32 backend's LocalAlloc) where there is one. allocate returns null when it has no memory.

@@ -4,7 +4,8 @@
 
 namespace sim {
 
-NorFlash::NorFlash(NorPart part) : m_part(std::move(part)), m_bytes(m_part.capacity, 0xFF) {
+NorFlash::NorFlash(gps_images::NorPart part)
+    : m_part(std::move(part)), m_bytes(m_part.capacity, 0xFF) {
   uint32_t address = 0;
   for (const auto& [blocks, size] : m_part.regions) {
     for (uint32_t i = 0; i < blocks; ++i) {

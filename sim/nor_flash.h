@@ -8,16 +8,16 @@
 #include <utility>
 #include <vector>
 
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace sim {
 
 class NorFlash {
  public:
   // An erased flash of the part.
-  explicit NorFlash(NorPart part);
+  explicit NorFlash(gps_images::NorPart part);
 
-  const NorPart& Part() const { return m_part; }
+  const gps_images::NorPart& Part() const { return m_part; }
   uint32_t Capacity() const { return m_part.capacity; }
   std::size_t SectorCount() const { return m_sectors.size(); }
   // The index-th sector's address and size; false past the last.
@@ -40,7 +40,7 @@ class NorFlash {
   void Load(std::vector<uint8_t> bytes);
 
  private:
-  NorPart m_part;
+  gps_images::NorPart m_part;
   std::vector<std::pair<uint32_t, uint32_t>> m_sectors;
   std::vector<uint8_t> m_bytes;
 };

@@ -1,10 +1,13 @@
 // A part of the simulated terminal: a device or a program of the terminal's own (the resident
 // shell, the GPS driver, the flash media, ...). A part is given, when it is made, only the
 // services it uses, registers there what it answers (devices, I/O controls, programs, event
-// listeners), and hears when the terminal powers on and off.
+// listeners), and hears when the terminal powers on and off. The kinds of parts a terminal is
+// made of are listed in sim/part_kinds.h.
 #pragma once
 
+#include <memory>
 #include <ostream>
+#include <vector>
 
 namespace sim {
 
@@ -20,6 +23,30 @@ class TerminalPart {
   virtual bool NeedsOperatingSystem() const { return false; }
   // A few lines of what the part holds now, for "vostrel sim show"; nothing by default.
   virtual void Describe(std::ostream& /*out*/) {}
+};
+
+// The parts of a terminal in the order they were made, found by what they are.
+class PartList {
+ public:
+  void Add(std::unique_ptr<TerminalPart> part) { m_parts.push_back(std::move(part)); }
+  void Clear() { m_parts.clear(); }
+
+  // The part that is a Part (a class or an interface it implements), or null when none is.
+  template <typename Part>
+  Part* Find() const {
+    for (const auto& part : m_parts) {
+      if (auto* found = dynamic_cast<Part*>(part.get())) return found;
+    }
+    return nullptr;
+  }
+
+  auto begin() const { return m_parts.begin(); }
+  auto end() const { return m_parts.end(); }
+  auto rbegin() const { return m_parts.rbegin(); }
+  auto rend() const { return m_parts.rend(); }
+
+ private:
+  std::vector<std::unique_ptr<TerminalPart>> m_parts;
 };
 
 }  // namespace sim

@@ -2,9 +2,8 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "text/text.h"
 

@@ -188,7 +188,7 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   outcome.userActivitySignals = terminal.Seen().userActivitySignals - activityBefore;
   outcome.exitCode = ExitCodeForScreen(outcome.finalScreen);
   outcome.virtualMilliseconds = terminal.Now() - startTime;
-  const auto& gps = terminal.Gps().LastSession();
+  const auto& gps = terminal.Find<GpsChip>()->LastSession();
   if (gps && gps->handedOverMs >= startTime) {
     const auto byRate = [](const std::map<uint32_t, uint64_t>& bytes) {
       nlohmann::json rates = nlohmann::json::object();

@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "sim/config.h"
 #include "sim/events.h"
 #include "sim/file_system.h"
 #include "sim/gui.h"
@@ -17,6 +16,7 @@
 #include "sim/processes.h"
 #include "sim/registry.h"
 #include "sim/scheduler.h"
+#include "sim/shell_config.h"
 
 namespace sim {
 

@@ -4,10 +4,10 @@
 #include <sstream>
 #include <system_error>
 
-#include "sim/disk_driver.h"
+#include "sim/clock_config.h"
 #include "sim/flash_media.h"
-#include "sim/gps_chip.h"
 #include "sim/gps_driver.h"
+#include "sim/part_kinds.h"
 #include "sim/shell.h"
 #include "text/text.h"
 #include "update/update_dialog.h"
@@ -112,13 +112,14 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
       m_debugLog(m_dir / "debug.log"),
       m_steps([this] { CutPower(); }, [this] { return Now(); }) {
   m_scheduler = std::make_unique<Scheduler>(mode);
-  m_memory = std::make_unique<SimMemory>(m_config.memory);
+  m_memory = std::make_unique<SimMemory>(m_config.Get<MemoryConfig>());
   m_files = std::make_unique<SimFileSystem>(m_dir / "fs");
   m_registry = std::make_unique<SimRegistry>(m_dir / "registry.json");
   m_processes = std::make_unique<ProcessTable>(*m_files);
-  m_kernel = std::make_unique<SimKernel>(KernelServices{
-      *m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog, m_config, *m_memory});
-  m_hal = std::make_unique<SimHal>(*m_files, m_config.acLine);
+  m_kernel = std::make_unique<SimKernel>(
+      KernelServices{*m_scheduler, *m_files, *m_processes, m_events, m_seen, m_debugLog,
+                     m_config.Get<ClockConfig>(), m_config.programPath, *m_memory});
+  m_hal = std::make_unique<SimHal>(*m_files, m_config.Get<PowerConfig>().acLine);
   m_hal->SetMemory(m_memory.get());
   m_gui = std::make_unique<SimGui>(*m_scheduler, *m_processes, *m_files);
   m_serial = std::make_unique<SimSerialPorts>();
@@ -132,11 +133,11 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
   m_hal->OnIoControl(
       platform::kIoctlHalGetVersion,
       [this](const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned) {
-        return AnswerVersionQuery(m_config.hal, in, inSize, out, outSize, returned);
+        return AnswerVersionQuery(m_config.Get<HalConfig>(), in, inSize, out, outSize, returned);
       });
   m_hal->OnIoControl(platform::kIoctlHalReboot,
                      [this](const void*, uint32_t, void*, uint32_t, uint32_t*) {
-                       if (m_config.hal.rebootFails) {
+                       if (m_config.Get<HalConfig>().rebootFails) {
                          platform::SetLastError(platform::kErrorGenFailure);
                          return false;
                        }
@@ -146,30 +147,12 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
                        m_scheduler->MarkEnded(kUpdaterProcess);
                        throw ProcessEnded{};
                      });
-
-  // The disk driver mounts its volumes before the shell starts, so that the shell finds its
-  // files (and the application's version) after a restart that follows an image update.
-  m_disk = &Add(std::make_unique<DiskDriver>(
-      m_config.flash, *m_registry,
-      [this](const std::vector<std::string>& unmounted) { m_files->SetUnmounted(unmounted); },
-      *m_hal));
-  Add(std::make_unique<ShellPart>(ShellServices{m_config.shell, *m_files, *m_processes, *m_registry,
-                                                *m_gui, *m_scheduler, m_seen},
-                                  m_events));
-  GpsChip& chip = Add(std::make_unique<GpsChip>(GpsChipServices{
-      m_config.gps, *m_scheduler, *m_serial, m_dir / "gps", [this] { CutPower(); }, &m_steps}));
-  m_gpsChip = &chip;
-  m_gpsDriver = &Add(std::make_unique<GpsDriver>(
-      m_config.gpsDriver,
-      [this](std::string_view name, Device* device) { m_files->RegisterDevice(name, device); },
-      GpsReceiverLink{[&chip] { return chip.FirmwareVersion(); }, [&chip] { chip.HandOver(); },
-                      [&chip] { chip.TakeBack(); }}));
   // The hardware's key material, or none so that the updater takes its pass phrase.
   m_hal->OnIoControl(
       platform::kIoctlHalGetKeyMaterial,
       [this](const void*, uint32_t, void* out, uint32_t outSize, uint32_t* returned) {
-        const std::optional<std::string> material =
-            m_config.hal.keyMaterial ? KeyMaterialBytes(*m_config.hal.keyMaterial) : std::nullopt;
+        const std::optional<std::string>& hex = m_config.Get<HalConfig>().keyMaterial;
+        const std::optional<std::string> material = hex ? KeyMaterialBytes(*hex) : std::nullopt;
         if (!material) {
           platform::SetLastError(platform::kErrorNotSupported);
           return false;
@@ -182,8 +165,26 @@ Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
         if (returned != nullptr) *returned = static_cast<uint32_t>(material->size());
         return true;
       });
-  m_flash = &Add(std::make_unique<FlashMedia>(FlashMedia::Services{
-      m_config.flash, m_config.hal, m_dir / "flash", *m_hal, [this] { CutPower(); }, &m_steps}));
+
+  // A part answers after the terminal's own answers: the flash chip's version query replaces the
+  // configured one.
+  const PartServices services{m_dir,
+                              m_config.sections,
+                              *m_scheduler,
+                              *m_files,
+                              *m_registry,
+                              *m_processes,
+                              *m_gui,
+                              *m_hal,
+                              *m_serial,
+                              m_events,
+                              m_seen,
+                              m_steps,
+                              [this] { CutPower(); },
+                              m_parts};
+  for (const PartKind& kind : PartKinds()) {
+    if (kind.make != nullptr) m_parts.Add(kind.make(services));
+  }
 }
 
 Terminal::~Terminal() {
@@ -191,7 +192,7 @@ Terminal::~Terminal() {
   Uninstall();
   // Programs still running end with the terminal; their threads with the scheduler.
   PowerOff();
-  m_parts.clear();
+  m_parts.Clear();
   m_scheduler.reset();
 }
 
@@ -202,9 +203,6 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
   }
   fs::create_directories(dir / "fs", error);
   if (error) return Status::Failure((dir / "fs").string() + ": " + error.message());
-  // The GPS chip keeps its flash here once it was programmed.
-  fs::create_directories(dir / "gps", error);
-  if (error) return Status::Failure((dir / "gps").string() + ": " + error.message());
   for (const std::string& folder : config.folders) {
     fs::create_directories(HostPathOf(dir / "fs", folder), error);
     if (error) return Status::Failure(folder + ": " + error.message());
@@ -218,14 +216,11 @@ Status Terminal::Init(const fs::path& dir, const TerminalConfig& config) {
     out << "VostrelHHT (simulated program file)\n";
   }
   if (Status saved = SaveConfig(dir / "terminal.json", config); !saved) return saved;
-  if (Status laid = FlashMedia::Layout(dir / "flash", config.flash); !laid) return laid;
-  // The shell reports the installed application's version in the registry.
   SimRegistry registry(dir / "registry.json");
-  registry.SetString("Tavimon\\VersionInfo", "Version", config.shell.applicationVersion);
-  // The GPS driver's key, where the updater asks the driver to load always while it programs.
-  registry.SetString("Drivers\\Builtin\\GPSDev", "Dll", "GPSDev.dll");
-  registry.SetString("Drivers\\Builtin\\GPSDev", "Prefix", "GPS");
-  registry.SetDword("Drivers\\Builtin\\GPSDev", "Index", 1);
+  for (const PartKind& kind : PartKinds()) {
+    if (kind.prepare == nullptr) continue;
+    if (Status prepared = kind.prepare(dir, config.sections, registry); !prepared) return prepared;
+  }
   if (Status saved = registry.Save(); !saved) return saved;
   std::ofstream(dir / "debug.log", std::ios::binary | std::ios::trunc);
   return {};
@@ -283,12 +278,13 @@ void Terminal::DecideBoot() {
   };
   for (const auto& image : images) {
     bool configured = false;
-    for (const FlashPartitionConfig& partition : m_config.flash.partitions) {
+    for (const FlashPartitionConfig& partition : m_config.Get<FlashConfig>().partitions) {
       configured = configured || partition.signature == image.signature;
     }
-    if (!m_flash->Fitted() || !configured) continue;
+    const FlashMedia* flash = Find<FlashMedia>();
+    if (flash == nullptr || !flash->Fitted() || !configured) continue;
     // A partition whose first unit carries no header at all was torn while it was erased.
-    if (m_flash->ImageComplete(image.signature).value_or(false)) continue;
+    if (flash->ImageComplete(image.signature).value_or(false)) continue;
     m_boot = image.torn;
     m_bootReason = image.reason;
     return;
@@ -352,7 +348,9 @@ InstalledVersions Terminal::Versions() {
   versions.boot = QueryImageVersion(*m_hal, kQueryBoot);
   versions.kernel = QueryImageVersion(*m_hal, kQueryKernel);
   versions.application = m_registry->GetString("Tavimon\\VersionInfo", "Version").value_or("");
-  versions.gps = QueryGpsVersion(*m_gpsDriver, m_config.gpsDriver.present);
+  if (GpsDriver* driver = Find<GpsDriver>()) {
+    versions.gps = QueryGpsVersion(*driver, m_config.Get<GpsDriverConfig>().present);
+  }
   return versions;
 }
 

@@ -9,8 +9,9 @@
 //
 // The terminal is its core services (the clock, the file system, the registry, the processes,
 // the named events, the kernel, the hardware layer and the window system) and its parts, each
-// made with only the services it uses: the resident shell, the GPS chip and its driver, and
-// further devices.
+// made with only the services it uses, of the kinds that sim/part_kinds.h lists: the resident
+// shell, the GPS chip and its driver, the flash disk's chip and its driver, and further devices.
+// The terminal finds a part by what it is: Find<GpsChip>().
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,6 @@
 #include "sim/write_steps.h"
 
 namespace sim {
-
-class GpsChip;
-class GpsDriver;
 
 // The versions that the terminal reports as installed; empty when it reports none.
 struct InstalledVersions {
@@ -85,17 +83,13 @@ class Terminal {
   ProcessTable& Processes() { return *m_processes; }
   EventBus& Events() { return m_events; }
   SimSerialPorts& Serial() { return *m_serial; }
-  // The GPS receiver chip behind "COM6:" and the GPS driver "GPS1:".
-  GpsChip& Gps() { return *m_gpsChip; }
-  GpsDriver& GpsDriverPart() { return *m_gpsDriver; }
   Observations& Seen() { return m_seen; }
   SimMemory& Memory() { return *m_memory; }
-  // The flash disk's chip and the disk driver (parts of the terminal).
-  class FlashMedia& Flash() {
-    return *m_flash;
-  }
-  class DiskDriver& Disk() {
-    return *m_disk;
+  // The part that is a Part (a class of sim/part_kinds.h or an interface one implements), or
+  // null when the terminal has none.
+  template <typename Part>
+  Part* Find() const {
+    return m_parts.Find<Part>();
   }
 
   // Makes this terminal the platform the updater runs on.
@@ -139,13 +133,6 @@ class Terminal {
   void PowerOff();
   void DecideBoot();
   void OnFileChange(const SimFileSystem::ChangeNote& note);
-  // Adds a part; parts power on in the order they were added and off in reverse.
-  template <typename Part>
-  Part& Add(std::unique_ptr<Part> part) {
-    Part& ref = *part;
-    m_parts.push_back(std::move(part));
-    return ref;
-  }
 
   std::filesystem::path m_dir;
   TerminalConfig m_config;
@@ -162,14 +149,11 @@ class Terminal {
   std::unique_ptr<SimSerialPorts> m_serial;
   SimCrypto m_crypto;
   std::unique_ptr<SimMemory> m_memory;
-  class FlashMedia* m_flash = nullptr;
-  class DiskDriver* m_disk = nullptr;
-  std::vector<std::unique_ptr<TerminalPart>> m_parts;
+  // Made in the order of PartKinds(); they power on in that order and off in reverse.
+  PartList m_parts;
   WriteSteps m_steps;
   BootState m_boot = BootState::kStarts;
   std::string m_bootReason;
-  GpsChip* m_gpsChip = nullptr;
-  GpsDriver* m_gpsDriver = nullptr;
 };
 
 }  // namespace sim

@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-#include "sim/config.h"
+#include "sim/clock_config.h"
 #include "sim/display.h"
 #include "text/text.h"
 

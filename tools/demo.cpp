@@ -126,7 +126,7 @@ sim::Result<sim::RunOutcome> RunOnce(sim::Terminal& terminal, const Mode& mode,
   sim::RunOptions options;
   if (mode.desktop) {
     auto opened = sim::SimDesktop::Open(terminal.Files(), terminal.Clock(), package,
-                                        terminal.Config().desktop);
+                                        terminal.Config().Get<sim::DesktopConfig>());
     if (!opened) return R::Failure(opened.error());
     desktop = std::move(*opened);
     options.commandLine = "ACTIVESYNC";

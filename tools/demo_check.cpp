@@ -32,7 +32,7 @@ std::optional<std::size_t> FirstDifference(const std::string& expected, const st
 DemoCheck ComparePartition(sim::Terminal& terminal, const std::string& signature,
                            const std::string& expected, const std::string& what) {
   DemoCheck check{"partition " + signature, false, ""};
-  auto held = terminal.Flash().ReadPartition(signature, false);
+  auto held = terminal.Find<sim::FlashMedia>()->ReadPartition(signature, false);
   if (!held) {
     check.detail = held.error();
     return check;
@@ -87,7 +87,7 @@ DemoCheck CheckGps(sim::Terminal& terminal, const DemoPackage& package) {
   auto read = host::ReadFile(package.gpsFirmware);
   if (!read) return {"GPS flash", false, read.error()};
   const std::string& image = *read;
-  const std::vector<uint8_t> flash = terminal.Gps().FlashContents();
+  const std::vector<uint8_t> flash = terminal.Find<sim::GpsChip>()->FlashContents();
   const std::string name = package.gpsFirmware.filename().string();
   DemoCheck check{"GPS flash", false, ""};
   const std::string held(flash.begin(), flash.begin() + std::min(flash.size(), image.size()));

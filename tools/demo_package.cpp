@@ -60,15 +60,6 @@ std::string DemoKeyMaterialHex() {
   return hex;
 }
 
-std::string ReadHostFile(const fs::path& file) {
-  auto bytes = host::ReadFile(file);
-  return bytes ? std::move(*bytes) : std::string();
-}
-
-bool WriteHostFile(const fs::path& file, const std::string& contents) {
-  return host::WriteFile(file, contents).ok();
-}
-
 sim::Result<DemoPackage> BuildDemoPackage(const fs::path& dir) {
   using R = sim::Result<DemoPackage>;
   const fs::path examples = VOSTREL_EXAMPLES_DIR;
@@ -85,8 +76,8 @@ sim::Result<DemoPackage> BuildDemoPackage(const fs::path& dir) {
   if (sim::Status written = host::WriteFile(map, MakeMap()); !written) {
     return R::Failure(written.error());
   }
-  const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "GSW3_330.BIN";
-  built.gpsFirmware = built.staging / "payload" / "GPS" / "GSW3_330.BIN";
+  const fs::path firmware = fs::path(VOSTREL_GPS_EXAMPLES_DIR) / "VGPS_330.BIN";
+  built.gpsFirmware = built.staging / "payload" / "GPS" / "VGPS_330.BIN";
   if (sim::Status copied = host::CopyFile(firmware, built.gpsFirmware); !copied) {
     return R::Failure(copied.error() + " (made by the build)");
   }

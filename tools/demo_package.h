@@ -32,9 +32,4 @@ sim::Result<DemoPackage> BuildDemoPackage(const std::filesystem::path& dir);
 // application with the shell's rerunner and a user's documents.
 sim::Status InitDemoTerminal(const std::filesystem::path& dir);
 
-// The power-cut command's names for host::ReadFile (empty when the file cannot be read) and
-// host::WriteFile, until it uses tools/host_files.h itself.
-std::string ReadHostFile(const std::filesystem::path& file);
-bool WriteHostFile(const std::filesystem::path& file, const std::string& contents);
-
 }  // namespace tools

@@ -1,20 +1,10 @@
 #include "tools/fault_matrix.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <system_error>
 
 #include "flash/image_format.h"
 #include "package/container_format.h"
-#include "sim/desktop_peer.h"
-#include "sim/flash_media.h"
-#include "sim/gps_chip.h"
 #include "sim/image_cipher.h"
-#include "sim/keys.h"
-#include "sim/registry.h"
-#include "sim/runner.h"
 #include "text/text.h"
 
 namespace tools::faults {
@@ -23,137 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kFolderMark = "<folder>";
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-  });
-  return text;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool WriteFile(const fs::path& file, const std::string& contents) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << contents;
-  return static_cast<bool>(out);
-}
-
-// '*' stands for any run of characters, the backslash included.
-bool GlobMatch(std::string_view pattern, std::string_view text) {
-  if (pattern.empty()) return text.empty();
-  if (pattern.front() == '*') {
-    for (std::size_t skip = 0; skip <= text.size(); ++skip) {
-      if (GlobMatch(pattern.substr(1), text.substr(skip))) return true;
-    }
-    return false;
-  }
-  return !text.empty() && pattern.front() == text.front() &&
-         GlobMatch(pattern.substr(1), text.substr(1));
-}
-
-struct Allowance {
-  uint32_t touch;  // kTouchNothing: always allowed
-  std::vector<const char*> files;
-  std::vector<const char*> registry;
-};
-
-// Lower-case terminal paths and "key\value" names.
-const Allowance kAllowances[] = {
-    {kTouchNothing,
-     {"\\flash disk2\\vostrel.log", "\\flash disk2\\vostrel.log.old", "\\flash disk2\\*.dbg",
-      "\\flash disk2\\*.dbg.old", "\\vostrel.ini", "\\fromhht.txt", "\\fromhht.ok", "\\tohht.txt",
-      "\\tohht.ok", "\\cache.bin", "\\abort.me", "\\looking.no"},
-     {"update", "update\\start", "update\\start\\*"}},
-    {kTouchGps, {}, {"drivers\\builtin\\gpsdev\\loadalways"}},
-    // Writing an image unloads the disk driver, whose entry stays gone until the restart; when
-    // the reboot fails there is none.
-    {kTouchBoot | kTouchKernel, {}, {"drivers\\active\\*"}},
-    {kTouchApplication,
-     {"\\flash disk2\\navigator", "\\flash disk2\\navigator\\*",
-      "\\flash disk2\\tavimon\\version.txt"},
-     {"tavimon\\versioninfo\\version"}},
-    {kTouchUserData,
-     {"\\flash disk2\\documents and settings", "\\flash disk2\\documents and settings\\*",
-      "\\flash disk2\\clean.me", "\\flash disk2\\clean.me\\*"},
-     {}},
-};
-
-bool Allowed(const std::string& name, uint32_t touches, std::vector<const char*> Allowance::*list) {
-  for (const Allowance& allowance : kAllowances) {
-    if (allowance.touch != kTouchNothing && (allowance.touch & touches) == 0) continue;
-    for (const char* pattern : allowance.*list) {
-      if (GlobMatch(pattern, name)) return true;
-    }
-  }
-  return false;
-}
-
-// Names present on either side whose values differ.
-template <typename Report>
-void CompareMaps(const std::map<std::string, std::string>& before,
-                 const std::map<std::string, std::string>& after, Report report) {
-  for (const auto& [name, value] : before) {
-    const auto found = after.find(name);
-    if (found == after.end()) {
-      report(name, "removed");
-    } else if (found->second != value) {
-      report(name, "changed");
-    }
-  }
-  for (const auto& [name, value] : after) {
-    if (before.count(name) == 0) report(name, "added");
-  }
-}
-
-// The user's documents may be set aside as clean.me, never lost: each file must stay under one
-// of the two names with its contents.
-void CheckUserData(const Snapshot& before, const Snapshot& after,
-                   std::vector<std::string>* changes) {
-  static const std::string kDocuments = "\\flash disk2\\documents and settings\\";
-  static const std::string kSetAside = "\\flash disk2\\clean.me\\";
-  for (const auto& [name, contents] : before.files) {
-    if (name.rfind(kDocuments, 0) != 0) continue;
-    const std::string rest = name.substr(kDocuments.size());
-    const auto kept = after.files.find(name);
-    const auto moved = after.files.find(kSetAside + rest);
-    const bool safe = (kept != after.files.end() && kept->second == contents) ||
-                      (moved != after.files.end() && moved->second == contents);
-    if (!safe) changes->push_back("file " + name + " lost");
-  }
-}
-
-void AddFiles(const fs::path& root, Snapshot* snapshot) {
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-       it.increment(error)) {
-    std::string name = "\\" + fs::relative(it->path(), root, error).generic_string();
-    std::replace(name.begin(), name.end(), '/', '\\');
-    name = Lower(name);
-    if (it->is_directory(error)) {
-      snapshot->files[name] = kFolderMark;
-    } else {
-      snapshot->files[name] = ReadFile(it->path());
-    }
-  }
-}
-
-// The registry as the terminal holds it now, flushed or not.
-void AddRegistry(sim::SimRegistry& registry, const fs::path& file, Snapshot* snapshot) {
-  if (!registry.Save()) return;
-  const nlohmann::json root = nlohmann::json::parse(ReadFile(file), nullptr, false);
-  if (!root.is_object()) return;
-  for (const auto& [key, values] : root.items()) {
-    snapshot->registry[Lower(key)] = "{}";
-    if (!values.is_object()) continue;
-    for (const auto& [value, data] : values.items()) {
-      snapshot->registry[Lower(key) + "\\" + Lower(value)] = data.dump();
-    }
-  }
+// The file's bytes, or none when it cannot be read.
+std::string ReadOrEmpty(const fs::path& file) {
+  auto bytes = host::ReadFile(file);
+  return bytes ? *bytes : std::string();
 }
 
 // An image of `size` bytes that carries its version where the simulated terminal reads it.
@@ -175,10 +38,7 @@ sim::Status WritePackage(const fs::path& file, const std::vector<container::Memb
   if (!container::WriteContainer(members, {}, sink, &error)) {
     return sim::Status::Failure(file.string() + ": " + error);
   }
-  if (!WriteFile(file, std::string(sink.Bytes().begin(), sink.Bytes().end()))) {
-    return sim::Status::Failure(file.string() + ": cannot be written");
-  }
-  return {};
+  return host::WriteFile(file, std::string(sink.Bytes().begin(), sink.Bytes().end()));
 }
 
 container::Member MemberOf(std::string name, std::string contents) {
@@ -236,47 +96,11 @@ void Compare(const FaultRow& row, const std::string& debugText, RowResult* resul
 
 }  // namespace
 
-Snapshot TakeSnapshot(sim::Terminal& terminal) {
-  Snapshot snapshot;
-  AddFiles(terminal.Dir() / "fs", &snapshot);
-  AddRegistry(terminal.Registry(), terminal.Dir() / "registry.json", &snapshot);
-  for (const sim::FlashPartitionConfig& partition : terminal.Config().flash.partitions) {
-    auto data = terminal.Flash().ReadPartition(partition.signature, false);
-    snapshot.partitions[partition.signature] = data ? *data : "<unreadable: " + data.error() + ">";
-  }
-  snapshot.diskArea = terminal.Flash().ReadDiskArea();
-  const std::vector<uint8_t> gps = terminal.Gps().FlashContents();
-  snapshot.gpsFlash.assign(gps.begin(), gps.end());
-  return snapshot;
-}
-
-std::vector<std::string> UnexpectedChanges(const Snapshot& before, const Snapshot& after,
-                                           uint32_t touches) {
-  std::vector<std::string> changes;
-  CompareMaps(before.files, after.files, [&](const std::string& name, const char* how) {
-    if (!Allowed(name, touches, &Allowance::files)) {
-      changes.push_back("file " + name + " " + how);
-    }
-  });
-  CompareMaps(before.registry, after.registry, [&](const std::string& name, const char* how) {
-    if (!Allowed(name, touches, &Allowance::registry)) {
-      changes.push_back("registry " + name + " " + how);
-    }
-  });
-  if (touches & kTouchUserData) CheckUserData(before, after, &changes);
-  const std::map<std::string, uint32_t> partitionTouch = {{"BOOT", kTouchBoot},
-                                                          {"KRNL", kTouchKernel}};
-  CompareMaps(before.partitions, after.partitions, [&](const std::string& name, const char* how) {
-    const auto touch = partitionTouch.find(name);
-    if (touch == partitionTouch.end() || (touches & touch->second) == 0) {
-      changes.push_back("partition " + name + " " + how);
-    }
-  });
-  if (before.diskArea != after.diskArea) changes.push_back("flash disk area changed");
-  if (before.gpsFlash != after.gpsFlash && (touches & kTouchGps) == 0) {
-    changes.push_back("GPS flash changed");
-  }
-  return changes;
+std::string FaultText(const FaultRow& row) {
+  std::string text;
+  for (const std::string& setting : row.settings) text += (text.empty() ? "" : ", ") + setting;
+  if (text.empty()) return row.note;
+  return row.note.empty() ? text : text + " (" + row.note + ")";
 }
 
 sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path>& packages) {
@@ -298,8 +122,8 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
   packages[PackageKind::kOsImages] = os;
 
   const fs::path gpsDir = VOSTREL_GPS_EXAMPLES_DIR;
-  const std::string loader = ReadFile(gpsDir / "GPSBOOT.LDR");
-  const std::string records = ReadFile(gpsDir / "GSW3_330.SRE");
+  const std::string loader = ReadOrEmpty(gpsDir / "GPSBOOT.LDR");
+  const std::string records = ReadOrEmpty(gpsDir / "VGPS_330.SRE");
   if (loader.empty() || records.empty()) {
     return sim::Status::Failure(gpsDir.string() +
                                 ": the GPS boot loader and S-records are "
@@ -310,8 +134,8 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
           WritePackage(srec, {MemberOf("Vostrel.ini",
                                        "[SoftwareToUpdate]\r\nUpdate1=GPS\r\n[GPS]\r\n"
                                        "GpsSoftware1=GPS|2|GPSBOOT.LDR^BOOT\r\n"
-                                       "GpsSoftware2=GPS|3.3.0|GSW3_330.SRE^FIRMWARE\r\n"),
-                              MemberOf("GPSBOOT.LDR", loader), MemberOf("GSW3_330.SRE", records)});
+                                       "GpsSoftware2=GPS|3.3.0|VGPS_330.SRE^FIRMWARE\r\n"),
+                              MemberOf("GPSBOOT.LDR", loader), MemberOf("VGPS_330.SRE", records)});
       !written) {
     return written;
   }
@@ -319,14 +143,12 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
 
   const auto demo = packages.find(PackageKind::kDemo);
   if (demo == packages.end()) return sim::Status::Failure("the demo's package is needed");
-  std::string corrupt = ReadFile(demo->second);
+  std::string corrupt = ReadOrEmpty(demo->second);
   if (corrupt.size() < 1024) return sim::Status::Failure(demo->second.string() + ": too short");
   // A byte in the middle of the data: the headers still parse, only the sum is wrong.
   corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x40);
   const fs::path corruptFile = dir / "demo-corrupt.bin";
-  if (!WriteFile(corruptFile, corrupt)) {
-    return sim::Status::Failure(corruptFile.string() + ": cannot be written");
-  }
+  if (sim::Status written = host::WriteFile(corruptFile, corrupt); !written) return written;
   packages[PackageKind::kDemoCorrupt] = corruptFile;
   return {};
 }
@@ -334,61 +156,25 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
 sim::Result<RowResult> RunRow(const FaultRow& row, Mode mode, const MatrixInputs& inputs,
                               const fs::path& dir) {
   using R = sim::Result<RowResult>;
-  std::error_code error;
-  fs::remove_all(dir, error);
-  fs::create_directories(dir.parent_path(), error);
-  if (sim::Status made = inputs.initTerminal(dir); !made) return R::Failure(made.error());
-  auto config = sim::LoadConfig(dir / "terminal.json");
-  if (!config) return R::Failure(config.error());
-  row.apply(*config);
-  if (sim::Status saved = sim::SaveConfig(dir / "terminal.json", *config); !saved) {
-    return R::Failure(saved.error());
-  }
-  auto opened = sim::Terminal::Open(dir);
-  if (!opened) return R::Failure(opened.error());
-  sim::Terminal& terminal = **opened;
-
-  std::unique_ptr<sim::SimDesktop> desktop;
   const bool withPackage = row.package != PackageKind::kNone;
   const auto package = inputs.packages.find(withPackage ? row.package : PackageKind::kDemo);
   if (package == inputs.packages.end()) return R::Failure("row " + row.id + ": no package");
-  if (mode == Mode::kTerminal) {
-    if (withPackage) {
-      if (sim::Status placed = sim::PlacePackage(terminal, package->second); !placed) {
-        return R::Failure(placed.error());
-      }
-    }
-  } else {
-    auto started = sim::SimDesktop::Open(terminal.Files(), terminal.Clock(), package->second,
-                                         terminal.Config().desktop);
-    if (!started) return R::Failure(started.error());
-    desktop = std::move(*started);
-    if (!withPackage) fs::remove(terminal.Files().HostPath("\\install.bin"), error);
-  }
-  auto keys = sim::ParseKeys(row.keys);
-  if (!keys) return R::Failure("row " + row.id + ": " + keys.error());
+  auto fresh =
+      matrix::FreshTerminal::Make(dir, inputs.initTerminal, row.settings, inputs.keepTerminals);
+  if (!fresh) return R::Failure("row " + row.id + ": " + fresh.error());
+  sim::Terminal& terminal = (*fresh)->Get();
 
-  const Snapshot before = TakeSnapshot(terminal);
-  sim::RunOptions options;
-  options.commandLine = mode == Mode::kDesktop ? "ACTIVESYNC" : "";
-  options.keys = *keys;
-  options.desktop = desktop.get();
-  // A run that has not ended by the bound is cut off, so that a hang is a finding and not a
-  // stuck matrix.
-  struct Watchdog {
-    bool armed = true;
-    bool fired = false;
-  };
-  auto watchdog = std::make_shared<Watchdog>();
-  terminal.Clock().At(terminal.Now() + inputs.virtualBoundMs, [watchdog, &terminal] {
-    if (!watchdog->armed) return;
-    watchdog->fired = true;
-    terminal.CutPower();
-  });
-  const sim::RunOutcome outcome = sim::RunUpdater(terminal, options);
-  watchdog->armed = false;
-  desktop.reset();
-  const Snapshot after = TakeSnapshot(terminal);
+  matrix::PackageRun run;
+  run.mode = mode;
+  run.package = package->second;
+  run.withoutPackage = !withPackage;
+  run.keys = row.keys;
+  run.virtualBoundMs = inputs.virtualBoundMs;
+  matrix::Snapshot before;
+  auto ran = matrix::RunPackage(terminal, run, [&] { before = matrix::TakeSnapshot(terminal); });
+  if (!ran) return R::Failure("row " + row.id + ": " + ran.error());
+  const sim::RunOutcome& outcome = ran->outcome;
+  const matrix::Snapshot after = matrix::TakeSnapshot(terminal);
 
   RowResult result;
   result.row = &row;
@@ -396,10 +182,8 @@ sim::Result<RowResult> RunRow(const FaultRow& row, Mode mode, const MatrixInputs
   result.finalScreen = outcome.finalScreen;
   result.screens = outcome.screens;
   result.virtualMs = outcome.virtualMilliseconds;
-  result.hung = watchdog->fired;
-  for (const sim::PartOutcome& part : outcome.parts) {
-    result.versionsAfter.push_back(part.installedAfter);
-  }
+  result.hung = ran->hung;
+  result.versionsAfter = matrix::VersionsAfter(outcome);
   result.end = result.hung ? "cut off by the bound" : sim::RunEndName(outcome.end);
   if (outcome.finalScreen == 9) {
     ParseErrorLine(ShownError(outcome), &result);
@@ -413,32 +197,16 @@ sim::Result<RowResult> RunRow(const FaultRow& row, Mode mode, const MatrixInputs
       !result.hung && (row.ending == Ending::kPowerCut ? cut
                                                        : outcome.end == sim::RunEnd::kLeft ||
                                                              outcome.end == sim::RunEnd::kRebooted);
-  result.changes = UnexpectedChanges(before, after, row.touches);
+  result.changes = matrix::UnexpectedChanges(before, after, row.touches);
   Compare(row, terminal.DebugText(), &result);
   return result;
 }
-
-const char* ModeName(Mode mode) { return mode == Mode::kTerminal ? "terminal" : "desktop"; }
 
 std::string FormatError(int32_t number, const std::string& text, const std::string& function) {
   return text::Sprintf("(%ld)%s (%s)", static_cast<long>(number), text, function);
 }
 
 namespace {
-
-std::string Cell(std::string text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (c == '|') {
-      escaped += "\\|";
-    } else if (c == '\n' || c == '\r') {
-      escaped += ' ';
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
 
 std::string ExpectedErrorCell(const FaultRow& row) {
   if (!row.error) return "(not decided by the fault)";
@@ -464,29 +232,26 @@ std::string MarkdownTable(const std::vector<RowResult>& results, const std::stri
       "(other screens: the last error reported) and the expected one, changes outside what "
       "the failing item may touch, whether the run ended by itself within the bound of "
       "virtual time, and whether everything matched.\n\n";
-  out +=
-      "| fault | part | mode | screen | last error | expected error | outside changes | "
-      "ended by itself | virtual s | matches |\n";
-  out += "|---|---|---|---|---|---|---|---|---|---|\n";
+  out += matrix::TableRow({"fault", "part", "mode", "screen", "last error", "expected error",
+                           "outside changes", "ended by itself", "virtual s", "matches"});
+  out += matrix::TableRule(10);
   for (const RowResult& result : results) {
     const FaultRow& row = *result.row;
     std::string changes = result.changes.empty() ? "none" : "";
     for (const std::string& change : result.changes) {
       changes += (changes.empty() ? "" : "; ") + change;
     }
-    out += "| " + Cell(row.setting) + " | " + row.part + " | " + ModeName(result.mode) + " | " +
-           text::Sprintf("%d (%d)", result.finalScreen, row.screen) + " | " +
-           Cell(FormatError(result.errorNumber, result.errorText, result.errorFunction)) + " | " +
-           Cell(ExpectedErrorCell(row)) + " | " + Cell(changes) + " | " +
-           (result.endedByItself ? "yes" : "no") + " (" + result.end + ") | " +
-           text::Sprintf("%.1f", static_cast<double>(result.virtualMs) / 1000.0) + " | " +
-           (result.Matches() ? "yes" : "**no**: " + Cell([&] {
-                                         std::string why;
-                                         for (const std::string& m : result.mismatches)
-                                           why += (why.empty() ? "" : "; ") + m;
-                                         return why;
-                                       }())) +
-           " |\n";
+    std::string matches = result.Matches() ? "yes" : "**no**: ";
+    for (std::size_t i = 0; i < result.mismatches.size(); ++i) {
+      matches += (i == 0 ? "" : "; ") + result.mismatches[i];
+    }
+    out += matrix::TableRow(
+        {FaultText(row), row.part, ModeName(result.mode),
+         text::Sprintf("%d (%d)", result.finalScreen, row.screen),
+         FormatError(result.errorNumber, result.errorText, result.errorFunction),
+         ExpectedErrorCell(row), changes,
+         std::string(result.endedByItself ? "yes" : "no") + " (" + result.end + ")",
+         text::Sprintf("%.1f", static_cast<double>(result.virtualMs) / 1000.0), matches});
   }
   out += "\n## Why each row ends as it does\n\n";
   std::vector<std::string> seen;
@@ -494,7 +259,7 @@ std::string MarkdownTable(const std::vector<RowResult>& results, const std::stri
     const FaultRow& row = *result.row;
     if (std::find(seen.begin(), seen.end(), row.id) != seen.end()) continue;
     seen.push_back(row.id);
-    out += "- `" + row.id + "` (" + Cell(row.setting) + "): " + row.why + ".\n";
+    out += "- `" + row.id + "` (" + matrix::Cell(FaultText(row)) + "): " + row.why + ".\n";
   }
   return out;
 }
@@ -505,7 +270,7 @@ nlohmann::json JsonTable(const std::vector<RowResult>& results) {
     const FaultRow& row = *result.row;
     nlohmann::json entry = {
         {"id", row.id},
-        {"fault", row.setting},
+        {"fault", FaultText(row)},
         {"part", row.part},
         {"mode", ModeName(result.mode)},
         {"screens", result.screens},
@@ -518,10 +283,10 @@ nlohmann::json JsonTable(const std::vector<RowResult>& results) {
         {"outside_changes", result.changes},
         {"end", result.end},
         {"versions_after",
-         {{"boot", result.versionsAfter.at(0)},
-          {"kernel", result.versionsAfter.at(1)},
-          {"application", result.versionsAfter.at(2)},
-          {"gps", result.versionsAfter.at(3)}}},
+         {{"boot", result.versionsAfter.boot},
+          {"kernel", result.versionsAfter.kernel},
+          {"application", result.versionsAfter.application},
+          {"gps", result.versionsAfter.gps}}},
         {"ended_by_itself", result.endedByItself},
         {"virtual_ms", result.virtualMs},
         {"matches", result.Matches()},

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -15,6 +13,8 @@
 #include "tools/commands.h"
 #include "tools/demo_package.h"
 #include "tools/fault_matrix.h"
+#include "tools/host_files.h"
+#include "tools/matrix_harness.h"
 
 namespace tools {
 
@@ -49,10 +49,7 @@ std::string CommandText(const FaultsArgs& args) {
 }
 
 int RunFaults(const FaultsArgs& args) {
-  using faults::Mode;
-  std::set<Mode> modes;
-  if (args.mode == "terminal" || args.mode == "both") modes.insert(Mode::kTerminal);
-  if (args.mode == "desktop" || args.mode == "both") modes.insert(Mode::kDesktop);
+  const std::vector<matrix::Mode> modes = matrix::ModesOf(args.mode);
 
   const std::vector<faults::FaultRow>& rows = faults::FaultRows();
   for (const std::string& id : args.only) {
@@ -61,28 +58,15 @@ int RunFaults(const FaultsArgs& args) {
     if (!known) return FaultsError("--only: no row " + id);
   }
 
-  std::error_code error;
-  fs::path work = args.work;
-  if (work.empty()) {
-    char pattern[] = "/tmp/vostrel-faults-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return FaultsError("cannot make a working folder in /tmp");
-    work = pattern;
-  } else {
-    fs::create_directories(work, error);
-    if (error) return FaultsError(work.string() + ": " + error.message());
-  }
-  struct Cleanup {
-    fs::path dir;
-    bool keep;
-    ~Cleanup() {
-      std::error_code ignored;
-      if (!keep) fs::remove_all(dir, ignored);
-    }
-  } cleanup{work, args.keep || !args.work.empty()};
+  auto folder = matrix::WorkFolder::Make(args.work, args.keep, "vostrel-faults");
+  if (!folder) return FaultsError(folder.error());
+  const fs::path& work = folder->Path();
 
   const auto wallStart = std::chrono::steady_clock::now();
   faults::MatrixInputs inputs;
   inputs.initTerminal = [](const fs::path& dir) { return InitDemoTerminal(dir); };
+  inputs.keepTerminals = folder->Kept();
+  std::error_code error;
   fs::create_directories(work / "packages", error);
   // The package builder prints what it stored; the rows are the output here.
   std::fflush(stdout);
@@ -111,14 +95,13 @@ int RunFaults(const FaultsArgs& args) {
         std::find(args.only.begin(), args.only.end(), row.id) == args.only.end()) {
       continue;
     }
-    for (const Mode mode : row.modes) {
-      if (modes.count(mode) == 0) continue;
+    for (const matrix::Mode mode : row.modes) {
+      if (std::find(modes.begin(), modes.end(), mode) == modes.end()) continue;
       const fs::path runDir = work / "runs" / (std::to_string(++index) + "-" + row.id);
       auto result = faults::RunRow(row, mode, inputs, runDir);
       if (!result)
-        return FaultsError(row.id + " (" + faults::ModeName(mode) + "): " + result.error());
-      if (!cleanup.keep) fs::remove_all(runDir, error);
-      std::printf("%-28s %-8s screen %2d  %s\n", row.id.c_str(), faults::ModeName(mode),
+        return FaultsError(row.id + " (" + matrix::ModeName(mode) + "): " + result.error());
+      std::printf("%-28s %-8s screen %2d  %s\n", row.id.c_str(), matrix::ModeName(mode),
                   result->finalScreen, result->Matches() ? "as expected" : "NOT as expected");
       for (const std::string& mismatch : result->mismatches) {
         std::printf("    %s\n", mismatch.c_str());
@@ -134,19 +117,22 @@ int RunFaults(const FaultsArgs& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
 
   if (!args.out.empty()) {
-    std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
-    out << faults::MarkdownTable(results, CommandText(args));
-    if (!out) return FaultsError(args.out + ": cannot be written");
+    if (sim::Status written =
+            host::WriteFile(args.out, faults::MarkdownTable(results, CommandText(args)));
+        !written) {
+      return FaultsError(written.error());
+    }
   }
   if (!args.json.empty()) {
-    std::ofstream out(args.json, std::ios::binary | std::ios::trunc);
-    out << faults::JsonTable(results).dump(2) << "\n";
-    if (!out) return FaultsError(args.json + ": cannot be written");
+    if (sim::Status written = host::WriteFile(args.json, faults::JsonTable(results).dump(2) + "\n");
+        !written) {
+      return FaultsError(written.error());
+    }
   }
   std::vector<std::string> unexpected;
   for (const faults::RowResult& result : results) {
     if (!result.Matches()) {
-      unexpected.push_back(result.row->id + " (" + faults::ModeName(result.mode) + ")");
+      unexpected.push_back(result.row->id + " (" + matrix::ModeName(result.mode) + ")");
     }
   }
   std::printf("\n%zu runs in %.1f s of wall time; %zu not as expected", results.size(), wall,

@@ -6,6 +6,7 @@
 #include "flash/image_format.h"
 #include "settings/settings.h"
 #include "sim/config.h"
+#include "sim/hal_config.h"
 #include "sim/image_cipher.h"
 #include "text/text.h"
 #include "tools/commands.h"

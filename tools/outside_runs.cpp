@@ -140,7 +140,7 @@ int RunGpsServe(const GpsServeArgs& args) {
   // The program's side of the line is this process's port, opened while the chip is handed
   // over; from then on the chip follows the driver's line (the driver's mode in DIR/gps).
   const std::filesystem::path gpsDir = std::filesystem::path(args.dir) / "gps";
-  terminal.Gps().HandOver();
+  terminal.Find<sim::GpsChip>()->HandOver();
   platform::SerialOpenRequest request;
   request.derive = [](const platform::SerialConfig& inForce) {
     platform::SerialConfig config = inForce;
@@ -159,7 +159,7 @@ int RunGpsServe(const GpsServeArgs& args) {
               pty.name.c_str(), args.link.c_str());
   std::fflush(stdout);
 
-  terminal.Gps().TakeBack();
+  terminal.Find<sim::GpsChip>()->TakeBack();
   std::string mode = sim::kChipModeRunning;
   sim::WriteChipMode(gpsDir, sim::kDriverModeFile, mode);
   sim::WriteChipMode(gpsDir, sim::kChipModeFile, mode);
@@ -176,9 +176,9 @@ int RunGpsServe(const GpsServeArgs& args) {
     if (now - lastLook >= std::chrono::milliseconds(5)) lastLook = now;
     if (!wanted.empty() && wanted != mode) {
       if (wanted == sim::kChipModeHandedOver) {
-        terminal.Gps().HandOver();
+        terminal.Find<sim::GpsChip>()->HandOver();
       } else {
-        terminal.Gps().TakeBack();
+        terminal.Find<sim::GpsChip>()->TakeBack();
       }
       mode = wanted;
       sim::WriteChipMode(gpsDir, sim::kChipModeFile, mode);
@@ -188,7 +188,8 @@ int RunGpsServe(const GpsServeArgs& args) {
     // (Wine leaves such a line at its old rate) is taken to be the chip's.
     termios line{};
     uint32_t baud = ::tcgetattr(pty.master, &line) == 0 ? BaudOf(::cfgetospeed(&line)) : 0;
-    if (!Expressible(terminal.Gps().LineRate())) baud = terminal.Gps().LineRate();
+    if (!Expressible(terminal.Find<sim::GpsChip>()->LineRate()))
+      baud = terminal.Find<sim::GpsChip>()->LineRate();
     if (baud != 0 && baud != settings.baudRate) {
       settings.baudRate = baud;
       terminal.Serial().ApplySerialSettings(port, settings);
@@ -217,7 +218,7 @@ int RunGpsServe(const GpsServeArgs& args) {
     if (got <= 0 && read == 0) clock.SleepFor(args.speed);
   }
   terminal.Serial().CloseSerial(port, nullptr);
-  terminal.Gps().TakeBack();
+  terminal.Find<sim::GpsChip>()->TakeBack();
   std::filesystem::remove(gpsDir / sim::kDriverModeFile, error);
   std::filesystem::remove(gpsDir / sim::kChipModeFile, error);
   clock.EndProcess(sim::kUpdaterProcess);
@@ -228,7 +229,7 @@ int RunGpsServe(const GpsServeArgs& args) {
 // The demo's package as "vostrel demo DIR" built it in DIR.
 DemoPackage DemoPackageIn(const std::filesystem::path& dir) {
   const std::filesystem::path payload = dir / "package" / "payload";
-  return {dir / "install.bin", dir / "package", payload / "GPS" / "GSW3_330.BIN",
+  return {dir / "install.bin", dir / "package", payload / "GPS" / "VGPS_330.BIN",
           payload / "EBOOT2.NB0", payload / "NK.BIN"};
 }
 

@@ -98,7 +98,7 @@ int RunRun(const RunArgs& args) {
   }
   if (args.window.speed != 0) (*terminal)->Clock().SetSpeed(args.window.speed);
   const bool desktopMode = args.activesync || text::EqualsNoCase(args.cmdline, "ACTIVESYNC");
-  const sim::DesktopConfig& desktopConfig = (*terminal)->Config().desktop;
+  const sim::DesktopConfig& desktopConfig = (*terminal)->Config().Get<sim::DesktopConfig>();
   if (desktopMode && args.package.empty() && !realtime) {
     const std::string fs = args.dir + "/fs";
     return SimError(text::Sprintf(
@@ -214,10 +214,10 @@ sim::Result<platform::DialogState> ExampleVersionDialog() {
   const fs::path dir = scratch->Path();
 
   sim::TerminalConfig config;
-  config.hal.bootVersion = "1.0.5";
-  config.hal.kernelVersion = "4.2.118";
-  config.shell.applicationVersion = "3.10";
-  config.gps.firmwareVersion = "2.3.2";
+  config.Get<sim::HalConfig>().bootVersion = "1.0.5";
+  config.Get<sim::HalConfig>().kernelVersion = "4.2.118";
+  config.Get<sim::ShellConfig>().applicationVersion = "3.10";
+  config.Get<sim::GpsConfig>().firmwareVersion = "2.3.2";
   if (sim::Status created = sim::Terminal::Init(dir / "t", config); !created) {
     return R::Failure(created.error());
   }
@@ -278,8 +278,9 @@ int RunShow(const std::string& dir) {
   const sim::TerminalConfig& config = terminal.Config();
   std::printf("Terminal %s\n", dir.c_str());
   std::printf("  program:      %s\n", config.programPath.c_str());
-  std::printf("  clock starts: %s\n", sim::FormatLocalTime(config.clockStart).c_str());
-  std::printf("  charger:      %s\n", sim::AcLineName(config.acLine));
+  std::printf("  clock starts: %s\n",
+              sim::FormatLocalTime(config.Get<sim::ClockConfig>().start).c_str());
+  std::printf("  charger:      %s\n", sim::AcLineName(config.Get<sim::PowerConfig>().acLine));
   const sim::InstalledVersions versions = terminal.Versions();
   const auto shown = [](const std::string& version) {
     return version.empty() ? std::string("(none reported)") : version;
@@ -310,12 +311,12 @@ int RunShow(const std::string& dir) {
 int RunGpsRead(const std::string& dir, const std::string& output) {
   auto opened = sim::Terminal::Open(dir);
   if (!opened) return SimError(opened.error());
-  const std::vector<uint8_t> flash = (*opened)->Gps().FlashContents();
+  const std::vector<uint8_t> flash = (*opened)->Find<sim::GpsChip>()->FlashContents();
   const std::string_view bytes(reinterpret_cast<const char*>(flash.data()), flash.size());
   if (sim::Status written = host::WriteFile(output, bytes); !written) {
     return SimError(written.error(), 1);
   }
-  const sim::NorPart part = (*opened)->Gps().FlashPart();
+  const gps_images::NorPart part = (*opened)->Find<sim::GpsChip>()->FlashPart();
   std::printf("Wrote the GPS chip's flash (%s, %zu bytes) to %s\n", part.name.c_str(), flash.size(),
               output.c_str());
   return 0;
@@ -331,7 +332,7 @@ struct FlashReadArgs {
 int RunFlashRead(const FlashReadArgs& args) {
   auto opened = sim::Terminal::Open(args.dir);
   if (!opened) return SimError(opened.error());
-  auto data = (*opened)->Flash().ReadPartition(args.signature, args.whole);
+  auto data = (*opened)->Find<sim::FlashMedia>()->ReadPartition(args.signature, args.whole);
   if (!data) return SimError(args.dir + ": " + data.error(), 1);
   if (sim::Status written = host::WriteFile(args.out, *data); !written) {
     return SimError(written.error(), 1);

@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "platform/hal.h"
-#include "sim/config.h"
+#include "sim/hal_config.h"
 #include "sim/hardware_bus.h"
 #include "sim/memory.h"
 #include "win32/files.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "sim/config.h"
+#include "sim/clock_config.h"
 #include "text/text.h"
 #include "win32/win_api.h"
 

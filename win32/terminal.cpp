@@ -5,7 +5,10 @@
 #include <iterator>
 #include <vector>
 
-#include "sim/gps_images.h"
+#include "sim/clock_config.h"
+#include "sim/gps_config.h"
+#include "sim/shell_config.h"
+#include "tools/gps_images/gps_images.h"
 #include "win32/shell_messages.h"
 #include "win32/win_api.h"
 
@@ -49,12 +52,12 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
       m_config(std::move(config)),
       m_standIns{std::move(standIns), fs::absolute(m_dir).wstring()},
       m_debug(m_dir / "debug.log"),
-      m_memory(m_config.memory, LocalHeap()),
+      m_memory(m_config.Get<sim::MemoryConfig>(), LocalHeap()),
       m_files((m_dir / "fs").wstring()),
       m_registry(m_dir),
-      m_kernel(m_files, m_memory, m_debug, m_config.programPath, m_standIns, m_config.clockStart,
-               m_config.tickStart),
-      m_hal(m_files, m_config.acLine, m_memory),
+      m_kernel(m_files, m_memory, m_debug, m_config.programPath, m_standIns,
+               m_config.Get<sim::ClockConfig>().start, m_config.Get<sim::ClockConfig>().tickStart),
+      m_hal(m_files, m_config.Get<sim::PowerConfig>().acLine, m_memory),
       m_gui([&] {
         gui.hostPath = [this](std::string_view path, std::wstring* host) {
           return m_files.HostPath(path, host);
@@ -62,11 +65,11 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
         return std::move(gui);
       }()),
       m_disk(
-          m_config.flash, m_registry,
+          m_config.Get<sim::FlashConfig>(), m_registry,
           [this](const std::vector<std::string>& unmounted) { m_files.SetUnmounted(unmounted); },
           m_hal),
       m_gpsDriver(
-          m_config.gpsDriver,
+          m_config.Get<sim::GpsDriverConfig>(),
           [this](std::string_view name, sim::Device* device) {
             m_files.RegisterDevice(name, device);
           },
@@ -76,12 +79,12 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
                                [this] { SetChipMode(sim::kChipModeHandedOver); },
                                [this] { SetChipMode(sim::kChipModeRunning); }}) {
   m_flash = std::make_unique<sim::FlashMedia>(sim::FlashMedia::Services{
-      m_config.flash, m_config.hal, m_dir / "flash", m_hal,
+      m_config.Get<sim::FlashConfig>(), m_config.Get<sim::HalConfig>(), m_dir / "flash", m_hal,
       // A power cut that the chip's fault asks for ends the updater where it is.
       [] { TerminateProcess(GetCurrentProcess(), 5); }, nullptr});
   m_hal.OnIoControl(platform::kIoctlHalReboot,
                     [this](const void*, uint32_t, void*, uint32_t, uint32_t*) -> bool {
-                      if (m_config.hal.rebootFails) {
+                      if (m_config.Get<sim::HalConfig>().rebootFails) {
                         platform::SetLastError(platform::kErrorGenFailure);
                         return false;
                       }
@@ -90,8 +93,8 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
   m_hal.OnIoControl(platform::kIoctlHalGetKeyMaterial,
                     [this](const void*, uint32_t, void* out, uint32_t outSize, uint32_t* returned) {
                       const std::optional<std::string> material =
-                          m_config.hal.keyMaterial
-                              ? sim::KeyMaterialBytes(*m_config.hal.keyMaterial)
+                          m_config.Get<sim::HalConfig>().keyMaterial
+                              ? sim::KeyMaterialBytes(*m_config.Get<sim::HalConfig>().keyMaterial)
                               : std::nullopt;
                       if (!material) {
                         platform::SetLastError(platform::kErrorNotSupported);
@@ -152,7 +155,9 @@ void Win32Terminal::PowerOn() {
   m_flash->PowerOn();
   m_gpsDriver.PowerOn();
   m_registry.Flush();
-  if (!m_config.shell.running || FindWindowW(kShellWindowClass, nullptr) != nullptr) return;
+  if (!m_config.Get<sim::ShellConfig>().running ||
+      FindWindowW(kShellWindowClass, nullptr) != nullptr)
+    return;
   if (!StartStandIn(m_standIns, L"tavimon.exe")) return;
   // The terminal's shell is up before any program of the user's runs.
   for (DWORD waited = 0; waited < kShellStartMs; waited += 50) {
@@ -186,10 +191,10 @@ void Win32Terminal::SetChipMode(const char* mode) {
 std::string Win32Terminal::GpsFirmwareVersion() {
   std::ifstream in(m_dir / "gps" / "flash.bin", std::ios::binary);
   // A flash that was never programmed holds the factory firmware.
-  if (!in) return m_config.gps.firmwareVersion;
+  if (!in) return m_config.Get<sim::GpsConfig>().firmwareVersion;
   const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                    std::istreambuf_iterator<char>()};
-  return sim::FirmwareVersionIn(bytes).value_or("");
+  return gps_images::FirmwareVersionIn(bytes).value_or("");
 }
 
 }  // namespace win32

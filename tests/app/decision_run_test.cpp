@@ -68,14 +68,14 @@ TEST_F(DecisionRunTest, ThePlayKeyWaitsForTheCharger) {
   Place(
       "[SoftwareToUpdate]\r\nUpdate1=Application\r\n"
       "[Application]\r\nAppSoftware1=Application|2.0.0|AppScript\r\n");
-  Term().MutableConfig().acLine = sim::AcLine::kDisconnected;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kDisconnected;
   const sim::RunOutcome outcome = Run("PLAY PLAY");
   EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 4}));
   EXPECT_EQ(outcome.end, sim::RunEnd::kKeysRanOut);
   EXPECT_TRUE(outcome.parts[kApplication].marked);
 
   // An unknown line status counts as connected: PLAY goes on to the update.
-  Term().MutableConfig().acLine = sim::AcLine::kUnknown;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kUnknown;
   const sim::RunOutcome unknown = Run("PLAY");
   EXPECT_EQ(unknown.screens.at(2), 7);
 }

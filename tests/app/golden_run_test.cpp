@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "sim/shell.h"
 #include "support/golden.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
@@ -25,8 +26,8 @@ class GoldenRunTest : public TerminalTest, public ::testing::WithParamInterface<
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config;
     if (GetParam().endScreen == 11) {
-      config.shell.onDestroy = sim::ShellDestroy::kIgnore;
-      config.shell.canBeTerminated = false;
+      config.Get<sim::ShellConfig>().onDestroy = sim::ShellDestroy::kIgnore;
+      config.Get<sim::ShellConfig>().canBeTerminated = false;
     }
     return config;
   }

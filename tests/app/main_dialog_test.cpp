@@ -88,7 +88,7 @@ TEST_F(MainDialogTest, PlayAndStopFollowTheScreenTable) {
 
 TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   State().m_bUpdateApp = 1;
-  Term().MutableConfig().acLine = sim::AcLine::kDisconnected;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kDisconnected;
   TestDialog dialog(Context());
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
@@ -97,11 +97,11 @@ TEST_F(MainDialogTest, PlayWithSomethingMarkedChecksTheCharger) {
   EXPECT_THAT(Log(), HasSubstr("CheckIfSomethingToDo: GPS - update not selected"));
 
   // PLAY on the no-charger screen checks again; an unknown line status counts as connected.
-  Term().MutableConfig().acLine = sim::AcLine::kUnknown;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kUnknown;
   dialog.Key(ui::kVkReturn);
   EXPECT_NE(Context().m_nScreen, kScreenNoCharger);
 
-  Term().MutableConfig().acLine = sim::AcLine::kUnreadable;
+  Term().MutableConfig().Get<sim::PowerConfig>().acLine = sim::AcLine::kUnreadable;
   dialog.SetScreen(kScreenWelcome);
   dialog.Key(ui::kVkReturn);
   EXPECT_EQ(Context().m_nScreen, kScreenNoCharger);
@@ -156,7 +156,7 @@ TEST_F(MainDialogTest, LeavingReboots) {
 }
 
 TEST_F(MainDialogTest, AFailedRebootIsLoggedAndTheProgramEnds) {
-  Term().MutableConfig().hal.rebootFails = true;
+  Term().MutableConfig().Get<sim::HalConfig>().rebootFails = true;
   TestDialog dialog(Context());
   dialog.m_bRebootNeeded = 1;
   dialog.SetScreen(kScreenSuccess);

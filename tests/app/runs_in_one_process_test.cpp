@@ -81,8 +81,9 @@ class RunsInOneProcessTest : public CommandTest {
     ASSERT_TRUE(sim::PlaceDebugMarker(terminal, kDebugLevel).ok());
     std::unique_ptr<sim::SimDesktop> desktop;
     if (scenario.desktop) {
-      auto started = sim::SimDesktop::Open(terminal.Files(), terminal.Clock(),
-                                           PackagePath(scenario), terminal.Config().desktop);
+      auto started =
+          sim::SimDesktop::Open(terminal.Files(), terminal.Clock(), PackagePath(scenario),
+                                terminal.Config().Get<sim::DesktopConfig>());
       ASSERT_TRUE(started) << started.error();
       desktop = std::move(*started);
     }

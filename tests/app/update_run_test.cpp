@@ -7,6 +7,7 @@
 
 #include "sim/desktop_peer.h"
 #include "sim/runner.h"
+#include "sim/shell.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
 
@@ -149,8 +150,8 @@ TEST_P(UpdateRunTest, KeysPressedWhileTheUpdateRunsChangeNothing) {
 
 TEST_P(UpdateRunTest, AShellThatCannotBeStoppedEndsOnRestartRequired) {
   WriteFile("\\Flash Disk2\\Apps\\App.exe", "application 1.0.0");
-  Term().MutableConfig().shell.onDestroy = sim::ShellDestroy::kIgnore;
-  Term().MutableConfig().shell.canBeTerminated = false;
+  Term().MutableConfig().Get<sim::ShellConfig>().onDestroy = sim::ShellDestroy::kIgnore;
+  Term().MutableConfig().Get<sim::ShellConfig>().canBeTerminated = false;
   Reopen();
   std::vector<PackageMember> members = Members(kScript);
   // Two application items: the walk goes on after the first is skipped.

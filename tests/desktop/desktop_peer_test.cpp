@@ -265,7 +265,7 @@ TEST_F(DesktopPeerTest, TheDesktopSectionOfTerminalJsonIsReadAndChecked) {
                                  {"looking_no_at", 5U}}}};
   auto parsed = sim::ParseConfig(full);
   ASSERT_TRUE(parsed.ok()) << parsed.error();
-  const sim::DesktopConfig& desktop = parsed->desktop;
+  const sim::DesktopConfig& desktop = parsed->Get<sim::DesktopConfig>();
   EXPECT_EQ(desktop.cacheSize, 65536U);
   EXPECT_EQ(desktop.stopAfter, 3U);
   EXPECT_EQ(desktop.abortAfterMs, 0U);
@@ -275,7 +275,8 @@ TEST_F(DesktopPeerTest, TheDesktopSectionOfTerminalJsonIsReadAndChecked) {
   EXPECT_EQ(desktop.holdFlagMs, 50U);
   EXPECT_EQ(desktop.lookingNoAt, 5U);
   EXPECT_EQ(sim::ConfigToJson(*parsed)["desktop"], full["desktop"]);
-  const sim::DesktopConfig defaults = sim::ParseConfig(nlohmann::json::object())->desktop;
+  const sim::DesktopConfig defaults =
+      sim::ParseConfig(nlohmann::json::object())->Get<sim::DesktopConfig>();
   EXPECT_EQ(defaults.cacheSize, 1U << 20);
   EXPECT_FALSE(defaults.stopAfter.has_value());
 

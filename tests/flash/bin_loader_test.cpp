@@ -184,7 +184,7 @@ TEST_F(BinLoaderTest, MemoryDivisionResults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(sim::DivisionAnswerName(c.answer));
-    Term().MutableConfig().memory.setAnswer = c.answer;
+    Term().MutableConfig().Get<sim::MemoryConfig>().setAnswer = c.answer;
     Term().Memory().PowerOn();
     const std::string before = DebugText();
     EXPECT_EQ(Load(image), c.loads);

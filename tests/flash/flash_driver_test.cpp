@@ -10,6 +10,7 @@
 #include "flash/driver/ecc.h"
 #include "flash/driver/flash_core.h"
 #include "flash/flash_support.h"
+#include "sim/flash_config.h"
 #include "sim/flash_media.h"
 #include "support/terminal_fixture.h"
 
@@ -125,7 +126,7 @@ TEST_F(FlashCoreTest, ChecksBeforeAnyMediaAccess) {
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   // The remaining length shrank to 0: no block fits any more.
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlNotInitialised);
-  auto data = Term().Flash().ReadPartition("KRNL", false);
+  auto data = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", false);
   ASSERT_TRUE(data.ok()) << data.error();
   EXPECT_EQ(*data, std::string(2048, '\xA5'));
 }
@@ -142,8 +143,8 @@ TEST_F(FlashCoreTest, RunningOutOfUnitsGives52) {
 }
 
 TEST_F(FlashCoreTest, WritesReplaceTheWholePartitionAndNothingElse) {
-  const std::string disk = Term().Flash().ReadDiskArea();
-  auto boot = Term().Flash().ReadPartition("BOOT", true);
+  const std::string disk = Term().Find<sim::FlashMedia>()->ReadDiskArea();
+  auto boot = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", true);
   ASSERT_TRUE(boot.ok());
   std::string image = flash_testing::Pattern(2 * 65536, 3);
   BinaryPartitionRequest init = Request("KRNL", 0, 2 * 65536);
@@ -153,20 +154,20 @@ TEST_F(FlashCoreTest, WritesReplaceTheWholePartitionAndNothingElse) {
         Request("KRNL", i + 1, 65536, reinterpret_cast<uint8_t*>(image.data()) + i * 65536);
     ASSERT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   }
-  auto krnl = Term().Flash().ReadPartition("KRNL", true);
+  auto krnl = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", true);
   ASSERT_TRUE(krnl.ok());
   EXPECT_TRUE(krnl->substr(0, image.size()) == image);
   EXPECT_TRUE(krnl->substr(image.size()) == std::string(krnl->size() - image.size(), '\xFF'));
-  EXPECT_TRUE(Term().Flash().ReadDiskArea() == disk);
-  EXPECT_TRUE(*Term().Flash().ReadPartition("BOOT", true) == *boot);
-  const std::vector<sim::PartitionState> partitions = Term().Flash().Partitions();
+  EXPECT_TRUE(Term().Find<sim::FlashMedia>()->ReadDiskArea() == disk);
+  EXPECT_TRUE(*Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", true) == *boot);
+  const std::vector<sim::PartitionState> partitions = Term().Find<sim::FlashMedia>()->Partitions();
   ASSERT_EQ(partitions.size(), 2U);
   EXPECT_TRUE(partitions[1].complete);
   EXPECT_EQ(partitions[1].bytesWritten, 2U * 65536U);
 }
 
 TEST_F(FlashCoreTest, NoChipGives60) {
-  Term().MutableConfig().flash.present = false;
+  Term().MutableConfig().Get<sim::FlashConfig>().present = false;
   Reopen();
   EXPECT_EQ(flRegisterComponents(*m_core), kFlAdapterNotFound);
   BinaryPartitionRequest bp = Request("KRNL", 0, 0);
@@ -179,8 +180,8 @@ TEST_F(FlashCoreTest, FlippedBitsAreCorrectedOrFailTheBlock) {
   for (const uint32_t bits : {1U, 2U}) {
     SCOPED_TRACE(bits);
     m_core = std::make_unique<FlashCore>();
-    Term().MutableConfig().flash.flipBitsAtBlock = 1;
-    Term().MutableConfig().flash.flippedBits = bits;
+    Term().MutableConfig().Get<sim::FlashConfig>().flipBitsAtBlock = 1;
+    Term().MutableConfig().Get<sim::FlashConfig>().flippedBits = bits;
     Reopen();
     BinaryPartitionRequest init = Request("BOOT", 0, 65536);
     ASSERT_EQ(Call(kFlBinaryWriteInit, 0, init), kFlOk);
@@ -190,7 +191,7 @@ TEST_F(FlashCoreTest, FlippedBitsAreCorrectedOrFailTheBlock) {
 }
 
 TEST_F(FlashCoreTest, AProgramFailureFailsTheBlock) {
-  Term().MutableConfig().flash.failWriteAtBlock = 2;
+  Term().MutableConfig().Get<sim::FlashConfig>().failWriteAtBlock = 2;
   Reopen();
   std::vector<uint8_t> block(65536, 0x11);
   BinaryPartitionRequest init = Request("KRNL", 0, 3 * 65536);
@@ -198,7 +199,7 @@ TEST_F(FlashCoreTest, AProgramFailureFailsTheBlock) {
   BinaryPartitionRequest write = Request("KRNL", 1, 65536, block.data());
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlWriteFault);
-  EXPECT_FALSE(Term().Flash().Partitions()[1].complete);
+  EXPECT_FALSE(Term().Find<sim::FlashMedia>()->Partitions()[1].complete);
 }
 
 }  // namespace

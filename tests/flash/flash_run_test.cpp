@@ -8,6 +8,8 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
+#include "sim/desktop_peer.h"
+#include "sim/flash_config.h"
 #include "sim/flash_media.h"
 #include "sim/image_cipher.h"
 #include "sim/runner.h"
@@ -68,12 +70,12 @@ class FlashRunTest : public TerminalTest, public ::testing::WithParamInterface<M
     return Run("PLAY PLAY", "", debugLevel);
   }
   std::string Partition(const std::string& signature) {
-    auto data = Term().Flash().ReadPartition(signature, true);
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition(signature, true);
     EXPECT_TRUE(data.ok()) << data.error();
     return data.ok() ? *data : std::string();
   }
   std::string Written(const std::string& signature) {
-    auto data = Term().Flash().ReadPartition(signature, false);
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition(signature, false);
     EXPECT_TRUE(data.ok()) << data.error();
     return data.ok() ? *data : std::string();
   }
@@ -112,14 +114,14 @@ TEST_P(FlashRunTest, WritesBootLoaderAndKernelAndTheTerminalReportsThem) {
 
 TEST_P(FlashRunTest, AWrongKeyFailsTheLoadAndLeavesTheFlashAlone) {
   const std::string krnl = Partition("KRNL");
-  const std::string disk = Term().Flash().ReadDiskArea();
+  const std::string disk = Term().Find<sim::FlashMedia>()->ReadDiskArea();
   const sim::RunOutcome outcome =
       Update(KernelOnly(KernelImage("4.2.121", 160000), "other material"));
   EXPECT_EQ(outcome.screens.back(), 9);
   EXPECT_TRUE(Traced("LoadBIN: ERROR: This is not a .BIN file 0 0 0 0 0 0 0\r\n"));
   EXPECT_TRUE(Traced("RunFlashPart: UPDATE FAILED\r\n"));
   EXPECT_TRUE(Partition("KRNL") == krnl);
-  EXPECT_TRUE(Term().Flash().ReadDiskArea() == disk);
+  EXPECT_TRUE(Term().Find<sim::FlashMedia>()->ReadDiskArea() == disk);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, FlashRunTest,
@@ -135,7 +137,7 @@ class RawReadFailureTest : public TerminalTest {
  protected:
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config = flash_testing::SmallTerminal();
-    config.flash.partitions[0].units = 32;  // 256 KiB
+    config.Get<sim::FlashConfig>().partitions[0].units = 32;  // 256 KiB
     return config;
   }
   static sim::DesktopConfig Desktop() {
@@ -163,7 +165,7 @@ TEST_F(RawReadFailureTest, IsTriedFourTimesAndFailsTheCopy) {
   }
   EXPECT_EQ(tries, 4U) << debug;
   EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 3\r\n"), std::string::npos) << debug;
-  auto written = Term().Flash().ReadPartition("BOOT", false);
+  auto written = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", false);
   ASSERT_TRUE(written.ok()) << written.error();
   EXPECT_TRUE(*written == boot.substr(0, 2 * 65536));
   EXPECT_EQ(Term().Versions().boot, "");
@@ -175,7 +177,7 @@ class FlashCapacityTest : public TerminalTest {
   bool Traced(const std::string& line) { return DebugText().find(line) != std::string::npos; }
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config = flash_testing::SmallTerminal();
-    config.flash.partitions[0].units = 9;
+    config.Get<sim::FlashConfig>().partitions[0].units = 9;
     return config;
   }
 };
@@ -183,7 +185,7 @@ class FlashCapacityTest : public TerminalTest {
 TEST_F(FlashCapacityTest, RawImagesAreMeasuredInWholeBlocks) {
   // 65,537 bytes are two blocks, 131,072 bytes, which 73,728 cannot hold: refused before the
   // partition is touched, so the boot loader stays whole.
-  auto before = Term().Flash().ReadPartition("BOOT", true);
+  auto before = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", true);
   ASSERT_TRUE(before.ok()) << before.error();
   const std::string raw = flash_testing::Pattern(65537, 8);
   WriteFile("\\Storage Card\\install.bin",
@@ -195,7 +197,7 @@ TEST_F(FlashCapacityTest, RawImagesAreMeasuredInWholeBlocks) {
   EXPECT_TRUE(Traced(
       "CopyBIN: File [EBOOT2.NB0] size [65537] too big for Flash block [0] size [73728]\r\n"));
   EXPECT_FALSE(Traced("CopyBIN: WriteInit Status="));
-  auto after = Term().Flash().ReadPartition("BOOT", true);
+  auto after = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", true);
   ASSERT_TRUE(after.ok()) << after.error();
   EXPECT_TRUE(*after == *before);
 }
@@ -227,13 +229,13 @@ struct FaultCase {
 class FlashFaultTest : public TerminalTest, public ::testing::WithParamInterface<FaultCase> {
  protected:
   std::string Read(const std::string& signature) {
-    auto data = Term().Flash().ReadPartition(signature, true);
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition(signature, true);
     EXPECT_TRUE(data.ok()) << data.error();
     return data.ok() ? *data : std::string();
   }
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config = flash_testing::SmallTerminal();
-    GetParam().set(config.flash);
+    GetParam().set(config.Get<sim::FlashConfig>());
     return config;
   }
 };
@@ -242,7 +244,7 @@ TEST_P(FlashFaultTest, EndsOnItsMessageAndScreen) {
   const FaultCase& c = GetParam();
   const std::string boot = Read("BOOT");
   const std::string krnl = Read("KRNL");
-  const std::string disk = Term().Flash().ReadDiskArea();
+  const std::string disk = Term().Find<sim::FlashMedia>()->ReadDiskArea();
   const std::string kernel = KernelImage("4.2.121", 4 * 65536);
   WriteFile("\\Storage Card\\install.bin",
             BuildPackage({{"Vostrel.ini",
@@ -258,8 +260,8 @@ TEST_P(FlashFaultTest, EndsOnItsMessageAndScreen) {
   EXPECT_NE(DebugText().find(c.message), std::string::npos) << c.message;
   // Nothing outside the kernel's partition changed.
   EXPECT_TRUE(Read("BOOT") == boot);
-  EXPECT_TRUE(Term().Flash().ReadDiskArea() == disk);
-  auto read = Term().Flash().ReadPartition("KRNL", true);
+  EXPECT_TRUE(Term().Find<sim::FlashMedia>()->ReadDiskArea() == disk);
+  auto read = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", true);
   if (!read.ok()) {
     // The page whose two bits flipped stays unreadable: the block failed.
     EXPECT_NE(read.error().find("cannot be corrected"), std::string::npos);

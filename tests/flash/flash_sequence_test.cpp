@@ -9,8 +9,10 @@
 
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
+#include "sim/flash_config.h"
 #include "sim/image_cipher.h"
 #include "sim/runner.h"
+#include "sim/shell.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
 
@@ -56,10 +58,10 @@ class FlashSequenceTest : public testing_support::TerminalTest,
  protected:
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config = flash_testing::SmallTerminal();
-    config.flash.diskDriverListed = GetParam().setup != Setup::kNoDiskEntry;
+    config.Get<sim::FlashConfig>().diskDriverListed = GetParam().setup != Setup::kNoDiskEntry;
     if (GetParam().setup == Setup::kShellStuck) {
-      config.shell.onDestroy = sim::ShellDestroy::kIgnore;
-      config.shell.canBeTerminated = false;
+      config.Get<sim::ShellConfig>().onDestroy = sim::ShellDestroy::kIgnore;
+      config.Get<sim::ShellConfig>().canBeTerminated = false;
     }
     return config;
   }

@@ -1,5 +1,7 @@
 #include "flash/flash_support.h"
 
+#include "sim/flash_config.h"
+
 namespace flash_testing {
 
 sim::FlashConfig SmallChip() {
@@ -14,7 +16,7 @@ sim::FlashConfig SmallChip() {
 
 sim::TerminalConfig SmallTerminal() {
   sim::TerminalConfig config;
-  config.flash = SmallChip();
+  config.Get<sim::FlashConfig>() = SmallChip();
   return config;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sim/config.h"
+#include "sim/flash_config.h"
 
 namespace flash_testing {
 

@@ -53,7 +53,7 @@ class ImageCipherTest : public testing_support::TerminalTest,
  protected:
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config = flash_testing::SmallTerminal();
-    config.hal.keyMaterial = GetParam().halKeyMaterial;
+    config.Get<sim::HalConfig>().keyMaterial = GetParam().halKeyMaterial;
     return config;
   }
 };

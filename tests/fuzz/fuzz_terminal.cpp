@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "sim/flash_config.h"
+#include "sim/memory.h"
+
 namespace fuzz_support {
 
 namespace {
@@ -30,15 +33,15 @@ sim::Terminal& FuzzTerminal(bool withChip) {
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   holder.dir = pattern;
   sim::TerminalConfig config;
-  config.flash.present = withChip;
-  config.flash.pageSize = 512;
-  config.flash.spareSize = 16;
-  config.flash.pagesPerUnit = 16;
-  config.flash.partitions = {{"BOOT", 8}, {"KRNL", 16}};
-  config.flash.diskUnits = 2;
-  config.memory.totalPages = 2048;  // 8 MiB
-  config.memory.storePages = 1024;
-  config.memory.programUsed = 1U << 20;
+  config.Get<sim::FlashConfig>().present = withChip;
+  config.Get<sim::FlashConfig>().pageSize = 512;
+  config.Get<sim::FlashConfig>().spareSize = 16;
+  config.Get<sim::FlashConfig>().pagesPerUnit = 16;
+  config.Get<sim::FlashConfig>().partitions = {{"BOOT", 8}, {"KRNL", 16}};
+  config.Get<sim::FlashConfig>().diskUnits = 2;
+  config.Get<sim::MemoryConfig>().totalPages = 2048;  // 8 MiB
+  config.Get<sim::MemoryConfig>().storePages = 1024;
+  config.Get<sim::MemoryConfig>().programUsed = 1U << 20;
   if (!sim::Terminal::Init(holder.dir / "t", config).ok()) std::abort();
   auto opened = sim::Terminal::Open(holder.dir / "t");
   if (!opened.ok()) std::abort();

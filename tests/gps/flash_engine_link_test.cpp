@@ -50,8 +50,8 @@ class SessionStartTest : public gps_testing::GpsTest {};
 TEST_F(SessionStartTest, AFailedStartLeavesThePortAsItWasAndNoSession) {
   const auto refuse = [](uint32_t command) {
     return [command](sim::TerminalConfig& config) {
-      config.gps.fault = sim::GpsFault::kNak;
-      config.gps.faultCommand = command;
+      config.Get<sim::GpsConfig>().fault = sim::GpsFault::kNak;
+      config.Get<sim::GpsConfig>().faultCommand = command;
     };
   };
   const struct {
@@ -59,11 +59,13 @@ TEST_F(SessionStartTest, AFailedStartLeavesThePortAsItWasAndNoSession) {
     std::function<void(sim::TerminalConfig&)> fault;
     uint32_t status;
   } cases[] = {
-      {"silent chip", [](sim::TerminalConfig& c) { c.gps.fault = sim::GpsFault::kSilent; },
+      {"silent chip",
+       [](sim::TerminalConfig& c) { c.Get<sim::GpsConfig>().fault = sim::GpsFault::kSilent; },
        kFlashEngineInitialLoad},
       {"first stage refused", refuse('$'), kFlashEngineInitialLoad},
       {"chip class not answered", refuse(0x2A), kFlashEngineCommunication},
-      {"clock words the table lacks", [](sim::TerminalConfig& c) { c.gps.clockWord2 = 5; },
+      {"clock words the table lacks",
+       [](sim::TerminalConfig& c) { c.Get<sim::GpsConfig>().clockWord2 = 5; },
        kFlashEngineClockNotSupported},
       {"baud switch refused", refuse(0x00), kFlashEngineLineSetup},
       {"engine block refused at the session rate", refuse(0x02), kFlashEngineInitialLoad},
@@ -73,11 +75,11 @@ TEST_F(SessionStartTest, AFailedStartLeavesThePortAsItWasAndNoSession) {
     SCOPED_TRACE(c.name);
     Fresh(c.fault);
     HandOverChip();
-    const platform::SerialConfig before = Term().Gps().Line().Config();
+    const platform::SerialConfig before = Term().Find<sim::GpsChip>()->Line().Config();
     EXPECT_EQ(FlashEngineStartSession(Context().m_engine, "COM6:", kFlashEngineSessionBaud),
               c.status);
     EXPECT_EQ(Term().Serial().OpenCount(), 0U);
-    EXPECT_EQ(Term().Gps().Line().Config(), before);
+    EXPECT_EQ(Term().Find<sim::GpsChip>()->Line().Config(), before);
     EXPECT_EQ(FlashEngineEndSession(Context().m_engine), kFlashEngineSessionNotStarted);
   }
 }

@@ -11,7 +11,7 @@
 #include "gps/flash_engine.h"
 #include "gps/gps_support.h"
 #include "sim/gps_chip.h"
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ class FlashProgramTest : public gps_testing::GpsTest {
     GpsTest::SetUp();
     HandOverChip();
   }
-  sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
+  sim::GpsConfig& Chip() { return Term().MutableConfig().Get<sim::GpsConfig>(); }
   bool Program(const std::string& image) {
     m_image.assign(image.begin(), image.end());
     return FlashEngineProgramSequence(Context().m_gps, Context().m_engine, Context().m_program,
@@ -37,8 +37,9 @@ class FlashProgramTest : public gps_testing::GpsTest {
   }
   // An erased flash instead of the factory firmware.
   void EraseFlash() {
-    testing_support::WriteHostFile(Term().Dir() / "gps" / "flash.bin",
-                                   std::string(Term().Gps().FlashPart().capacity, '\xFF'));
+    testing_support::WriteHostFile(
+        Term().Dir() / "gps" / "flash.bin",
+        std::string(Term().Find<sim::GpsChip>()->FlashPart().capacity, '\xFF'));
   }
   std::vector<uint8_t> CodesSent() {
     std::vector<uint8_t> codes;
@@ -46,7 +47,7 @@ class FlashProgramTest : public gps_testing::GpsTest {
     return codes;
   }
   bool FlashHoldsImage() {
-    const std::vector<uint8_t> flash = Term().Gps().FlashContents();
+    const std::vector<uint8_t> flash = Term().Find<sim::GpsChip>()->FlashContents();
     return std::equal(m_image.begin(), m_image.end(), flash.begin());
   }
 
@@ -93,7 +94,7 @@ TEST_F(FlashProgramTest, ANotBlankAreaIsErasedFromSector0UntilTheImageIsCovered)
   EXPECT_NE(DebugText().find("GPSProg: Erasing device... (61%)\r\n"), std::string::npos);
   EXPECT_TRUE(FlashHoldsImage());
   // Past the image the factory firmware was left as it was.
-  EXPECT_NE(Term().Gps().FlashContents().at(65536), 0xFF);
+  EXPECT_NE(Term().Find<sim::GpsChip>()->FlashContents().at(65536), 0xFF);
 }
 
 TEST_F(FlashProgramTest, ABlankAreaIsNotErased) {
@@ -148,9 +149,9 @@ TEST_F(FlashProgramTest, AnEngineStatusEndsTheSequenceAndStillClosesInOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "command " << int{c.command} << " status " << c.status);
     Fresh([&](sim::TerminalConfig& config) {
-      config.gps.fault = sim::GpsFault::kStatus;
-      config.gps.faultCommand = c.command;
-      config.gps.faultStatus = c.status;
+      config.Get<sim::GpsConfig>().fault = sim::GpsFault::kStatus;
+      config.Get<sim::GpsConfig>().faultCommand = c.command;
+      config.Get<sim::GpsConfig>().faultStatus = c.status;
     });
     HandOverChip();
     const std::size_t before = DebugText().size();

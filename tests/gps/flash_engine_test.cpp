@@ -31,7 +31,7 @@ class FlashEngineTest : public gps_testing::GpsTest {
   uint32_t Start() {
     return FlashEngineStartSession(Context().m_engine, "COM6:", kFlashEngineSessionBaud);
   }
-  sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
+  sim::GpsConfig& Chip() { return Term().MutableConfig().Get<sim::GpsConfig>(); }
   std::vector<uint8_t> TerminalCodes() {
     std::vector<uint8_t> codes;
     for (const Bytes& frame : Frames(Tap(), kFromTerminal)) codes.push_back(frame[0]);
@@ -109,7 +109,7 @@ TEST_F(FlashEngineTest, ASessionPutsItsFramesOnTheWireAtTheirRates) {
 }
 
 TEST_F(FlashEngineTest, CommandsGoOutFramedAndEndingGivesThePortBack) {
-  const platform::SerialConfig before = Term().Gps().Line().Config();
+  const platform::SerialConfig before = Term().Find<sim::GpsChip>()->Line().Config();
   ASSERT_EQ(Start(), kFlashEngineOk);
   uint32_t valueA = 0;
   gps::FlashDescriptor descriptor;
@@ -128,7 +128,7 @@ TEST_F(FlashEngineTest, CommandsGoOutFramedAndEndingGivesThePortBack) {
   ASSERT_EQ(FlashEngineEndSession(Context().m_engine), kFlashEngineOk);
   EXPECT_EQ(Frames(Tap(), kFromTerminal).back(), Bytes{0x22});
   EXPECT_EQ(Term().Serial().OpenCount(), 0U);
-  EXPECT_EQ(Term().Gps().Line().Config(), before);
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->Line().Config(), before);
   EXPECT_EQ(FlashEngineEndSession(Context().m_engine), kFlashEngineSessionNotStarted);
   EXPECT_STREQ(FlashEngineErrorText(kFlashEngineSessionNotStarted), "Session not started");
 }
@@ -150,7 +150,7 @@ TEST_F(FlashEngineTest, ABrokenReplyEndsTheCommandWithoutAResend) {
     uint32_t valueA = 0;
     gps::FlashDescriptor descriptor;
     ASSERT_EQ(FlashEngineOpenFlash(Context().m_engine, &valueA, &descriptor), kFlashEngineOk);
-    Term().Gps().Line().StartTap();
+    Term().Find<sim::GpsChip>()->Line().StartTap();
     uint32_t address = 1;
     uint32_t size = 1;
     EXPECT_EQ(FlashEngineGetSectorInfo(Context().m_engine, 0, &address, &size),

@@ -24,13 +24,13 @@ class GpsGoldenTest : public testing_support::TerminalTest,
  protected:
   std::string Package() const {
     if (GetParam().flashEngine) {
-      return BuildPackage({{"Vostrel.ini", GpsSettings({{"3.3.0", "GSW3_330.BIN^FIRMWARE"}})},
-                           {"GSW3_330.BIN", gps_testing::Firmware("3.3.0", 5000)}});
+      return BuildPackage({{"Vostrel.ini", GpsSettings({{"3.3.0", "VGPS_330.BIN^FIRMWARE"}})},
+                           {"VGPS_330.BIN", gps_testing::Firmware("3.3.0", 5000)}});
     }
     return BuildPackage({{"Vostrel.ini", GpsSettings({{"2", "GPSBOOT.LDR^BOOT"},
-                                                      {"3.3.0", "GSW3_330.SRE^FIRMWARE"}})},
+                                                      {"3.3.0", "VGPS_330.SRE^FIRMWARE"}})},
                          {"GPSBOOT.LDR", gps_testing::BootLoader()},
-                         {"GSW3_330.SRE", gps_testing::FirmwareSRecords("3.3.0", 42 * 32)}});
+                         {"VGPS_330.SRE", gps_testing::FirmwareSRecords("3.3.0", 42 * 32)}});
   }
 };
 

@@ -20,7 +20,7 @@ using gps_testing::InOrder;
 
 class GpsProgTest : public gps_testing::GpsTest {
  protected:
-  sim::GpsDriverConfig& Driver() { return Term().MutableConfig().gpsDriver; }
+  sim::GpsDriverConfig& Driver() { return Term().MutableConfig().Get<sim::GpsDriverConfig>(); }
   platform::Handle OpenDriver() {
     return platform::Fs().Open("GPS1:", platform::kGenericRead, platform::kShareNone,
                                platform::Disposition::kOpenExisting, 0);
@@ -36,15 +36,15 @@ TEST_F(GpsProgTest, OnlyBinOrBINInTheNameSelectsTheFlashEngine) {
   const struct {
     const char* name;
     bool binary;
-  } cases[] = {{"GSW3.BIN", true},  {"gsw3.bin", true},  {"gsw3.bin.sre", true},
-               {"GSW3.Bin", false}, {"GSW3.bIN", false}, {"GSW3.SRE", false}};
+  } cases[] = {{"VGPS.BIN", true},  {"vgps.bin", true},  {"vgps.bin.sre", true},
+               {"VGPS.Bin", false}, {"VGPS.bIN", false}, {"VGPS.SRE", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(GPSProgSetFirmwareFile(Context().m_gps, c.name, "3.3.0"), 1);
     EXPECT_EQ(Context().m_gps.firmwareIsBinary, c.binary ? 1U : 0U);
     EXPECT_EQ(c.binary ? Context().m_gps.bootFileName : Context().m_gps.srecFileName, c.name);
   }
-  EXPECT_NE(DebugText().find("GPS Firmware filename [GSW3.SRE] Version [3.3.0]\r\n"),
+  EXPECT_NE(DebugText().find("GPS Firmware filename [VGPS.SRE] Version [3.3.0]\r\n"),
             std::string::npos);
 }
 
@@ -67,12 +67,12 @@ TEST_F(GpsProgTest, ABootFileAfterABinaryFirmwareIsWhatTheFlashEngineWrites) {
   EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 0);
   EXPECT_NE(DebugText().find("GPSProg: Opened 'boot.ldr', size '1024' bytes\r\n"),
             std::string::npos);
-  const std::vector<uint8_t> flash = Term().Gps().FlashContents();
+  const std::vector<uint8_t> flash = Term().Find<sim::GpsChip>()->FlashContents();
   EXPECT_EQ(gps_testing::AsString({flash.begin(), flash.begin() + 1024}),
             gps_testing::BootLoader());
   // The boot loader carries no version; the old firmware's record further up the flash is what
   // the driver finds, so the verification fails and the driver loads always.
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.2.4");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.2.4");
   EXPECT_TRUE(LoadAlwaysSet());
 }
 
@@ -82,9 +82,9 @@ TEST_F(GpsProgTest, AVersionAnswerWithAWrongCountPassesTheGateAndTheVerification
   GPSProgSetBootFile(Context().m_gps, "boot.ldr", "99");
   GPSProgSetFirmwareFile(Context().m_gps, "fw.sre", "9.9.9");
   EXPECT_EQ(GPSProg(Context().m_gps, Context().m_engine, Context().m_program), 1);
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.3.0");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.3.0");
   EXPECT_FALSE(LoadAlwaysSet());
-  EXPECT_EQ(Term().GpsDriverPart().Completions(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Completions(), 1);
 }
 
 TEST_F(GpsProgTest, TheVerificationComparesAtMostFiveCharactersFromTheEnd) {
@@ -93,11 +93,11 @@ TEST_F(GpsProgTest, TheVerificationComparesAtMostFiveCharactersFromTheEnd) {
     const char* expected;
     bool passes;
   } cases[] = {
-      {"2.10/GSW3 3.3.0", "3.3.0", true},
-      {"2.10/GSW3 3.3.0", "3.3.1", false},
-      {"2.10/GSW3 3.3.0", "3.3", false},
-      {"2.10/GSW3 3.3.0", "3.3.0.7", true},
-      {"2.10/GSW3 13.3.0", "3.3.0", true},
+      {"2.10/VGPS 3.3.0", "3.3.0", true},
+      {"2.10/VGPS 3.3.0", "3.3.1", false},
+      {"2.10/VGPS 3.3.0", "3.3", false},
+      {"2.10/VGPS 3.3.0", "3.3.0.7", true},
+      {"2.10/VGPS 13.3.0", "3.3.0", true},
       {"1.2", "1.2", true},
       {"1.2", "1.2.3", false},
       {"", "", true},
@@ -118,13 +118,13 @@ TEST_F(GpsProgTest, TheGateComparesTheLeadingNumbers) {
     const char* answer;
     bool passes;
   } cases[] = {
-      {"2", "2.10/GSW3 3.2.4", true},
-      {"3", "2.10/GSW3 3.2.4", false},
-      {"3/x", "3/GSW3", true},
+      {"2", "2.10/VGPS 3.2.4", true},
+      {"3", "2.10/VGPS 3.2.4", false},
+      {"3/x", "3/VGPS", true},
       {" +4", "4", true},
       {"-1", "0", true},
-      {"none", "0/GSW3", true},
-      {"1", "GSW3 3.2.4", false},
+      {"none", "0/VGPS", true},
+      {"1", "VGPS 3.2.4", false},
       {"99999999999", "2147483647/", true},
   };
   const platform::Handle driver = OpenDriver();

@@ -23,13 +23,13 @@ constexpr std::size_t kImageSize = 48 * 1024;
 
 std::vector<PackageMember> Members(Path path) {
   if (path == Path::kEngine) {
-    return {{"Vostrel.ini", GpsSettings({{"3.3.0", "GPS\\GSW3_330.BIN^FIRMWARE"}})},
-            {"GPS\\GSW3_330.BIN", gps_testing::Firmware("3.3.0", kImageSize)}};
+    return {{"Vostrel.ini", GpsSettings({{"3.3.0", "GPS\\VGPS_330.BIN^FIRMWARE"}})},
+            {"GPS\\VGPS_330.BIN", gps_testing::Firmware("3.3.0", kImageSize)}};
   }
   return {{"Vostrel.ini",
-           GpsSettings({{"2", "GPS\\GPSBOOT.LDR^BOOT"}, {"3.3.0", "GPS\\GSW3_330.SRE^FIRMWARE"}})},
+           GpsSettings({{"2", "GPS\\GPSBOOT.LDR^BOOT"}, {"3.3.0", "GPS\\VGPS_330.SRE^FIRMWARE"}})},
           {"GPS\\GPSBOOT.LDR", gps_testing::BootLoader()},
-          {"GPS\\GSW3_330.SRE", gps_testing::FirmwareSRecords("3.3.0", kImageSize)}};
+          {"GPS\\VGPS_330.SRE", gps_testing::FirmwareSRecords("3.3.0", kImageSize)}};
 }
 
 class GpsRunBase : public gps_testing::GpsTest {
@@ -46,7 +46,7 @@ class GpsRunBase : public gps_testing::GpsTest {
   }
   bool FlashHoldsTheImage() {
     const std::string image = gps_testing::Firmware("3.3.0", kImageSize);
-    const std::vector<uint8_t> flash = Term().Gps().FlashContents();
+    const std::vector<uint8_t> flash = Term().Find<sim::GpsChip>()->FlashContents();
     return std::equal(image.begin(), image.end(), flash.begin(),
                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
   }
@@ -67,8 +67,8 @@ TEST_P(GpsRunTest, ProgramsTheChipAndASecondRunFindsNothingToDo) {
   EXPECT_FALSE(LoadAlwaysSet());
   EXPECT_EQ(outcome.parts[3].installedBefore, "3.2.4");
   EXPECT_EQ(outcome.parts[3].installedAfter, "3.3.0");
-  EXPECT_EQ(Term().GpsDriverPart().Completions(), 1);
-  EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Completions(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Mode(), 1);
   // A GPS-only update leaves through the rerunner; the terminal is not restarted.
   EXPECT_FALSE(outcome.rebooted);
   EXPECT_TRUE(outcome.rerunnerStarted);
@@ -107,19 +107,23 @@ TEST_F(GpsFaultRunTest, AFailedProgrammingEndsOnTheFailedScreenWithLoadAlwaysSet
   };
   const auto chip = [](sim::GpsFault fault, uint32_t command, uint32_t status = 0) {
     return [=](sim::TerminalConfig& config) {
-      config.gps.fault = fault;
-      config.gps.faultCommand = command;
-      config.gps.faultStatus = status;
+      config.Get<sim::GpsConfig>().fault = fault;
+      config.Get<sim::GpsConfig>().faultCommand = command;
+      config.Get<sim::GpsConfig>().faultStatus = status;
     };
   };
   const Case cases[] = {
       {"silent chip, engine",
        Path::kEngine,
-       [](sim::TerminalConfig& config) { config.gps.fault = sim::GpsFault::kSilent; },
+       [](sim::TerminalConfig& config) {
+         config.Get<sim::GpsConfig>().fault = sim::GpsFault::kSilent;
+       },
        {"GPSProgramGpsFast: Failed to start flash engine session"}},
       {"silent chip, boot loader",
        Path::kSerial,
-       [](sim::TerminalConfig& config) { config.gps.fault = sim::GpsFault::kSilent; },
+       [](sim::TerminalConfig& config) {
+         config.Get<sim::GpsConfig>().fault = sim::GpsFault::kSilent;
+       },
        {"Device is not responding", "Unable to send data file"}},
       {"NAK",
        Path::kEngine,
@@ -135,7 +139,7 @@ TEST_F(GpsFaultRunTest, AFailedProgrammingEndsOnTheFailedScreenWithLoadAlwaysSet
        {"GPSProgramGpsFast: Failed GPS blank check"}},
       {"bad SA reply",
        Path::kSerial,
-       [](sim::TerminalConfig& config) { config.gps.bootAck = "SA\n"; },
+       [](sim::TerminalConfig& config) { config.Get<sim::GpsConfig>().bootAck = "SA\n"; },
        {"Bad reply from device", "Unable to send data file"}},
       {"erase error",
        Path::kEngine,
@@ -155,15 +159,15 @@ TEST_F(GpsFaultRunTest, AFailedProgrammingEndsOnTheFailedScreenWithLoadAlwaysSet
        {"GPSProgramGpsFast: Failed to open access to flash engine"}},
       {"clock words the table marks unsupported",
        Path::kEngine,
-       [](sim::TerminalConfig& config) { config.gps.clockWord2 = 5; },
+       [](sim::TerminalConfig& config) { config.Get<sim::GpsConfig>().clockWord2 = 5; },
        {"GPSProgramGpsFast: Failed to start flash engine session"}},
       {"driver refuses mode 2, boot loader",
        Path::kSerial,
-       [](sim::TerminalConfig& config) { config.gpsDriver.refusesMode2 = true; },
+       [](sim::TerminalConfig& config) { config.Get<sim::GpsDriverConfig>().refusesMode2 = true; },
        {"Unable to talk to GPS device"}},
       {"driver refuses mode 2, engine",
        Path::kEngine,
-       [](sim::TerminalConfig& config) { config.gpsDriver.refusesMode2 = true; },
+       [](sim::TerminalConfig& config) { config.Get<sim::GpsDriverConfig>().refusesMode2 = true; },
        {"Initialising", "UPDATE FAILED"}},
   };
   for (const Case& c : cases) {
@@ -181,7 +185,7 @@ TEST_F(GpsFaultRunTest, AFailedProgrammingEndsOnTheFailedScreenWithLoadAlwaysSet
     }
     EXPECT_NE(debug.find(" - Failed to program GPS\r\n"), std::string::npos);
     EXPECT_TRUE(LoadAlwaysSet());
-    EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
+    EXPECT_EQ(Term().Find<sim::GpsDriver>()->Mode(), 1);
     EXPECT_EQ(Term().Serial().OpenCount(), 0U);
     // Nothing waits for ever: the slowest gives up on the boot loader after 22 seconds.
     EXPECT_LT(outcome.virtualMilliseconds, 60000U);
@@ -189,7 +193,7 @@ TEST_F(GpsFaultRunTest, AFailedProgrammingEndsOnTheFailedScreenWithLoadAlwaysSet
 }
 
 TEST_F(GpsFaultRunTest, AnOldDriverMakesTheUpdateSucceedWithoutProgramming) {
-  Term().MutableConfig().gpsDriver.version = "1.5";
+  Term().MutableConfig().Get<sim::GpsDriverConfig>().version = "1.5";
   const sim::RunOutcome outcome = Update(Mode::kTerminal, Path::kSerial);
   EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, 8}));
   EXPECT_NE(DebugText().find("GPSProg: OS Upgrade required.\r\n"), std::string::npos);
@@ -202,20 +206,22 @@ TEST_F(GpsFaultRunTest, AnOldDriverMakesTheUpdateSucceedWithoutProgramming) {
 TEST_F(GpsFaultRunTest, APowerCutWhileProgrammingLeavesLoadAlwaysAndARunAfterwardsFinishes) {
   for (const Path path : {Path::kEngine, Path::kSerial}) {
     SCOPED_TRACE(path == Path::kEngine ? "engine" : "boot loader");
-    Fresh([](sim::TerminalConfig& config) { config.gps.powerCutAfterBytes = 20000; });
+    Fresh([](sim::TerminalConfig& config) {
+      config.Get<sim::GpsConfig>().powerCutAfterBytes = 20000;
+    });
     const sim::RunOutcome cut = Update(Mode::kTerminal, path);
     EXPECT_EQ(cut.end, sim::RunEnd::kPowerCut);
     EXPECT_EQ(cut.screens.back(), 10);
     EXPECT_TRUE(LoadAlwaysSet());
     // The first 20000 bytes were written before the power went; the new version record was not.
-    const std::vector<uint8_t> flash = Term().Gps().FlashContents();
+    const std::vector<uint8_t> flash = Term().Find<sim::GpsChip>()->FlashContents();
     const std::string image = gps_testing::Firmware("3.3.0", kImageSize);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 20000, flash.begin(),
                            [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
     EXPECT_EQ(flash.at(20000), 0xFF);
     EXPECT_NE(cut.parts[3].installedAfter, "3.3.0");
 
-    Term().MutableConfig().gps.powerCutAfterBytes.reset();
+    Term().MutableConfig().Get<sim::GpsConfig>().powerCutAfterBytes.reset();
     const sim::RunOutcome again = Update(Mode::kTerminal, path);
     EXPECT_EQ(again.screens, (std::vector<int>{1, 3, 10, 8}));
     EXPECT_TRUE(FlashHoldsTheImage());

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "sim/gps_chip.h"
 #include "sim/gps_driver.h"
+#include "sim/shell.h"
 
 namespace {
 
@@ -47,10 +48,11 @@ class GpsSequenceTest : public gps_testing::GpsTest, public ::testing::WithParam
  protected:
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config;
-    config.shell.onDestroy = GetParam().setup == Setup::kShellStuck ? sim::ShellDestroy::kIgnore
-                                                                    : config.shell.onDestroy;
-    config.shell.canBeTerminated = GetParam().setup != Setup::kShellStuck;
-    config.gpsDriver.present = GetParam().setup != Setup::kNoDriver;
+    config.Get<sim::ShellConfig>().onDestroy = GetParam().setup == Setup::kShellStuck
+                                                   ? sim::ShellDestroy::kIgnore
+                                                   : config.Get<sim::ShellConfig>().onDestroy;
+    config.Get<sim::ShellConfig>().canBeTerminated = GetParam().setup != Setup::kShellStuck;
+    config.Get<sim::GpsDriverConfig>().present = GetParam().setup != Setup::kNoDriver;
     return config;
   }
 };
@@ -68,16 +70,16 @@ TEST_P(GpsSequenceTest, EndsAsExpected) {
   std::vector<PackageMember> members = c.members();
   members.insert(members.begin(), {"Vostrel.ini", gps_testing::GpsSettings(c.items)});
   WriteFile("\\Storage Card\\install.bin", testing_support::BuildPackage(members));
-  Term().Gps().Line().StartTap();
+  Term().Find<sim::GpsChip>()->Line().StartTap();
 
   const sim::RunOutcome outcome = Run("PLAY PLAY", "", 2);
   EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 10, c.screen}));
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), c.versionAfter);
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), c.versionAfter);
   // Only a verified programming lets the driver load on demand again.
   const bool verified = c.screen == 8;
   EXPECT_EQ(LoadAlwaysSet(), !verified && c.screen != 11);
-  EXPECT_EQ(Term().GpsDriverPart().Completions(), verified ? 2 : 0);
-  EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Completions(), verified ? 2 : 0);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Mode(), 1);
   // A shell that will not stop is down for good: the terminal restarts instead of the rerunner.
   EXPECT_EQ(outcome.rebooted, c.screen == 11);
   if (c.clockDetections >= 0) {
@@ -205,9 +207,9 @@ TEST_F(GpsSendFailureTest, ABootLoaderThePortWillNotTakeClosesThePortAndGivesThe
   Term().Install();
   EXPECT_NE(DebugText().find("GPSProg: Unable to send boot file\r\n"), std::string::npos);
   EXPECT_EQ(Term().Serial().OpenCount(), 0U);
-  EXPECT_EQ(Term().GpsDriverPart().Mode(), 1);
+  EXPECT_EQ(Term().Find<sim::GpsDriver>()->Mode(), 1);
   EXPECT_TRUE(LoadAlwaysSet());
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.2.4");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.2.4");
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include "settings/settings.h"
 #include "sim/gps_chip.h"
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace gps_testing {
 
@@ -20,14 +20,14 @@ std::string GpsSettings(const std::vector<GpsItem>& items) {
 std::string AsString(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
 std::string Firmware(std::string_view version, std::size_t size) {
-  return AsString(sim::MakeFirmwareImage(version, size));
+  return AsString(gps_images::MakeFirmwareImage(version, size));
 }
 
 std::string FirmwareSRecords(std::string_view version, std::size_t size) {
-  return sim::ToSRecords(sim::MakeFirmwareImage(version, size), "GSW3");
+  return gps_images::ToSRecords(gps_images::MakeFirmwareImage(version, size), "VGPS");
 }
 
-std::string BootLoader() { return AsString(sim::MakeBootLoader()); }
+std::string BootLoader() { return AsString(gps_images::MakeBootLoader()); }
 
 std::vector<std::vector<uint8_t>> Writes(const std::vector<sim::WireChunk>& tap,
                                          sim::WireChunk::From from) {
@@ -87,7 +87,7 @@ bool InOrder(std::string_view text, std::initializer_list<std::string_view> part
 void GpsTest::SetUp() {
   TerminalTest::SetUp();
   StartUpdaterObjects(3);
-  Term().Gps().Line().StartTap();
+  Term().Find<sim::GpsChip>()->Line().StartTap();
 }
 
 void GpsTest::UsePackage(const std::vector<testing_support::PackageMember>& members) {
@@ -104,12 +104,14 @@ void GpsTest::Fresh(const std::function<void(sim::TerminalConfig&)>& change) {
   if (change) change(Term().MutableConfig());
   Reopen();
   StartUpdaterObjects(3);
-  Term().Gps().Line().StartTap();
+  Term().Find<sim::GpsChip>()->Line().StartTap();
 }
 
-void GpsTest::HandOverChip() { Term().Gps().HandOver(); }
+void GpsTest::HandOverChip() { Term().Find<sim::GpsChip>()->HandOver(); }
 
-const std::vector<sim::WireChunk>& GpsTest::Tap() { return Term().Gps().Line().Tap(); }
+const std::vector<sim::WireChunk>& GpsTest::Tap() {
+  return Term().Find<sim::GpsChip>()->Line().Tap();
+}
 
 bool GpsTest::LoadAlwaysSet() {
   sim::SimRegistry& registry = Term().Registry();

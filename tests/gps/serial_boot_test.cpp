@@ -43,7 +43,7 @@ class SerialBootTest : public gps_testing::GpsTest {
     ClosePort();
     HandOverChip();
   }
-  sim::GpsConfig& Chip() { return Term().MutableConfig().gps; }
+  sim::GpsConfig& Chip() { return Term().MutableConfig().Get<sim::GpsConfig>(); }
   gps::PortLine& Open() {
     m_port = SerialOpenPort("COM6:", 38400);
     EXPECT_NE(m_port, platform::kInvalidHandle);
@@ -69,7 +69,7 @@ class SerialBootTest : public gps_testing::GpsTest {
     const std::string feeds(noise, '\n');
     if (noise > 0) line.Write(reinterpret_cast<const uint8_t*>(feeds.data()), feeds.size());
     SetSRecords(text);
-    Term().Gps().Line().StartTap();
+    Term().Find<sim::GpsChip>()->Line().StartTap();
     return SendSRecordFile(Context().m_gps, line);
   }
 
@@ -84,7 +84,7 @@ TEST_F(SerialBootTest, TheBootLoaderGoesOutAsHeaderSixteenByteWritesAndTrailer) 
   SetBootLoader(loader);
   ASSERT_TRUE(SendBootLoader(Context().m_gps, Open()));
   // The port: 38400 baud 8N1, binary mode alone among bits 0 to 14, reads of at most 10 ms.
-  const platform::SerialConfig& config = Term().Gps().Line().Config();
+  const platform::SerialConfig& config = Term().Find<sim::GpsChip>()->Line().Config();
   EXPECT_EQ(config.settings.baudRate, 38400U);
   EXPECT_EQ(config.settings.flags & 0x7FFF, platform::kDcbBinary);
   EXPECT_EQ(config.timeouts, (platform::SerialTimeouts{0, 0, 10, 0, 0}));
@@ -147,8 +147,8 @@ TEST_F(SerialBootTest, LinesGoOutOneWriteEachWithProgressBeforeLines0_20And40) {
               std::string::npos)
         << percent;
   }
-  EXPECT_EQ(Term().Gps().FirmwareVersion(), "3.3.0");
-  EXPECT_EQ(Term().Gps().BadLines(), 0U);
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->FirmwareVersion(), "3.3.0");
+  EXPECT_EQ(Term().Find<sim::GpsChip>()->BadLines(), 0U);
 }
 
 TEST_F(SerialBootTest, TheAcknowledgementMustBeginWithSAAndALineEnd) {

@@ -79,7 +79,7 @@ class LogMidnightTest : public LogTest {
  protected:
   sim::TerminalConfig Config() const override {
     sim::TerminalConfig config;
-    config.clockStart = {2005, 12, 31, 23, 59, 59, 0};
+    config.Get<sim::ClockConfig>().start = {2005, 12, 31, 23, 59, 59, 0};
     return config;
   }
 };

@@ -11,10 +11,11 @@
 #include "gps/gps_support.h"
 #include "sim/config.h"
 #include "sim/gps_chip.h"
-#include "sim/gps_images.h"
+#include "sim/gps_driver.h"
 #include "sim/nor_flash.h"
 #include "sim/serial_line.h"
 #include "support/command_test.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace {
 
@@ -142,8 +143,8 @@ TEST_F(SerialLineTest, BytesReadAtAnotherRateArriveGarbled) {
 }
 
 TEST(NorFlashTest, ProgrammingOnlyClearsBitsAndErasingSetsThemAgain) {
-  const auto table = sim::ReadPartTable(sim::MakeFlashEngine());
-  sim::NorFlash flash(*sim::FindPart(table, "am29lv800bb"));
+  const auto table = gps_images::ReadPartTable(gps_images::MakeFlashEngine());
+  sim::NorFlash flash(*gps_images::FindPart(table, "am29lv800bb"));
   EXPECT_EQ(flash.Capacity(), 1U << 20);
   EXPECT_EQ(flash.SectorCount(), 19U);
   uint32_t address = 0;
@@ -168,14 +169,14 @@ TEST(NorFlashTest, ProgrammingOnlyClearsBitsAndErasingSetsThemAgain) {
 }
 
 TEST(GpsStandInsTest, TheImagesHaveTheirLengthsAndTheEngineItsPartsTable) {
-  EXPECT_EQ(sim::MakeFirstStageLoader(), Bytes(kFirstStageLoader, kFirstStageLoader + 1184));
-  const Bytes engine = sim::MakeFlashEngine();
+  EXPECT_EQ(gps_images::MakeFirstStageLoader(), Bytes(kFirstStageLoader, kFirstStageLoader + 1184));
+  const Bytes engine = gps_images::MakeFlashEngine();
   EXPECT_EQ(engine, Bytes(kFlashEngine, kFlashEngine + 14748));
-  EXPECT_EQ(sim::MakeBootLoader().size(), 1024U);
-  const auto table = sim::ReadPartTable(engine);
+  EXPECT_EQ(gps_images::MakeBootLoader().size(), 1024U);
+  const auto table = gps_images::ReadPartTable(engine);
   ASSERT_EQ(table.size(), 67U);  // rows that do not resolve are left out
   std::set<std::string> makers;
-  for (const sim::NorPart& part : table) {
+  for (const gps_images::NorPart& part : table) {
     SCOPED_TRACE(part.name);
     makers.insert(part.maker);
     EXPECT_TRUE(part.capacity == 512 * 1024 || part.capacity == 1U << 20 ||
@@ -184,22 +185,22 @@ TEST(GpsStandInsTest, TheImagesHaveTheirLengthsAndTheEngineItsPartsTable) {
   }
   EXPECT_EQ(makers.size(), 12U);
   for (const char* part : {"AM29LV400BB", "28F800B3B", "SST39VF1601", "TC58FVT160AFT"}) {
-    EXPECT_TRUE(sim::FindPart(table, part).has_value()) << part;
+    EXPECT_TRUE(gps_images::FindPart(table, part).has_value()) << part;
   }
   // The names follow the table, then the engine's version.
   const std::string text(engine.begin(), engine.end());
-  const std::size_t names = sim::kPartTableOffset + 67 * 24;
+  const std::size_t names = gps_images::kPartTableOffset + 67 * 24;
   EXPECT_EQ(text.find(table.front().name), names);
   EXPECT_GT(text.find("VERSION = 2.0"), text.find("Fujitsu"));
 }
 
 TEST(GpsConfigTest, TheGpsKeysRoundTripAndBadValuesAreRefusedByName) {
   sim::TerminalConfig config;
-  config.gps.flashPart = "SST39VF1601";
-  config.gps.fault = sim::GpsFault::kLongReply;
-  config.gps.faultCommand = 0x14;
-  config.gps.powerCutAfterBytes = 4096;
-  config.gpsDriver.refusesMode2 = true;
+  config.Get<sim::GpsConfig>().flashPart = "SST39VF1601";
+  config.Get<sim::GpsConfig>().fault = sim::GpsFault::kLongReply;
+  config.Get<sim::GpsConfig>().faultCommand = 0x14;
+  config.Get<sim::GpsConfig>().powerCutAfterBytes = 4096;
+  config.Get<sim::GpsDriverConfig>().refusesMode2 = true;
   auto parsed = sim::ParseConfig(sim::ConfigToJson(config));
   ASSERT_TRUE(parsed.ok()) << parsed.error();
   EXPECT_EQ(sim::ConfigToJson(*parsed), sim::ConfigToJson(config));

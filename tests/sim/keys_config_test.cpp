@@ -3,8 +3,16 @@
 #include <map>
 #include <string>
 
+#include "sim/clock_config.h"
 #include "sim/config.h"
+#include "sim/desktop_peer.h"
+#include "sim/flash_config.h"
+#include "sim/gps_chip.h"
+#include "sim/gps_driver.h"
+#include "sim/hal.h"
 #include "sim/keys.h"
+#include "sim/memory.h"
+#include "sim/shell.h"
 
 namespace {
 
@@ -38,8 +46,8 @@ TEST(ConfigTest, MissingKeysTakeTheirDefaults) {
   auto config = sim::ParseConfig(nlohmann::json::parse(R"({"power": {}})"));
   ASSERT_TRUE(config.ok()) << config.error();
   EXPECT_EQ(config->programPath, "\\Storage Card\\VostrelHHT.exe");
-  EXPECT_EQ(config->acLine, sim::AcLine::kConnected);
-  EXPECT_EQ(sim::FormatLocalTime(config->clockStart), "2005-08-22 17:01:11");
+  EXPECT_EQ(config->Get<sim::PowerConfig>().acLine, sim::AcLine::kConnected);
+  EXPECT_EQ(sim::FormatLocalTime(config->Get<sim::ClockConfig>().start), "2005-08-22 17:01:11");
   EXPECT_EQ(config->folders.size(), 3U);
 }
 
@@ -62,63 +70,63 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
   sim::TerminalConfig config;
   config.programPath = "\\Flash Disk2\\Update\\VostrelHHT.exe";
   config.folders = {"\\Data"};
-  config.clockStart = {2024, 2, 29, 23, 59, 30, 0};
-  config.tickStart = 5000;
-  config.acLine = sim::AcLine::kUnknown;
-  config.hal = {.rebootFails = true,
-                .bootVersion = "9.9",
-                .kernelVersion = std::nullopt,
-                .keyMaterial = "00ff10"};
-  config.flash = {.present = false,
-                  .pageSize = 512,
-                  .spareSize = 16,
-                  .pagesPerUnit = 32,
-                  .partitions = {{"BOOT", 2}, {"KRNL", 8}, {"EXTR", 1}},
-                  .diskUnits = 3,
-                  .diskFolders = {"\\Flash Disk"},
-                  .diskDriverListed = false,
-                  .diskDriverHandle = 7,
-                  .deactivateFails = true,
-                  .failWriteAtBlock = 2,
-                  .flipBitsAtBlock = 3,
-                  .flippedBits = 2,
-                  .powerCutAfterBlock = 4};
-  config.memory = {.pageSize = 1024,
-                   .totalPages = 1000,
-                   .storePages = 500,
-                   .programUsed = 1,
-                   .setAnswer = sim::DivisionAnswer::kMustReboot};
-  config.gpsDriver = {
+  config.Get<sim::ClockConfig>().start = {2024, 2, 29, 23, 59, 30, 0};
+  config.Get<sim::ClockConfig>().tickStart = 5000;
+  config.Get<sim::PowerConfig>().acLine = sim::AcLine::kUnknown;
+  config.Get<sim::HalConfig>() = {.rebootFails = true,
+                                  .bootVersion = "9.9",
+                                  .kernelVersion = std::nullopt,
+                                  .keyMaterial = "00ff10"};
+  config.Get<sim::FlashConfig>() = {.present = false,
+                                    .pageSize = 512,
+                                    .spareSize = 16,
+                                    .pagesPerUnit = 32,
+                                    .partitions = {{"BOOT", 2}, {"KRNL", 8}, {"EXTR", 1}},
+                                    .diskUnits = 3,
+                                    .diskFolders = {"\\Flash Disk"},
+                                    .diskDriverListed = false,
+                                    .diskDriverHandle = 7,
+                                    .deactivateFails = true,
+                                    .failWriteAtBlock = 2,
+                                    .flipBitsAtBlock = 3,
+                                    .flippedBits = 2,
+                                    .powerCutAfterBlock = 4};
+  config.Get<sim::MemoryConfig>() = {.pageSize = 1024,
+                                     .totalPages = 1000,
+                                     .storePages = 500,
+                                     .programUsed = 1,
+                                     .setAnswer = sim::DivisionAnswer::kMustReboot};
+  config.Get<sim::GpsDriverConfig>() = {
       .present = false, .version = "3.01", .answer = "x", .returnedCount = 7, .refusesMode2 = true};
-  config.gps = {.firmwareVersion = "4.0.0",
-                .chipClass = 0x23,
-                .rfType = 1,
-                .clockWord1 = 0x1000,
-                .clockWord2 = 0x0007,
-                .flashPart = "SST39VF1601",
-                .sectorEraseMs = 25,
-                .chipEraseMs = 50,
-                .wordProgramUs = 20,
-                .bootAck = "SB\r\n",
-                .fault = sim::GpsFault::kStatus,
-                .faultCommand = 0x0C,
-                .faultStatus = 3,
-                .powerCutAfterBytes = 4096};
-  config.shell = {.applicationVersion = "2.0",
-                  .running = false,
-                  .onDestroy = sim::ShellDestroy::kIgnore,
-                  .endAfterSeconds = 12,
-                  .canBeTerminated = false,
-                  .lockedFile = "\\a",
-                  .orphanedLock = "\\b"};
-  config.desktop = {.cacheSize = 4096,
-                    .stopAfter = 3,
-                    .abortAfterMs = 10,
-                    .fillShortBy = 1,
-                    .fillSize = 100,
-                    .emptyResponseAt = 2,
-                    .holdFlagMs = 5,
-                    .lookingNoAt = 4};
+  config.Get<sim::GpsConfig>() = {.firmwareVersion = "4.0.0",
+                                  .chipClass = 0x23,
+                                  .rfType = 1,
+                                  .clockWord1 = 0x1000,
+                                  .clockWord2 = 0x0007,
+                                  .flashPart = "SST39VF1601",
+                                  .sectorEraseMs = 25,
+                                  .chipEraseMs = 50,
+                                  .wordProgramUs = 20,
+                                  .bootAck = "SB\r\n",
+                                  .fault = sim::GpsFault::kStatus,
+                                  .faultCommand = 0x0C,
+                                  .faultStatus = 3,
+                                  .powerCutAfterBytes = 4096};
+  config.Get<sim::ShellConfig>() = {.applicationVersion = "2.0",
+                                    .running = false,
+                                    .onDestroy = sim::ShellDestroy::kIgnore,
+                                    .endAfterSeconds = 12,
+                                    .canBeTerminated = false,
+                                    .lockedFile = "\\a",
+                                    .orphanedLock = "\\b"};
+  config.Get<sim::DesktopConfig>() = {.cacheSize = 4096,
+                                      .stopAfter = 3,
+                                      .abortAfterMs = 10,
+                                      .fillShortBy = 1,
+                                      .fillSize = 100,
+                                      .emptyResponseAt = 2,
+                                      .holdFlagMs = 5,
+                                      .lookingNoAt = 4};
   // Every key differs from its default, so a key dropped on the way out, or not read back,
   // comes back as its default and the comparison fails.
   const auto defaults = Leaves(sim::ConfigToJson({}));

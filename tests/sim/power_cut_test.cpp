@@ -11,13 +11,13 @@
 #include "flash/flash_support.h"
 #include "flash/image_format.h"
 #include "sim/image_cipher.h"
-#include "sim/power_cut_matrix.h"
 #include "sim/runner.h"
 #include "sim/shell.h"
 #include "sim/terminal.h"
 #include "sim/write_steps.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
+#include "tools/power_cut_matrix.h"
 
 namespace {
 
@@ -25,6 +25,7 @@ using flash_testing::BinHeader;
 using flash_testing::EndRecord;
 using flash_testing::Record;
 using testing_support::TempDir;
+namespace power_cuts = tools::power_cuts;
 
 constexpr uint32_t kStart = 0x80200000;
 constexpr const char* kMap = "\\Flash Disk2\\Nav\\Maps\\Region.map";
@@ -63,9 +64,9 @@ std::string Package() {
 
 sim::Status InitTerminal(const std::filesystem::path& dir) {
   sim::TerminalConfig config = flash_testing::SmallTerminal();
-  config.hal.bootVersion = "1.0.5";
-  config.hal.kernelVersion = "4.2.118";
-  config.shell.applicationVersion = "1.0";
+  config.Get<sim::HalConfig>().bootVersion = "1.0.5";
+  config.Get<sim::HalConfig>().kernelVersion = "4.2.118";
+  config.Get<sim::ShellConfig>().applicationVersion = "1.0";
   if (sim::Status made = sim::Terminal::Init(dir, config); !made) return made;
   auto terminal = sim::Terminal::Open(dir);
   if (!terminal) return sim::Status::Failure(terminal.error());
@@ -80,7 +81,7 @@ sim::Status InitTerminal(const std::filesystem::path& dir) {
   return {};
 }
 
-class PowerCutMatrixTest : public ::testing::TestWithParam<sim::CutMode> {
+class PowerCutMatrixTest : public ::testing::TestWithParam<tools::matrix::Mode> {
  protected:
   void SetUp() override {
     testing_support::WriteHostFile(m_dir.Path() / "install.bin", Package());
@@ -92,14 +93,14 @@ class PowerCutMatrixTest : public ::testing::TestWithParam<sim::CutMode> {
   }
 
   TempDir m_dir;
-  sim::CutSetup m_setup;
+  power_cuts::CutSetup m_setup;
 };
 
 TEST_P(PowerCutMatrixTest, EveryCutPointPowersUpAsThePartitionsSayAndTheScriptPhaseRecovers) {
-  auto baseline = sim::RunBaseline(m_setup);
+  auto baseline = power_cuts::RunBaseline(m_setup);
   ASSERT_TRUE(baseline.ok()) << baseline.error();
   std::vector<std::string> labels;
-  for (const sim::LabelledStep& step : baseline->steps) labels.push_back(step.label);
+  for (const power_cuts::LabelledStep& step : baseline->steps) labels.push_back(step.label);
   // Steps of the script by their lines; nothing of the run's own files (log, desktop channel).
   // MKDIR of the existing folder and the REN's delete of a missing target change nothing.
   const std::vector<std::string> expected = {
@@ -127,8 +128,8 @@ TEST_P(PowerCutMatrixTest, EveryCutPointPowersUpAsThePartitionsSayAndTheScriptPh
   };
   EXPECT_EQ(labels, expected);
 
-  for (const std::size_t index : sim::ChooseSteps(*baseline, false, 100)) {
-    auto row = sim::CutAt(m_setup, *baseline, index);
+  for (const std::size_t index : power_cuts::ChooseSteps(*baseline, false, 100)) {
+    auto row = power_cuts::CutAt(m_setup, *baseline, index);
     ASSERT_TRUE(row.ok()) << row.error();
     SCOPED_TRACE(row->step.label);
     EXPECT_EQ(row->firstEnd, sim::RunEnd::kPowerCut);
@@ -161,9 +162,10 @@ TEST_P(PowerCutMatrixTest, EveryCutPointPowersUpAsThePartitionsSayAndTheScriptPh
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PowerCutMatrixTest,
-                         ::testing::Values(sim::CutMode::kTerminal, sim::CutMode::kDesktop),
-                         [](const ::testing::TestParamInfo<sim::CutMode>& param) {
-                           return std::string(sim::CutModeName(param.param));
+                         ::testing::Values(tools::matrix::Mode::kTerminal,
+                                           tools::matrix::Mode::kDesktop),
+                         [](const ::testing::TestParamInfo<tools::matrix::Mode>& param) {
+                           return std::string(tools::matrix::ModeName(param.param));
                          });
 
 class BootModelTest : public testing_support::TerminalTest {
@@ -234,7 +236,7 @@ TEST(FileStepTest, TheRunsOwnFilesAreNoStepsOfTheScript) {
 }
 
 TEST(ChooseStepsTest, LongStretchesAreSampledWithTheirEndsAndQuickTakesThreePerPhase) {
-  sim::CutBaseline baseline;
+  power_cuts::CutBaseline baseline;
   const auto add = [&](const char* phase, const std::string& group, int count) {
     for (int i = 0; i < count; ++i) baseline.steps.push_back({{}, phase, group, group});
   };
@@ -243,10 +245,10 @@ TEST(ChooseStepsTest, LongStretchesAreSampledWithTheirEndsAndQuickTakesThreePerP
   add("application", "script line 1", 1);
   add("operating system", "flash blocks of KRNL", 3);
 
-  const std::vector<std::size_t> all = sim::ChooseSteps(baseline, false, 200);
+  const std::vector<std::size_t> all = power_cuts::ChooseSteps(baseline, false, 200);
   EXPECT_EQ(all.size(), baseline.steps.size());
 
-  const std::vector<std::size_t> sampled = sim::ChooseSteps(baseline, false, 100);
+  const std::vector<std::size_t> sampled = power_cuts::ChooseSteps(baseline, false, 100);
   EXPECT_LT(sampled.size(), 60u);
   const auto has = [&](std::size_t index) {
     return std::find(sampled.begin(), sampled.end(), index) != sampled.end();
@@ -256,7 +258,7 @@ TEST(ChooseStepsTest, LongStretchesAreSampledWithTheirEndsAndQuickTakesThreePerP
   for (std::size_t i = 196; i < baseline.steps.size(); ++i) EXPECT_TRUE(has(i)) << i;
   EXPECT_FALSE(has(12));
 
-  const std::vector<std::size_t> quick = sim::ChooseSteps(baseline, true, 100);
+  const std::vector<std::size_t> quick = power_cuts::ChooseSteps(baseline, true, 100);
   EXPECT_EQ(quick, (std::vector<std::size_t>{0, 102, 203, 204, 205, 206, 207}));
 }
 

@@ -27,7 +27,7 @@ constexpr const char* kRerunner = "\\Flash Disk2\\rerunner.exe";
 
 class ShellTest : public TerminalTest {
  protected:
-  sim::ShellConfig& Shell() { return Term().MutableConfig().shell; }
+  sim::ShellConfig& Shell() { return Term().MutableConfig().Get<sim::ShellConfig>(); }
   sim::ProcessId ShellId() {
     sim::SimProcess* shell = sim::FindShell(Term().Processes());
     return shell == nullptr ? 0 : shell->Id();
@@ -273,12 +273,12 @@ TEST(ShellConfigTest, ShellKeysReadBackAndBadValuesAreNamed) {
                     "can_be_terminated": false, "locked_file": "\\Flash Disk2\\route.dat",
                     "orphaned_lock": "\\Flash Disk2\\nav.dll", "application_version": "2.0"}})"));
   ASSERT_TRUE(config.ok()) << config.error();
-  EXPECT_FALSE(config->shell.running);
-  EXPECT_EQ(config->shell.onDestroy, sim::ShellDestroy::kIgnore);
-  EXPECT_EQ(config->shell.endAfterSeconds, 7U);
-  EXPECT_FALSE(config->shell.canBeTerminated);
-  EXPECT_EQ(config->shell.lockedFile, "\\Flash Disk2\\route.dat");
-  EXPECT_EQ(config->shell.orphanedLock, "\\Flash Disk2\\nav.dll");
+  EXPECT_FALSE(config->Get<sim::ShellConfig>().running);
+  EXPECT_EQ(config->Get<sim::ShellConfig>().onDestroy, sim::ShellDestroy::kIgnore);
+  EXPECT_EQ(config->Get<sim::ShellConfig>().endAfterSeconds, 7U);
+  EXPECT_FALSE(config->Get<sim::ShellConfig>().canBeTerminated);
+  EXPECT_EQ(config->Get<sim::ShellConfig>().lockedFile, "\\Flash Disk2\\route.dat");
+  EXPECT_EQ(config->Get<sim::ShellConfig>().orphanedLock, "\\Flash Disk2\\nav.dll");
   auto back = sim::ParseConfig(sim::ConfigToJson(*config));
   ASSERT_TRUE(back.ok()) << back.error();
   EXPECT_EQ(sim::ConfigToJson(*back), sim::ConfigToJson(*config));

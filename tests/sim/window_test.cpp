@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/display.h"
+#include "sim/shell.h"
 #include "sim/window_run.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
@@ -206,8 +207,8 @@ TEST_F(WindowTest, TabHeldWhileF3IsPressedFlipsTheApplicationFromTheKeyboardAndT
 TEST_F(WindowTest, ClosingTheWindowCutsThePowerWhereverTheUpdaterWaits) {
   PlaceApplicationPackage();
   sim::TerminalConfig& config = m_terminal->MutableConfig();
-  config.shell.onDestroy = sim::ShellDestroy::kIgnore;
-  config.shell.canBeTerminated = false;
+  config.Get<sim::ShellConfig>().onDestroy = sim::ShellDestroy::kIgnore;
+  config.Get<sim::ShellConfig>().canBeTerminated = false;
   const struct {
     const char* name;
     std::vector<Step> steps;

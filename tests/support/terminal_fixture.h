@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "sim/config.h"
+#include "sim/desktop_peer.h"
 #include "sim/runner.h"
 #include "sim/terminal.h"
 #include "update/run_context.h"

@@ -58,7 +58,7 @@ TEST_F(DemoTest, UpdatesAllFourPartsInBothModesAndChecksWhatTheyHold) {
   ASSERT_TRUE(terminal) << terminal.error();
   const fs::path payload = Path("d/package/payload");
   tools::DemoPackage package{Path("d/install.bin"), Path("d/package"),
-                             payload / "GPS" / "GSW3_330.BIN", payload / "EBOOT2.NB0",
+                             payload / "GPS" / "VGPS_330.BIN", payload / "EBOOT2.NB0",
                              payload / "NK.BIN"};
   for (const tools::DemoCheck& check : tools::CheckDemoUpdate(**terminal, package)) {
     EXPECT_TRUE(check.holds) << check.what << ": " << check.detail;
@@ -87,7 +87,7 @@ TEST_F(DemoTest, UpdatesAllFourPartsInBothModesAndChecksWhatTheyHold) {
   EXPECT_EQ(failing(boot), "partition BOOT: differs from EBOOT2.NB0 at byte 70000\n");
   tools::DemoPackage gps = package;
   gps.gpsFirmware = flipped(package.gpsFirmware, 5);
-  EXPECT_EQ(failing(gps), "GPS flash: differs from GSW3_330.BIN at byte 5\n");
+  EXPECT_EQ(failing(gps), "GPS flash: differs from VGPS_330.BIN at byte 5\n");
 
   const fs::path routing = (*terminal)->Files().HostPath("\\Flash Disk2\\Navigator\\Routing.dll");
   WriteHostFile(routing, ReadHostFile(routing) + "!");

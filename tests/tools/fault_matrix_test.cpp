@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "sim/gps_chip.h"
 #include "sim/registry.h"
+#include "sim/shell.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
 #include "support/terminal_fixture.h"
@@ -20,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace faults = tools::faults;
+namespace matrix = tools::matrix;
 using testing_support::TempDir;
 
 void Put(sim::Terminal& terminal, const std::string& path, const std::string& contents) {
@@ -84,9 +87,9 @@ TEST(FaultSnapshotTest, FindsChangesOutsideWhatTheRowMayTouch) {
     ASSERT_TRUE(terminal.ok()) << terminal.error();
     Put(**terminal, "\\Flash Disk2\\Navigator\\Routing.dll", "old");
     Put(**terminal, "\\Flash Disk2\\Documents and Settings\\trip.txt", "Monday");
-    const faults::Snapshot before = faults::TakeSnapshot(**terminal);
+    const matrix::Snapshot before = matrix::TakeSnapshot(**terminal);
     c.change(**terminal);
-    EXPECT_EQ(faults::UnexpectedChanges(before, faults::TakeSnapshot(**terminal), c.touches),
+    EXPECT_EQ(matrix::UnexpectedChanges(before, matrix::TakeSnapshot(**terminal), c.touches),
               c.expected);
   }
 }
@@ -137,7 +140,6 @@ class FaultRowTest : public ::testing::Test {
     faults::FaultRow row;
     row.id = "test";
     row.part = "application";
-    row.apply = [](sim::TerminalConfig&) {};
     row.touches = faults::kTouchApplication | faults::kTouchUserData;
     return row;
   }
@@ -149,10 +151,7 @@ class FaultRowTest : public ::testing::Test {
 
 TEST_F(FaultRowTest, ARowEndingOtherwiseThanExpectedNamesScreenAndError) {
   faults::FaultRow row = ApplicationRow();
-  row.apply = [](sim::TerminalConfig& c) {
-    c.shell.onDestroy = sim::ShellDestroy::kIgnore;
-    c.shell.canBeTerminated = false;
-  };
+  row.settings = {"shell.on_destroy: ignore", "shell.can_be_terminated: false"};
   row.screen = 11;
   row.error = faults::ExpectedError{0, "", ""};
   row.touches = faults::kTouchNothing;
@@ -184,10 +183,7 @@ TEST_F(FaultRowTest, AScriptThatDeletesWhatNoItemMayTouchIsAFinding) {
 
 TEST_F(FaultRowTest, ADesktopThatNeverAnswersIsCutOffAsAHang) {
   faults::FaultRow row = ApplicationRow();
-  row.apply = [](sim::TerminalConfig& c) {
-    c.desktop.stopAfter = 1;
-    c.desktop.abortAfterMs = 0;
-  };
+  row.settings = {"desktop.stop_after: 1", "desktop.abort_after_ms: 0"};
   row.screen = 9;
   const faults::RowResult result = Run(row, faults::Mode::kDesktop);
   EXPECT_TRUE(result.hung);
@@ -229,7 +225,7 @@ TEST_F(FaultRowTest, AScriptErrorWithBarsIsReadBackAndStaysInItsCell) {
           {{"Vostrel.ini", testing_support::ApplicationSettings(
                                "2.0.0", "COPY|missing.txt|\\Flash Disk2\\Navigator\\m.txt\r\n")}}));
   faults::FaultRow row = ApplicationRow();
-  row.setting = "a setting | with a bar";
+  row.note = "a setting | with a bar";
   row.screen = 9;
   row.error = faults::ExpectedError{1030, "ProcessAppScript:", std::nullopt};
   const faults::RowResult result = Run(row, faults::Mode::kTerminal);
@@ -302,6 +298,38 @@ TEST(FaultTableTest, TheQuickSubsetCoversEveryPartInEveryModeOfTheTable) {
     }
   }
   EXPECT_EQ(quick, all);
+}
+
+// A row's settings go into its terminal through terminal.json's own reading, so a row whose
+// setting is misspelt, or the same as the default, would test nothing.
+TEST(FaultTableTest, EveryRowsSettingsAreTerminalJsonThatChangesTheTerminal) {
+  for (const faults::FaultRow& row : faults::FaultRows()) {
+    SCOPED_TRACE(row.id);
+    sim::TerminalConfig config;
+    const sim::Status applied = matrix::ApplySettings(row.settings, config);
+    ASSERT_TRUE(applied.ok()) << applied.error();
+    EXPECT_EQ(config == sim::TerminalConfig(), row.settings.empty());
+  }
+
+  sim::TerminalConfig config;
+  ASSERT_TRUE(matrix::ApplySettings(
+      {"gps.boot_ack: \"SA\\n\"", "shell.locked_file: \\Flash Disk2\\a \"b\".txt"}, config));
+  EXPECT_EQ(config.Get<sim::GpsConfig>().bootAck, "SA\n");
+  EXPECT_EQ(config.Get<sim::ShellConfig>().lockedFile, "\\Flash Disk2\\a \"b\".txt");
+  const struct {
+    const char* setting;
+    const char* error;
+  } refused[] = {
+      {"gps.fault: silence",
+       "setting \"gps.fault\": expected one of none, silent, nak, bad_checksum, long_reply, "
+       "status"},
+      {"gps.faults: silent", "setting \"gps.faults\": unknown key"},
+      {"gps.fault silent", "setting \"gps.fault silent\": expected \"section.key: value\""},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.setting);
+    EXPECT_EQ(matrix::ApplySettings({c.setting}, config).error(), c.error);
+  }
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "flash/image_format.h"
-#include "sim/gps_images.h"
 #include "sim/image_cipher.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace {
 
@@ -76,13 +76,13 @@ TEST_F(PackCheckImagesTest, EachImageFaultIsNamedWhereItLies) {
                         Le32(16) + Le32(0) + std::string(16, '\0');
   outside += Le32(kKernelStart + 0x20000) + Le32(16) + Le32(0) + std::string(16, '\0');
   outside += Le32(0) + Le32(0) + Le32(0);
-  const std::vector<uint8_t> firmware = sim::MakeFirmwareImage("3.3", 4096);
-  std::string srecords = sim::ToSRecords(firmware, "FW");
+  const std::vector<uint8_t> firmware = gps_images::MakeFirmwareImage("3.3", 4096);
+  std::string srecords = gps_images::ToSRecords(firmware, "FW");
   const std::size_t third = srecords.find('\n', srecords.find('\n') + 1) + 1;
   srecords[third + 12] = srecords[third + 12] == 'A' ? 'B' : 'A';
-  const std::vector<uint8_t> loader = sim::MakeBootLoader();
+  const std::vector<uint8_t> loader = gps_images::MakeBootLoader();
   const std::string bootLoader(loader.begin(), loader.end());
-  const std::vector<uint8_t> big = sim::MakeFirmwareImage("3.3", 2 << 20);
+  const std::vector<uint8_t> big = gps_images::MakeFirmwareImage("3.3", 2 << 20);
   const struct {
     const char* name;
     std::string settings;
@@ -181,7 +181,7 @@ TEST_F(PackCheckImagesTest, EachImageFaultIsNamedWhereItLies) {
        "error: member 'FW.SRE': line 3 is not an S-record with a right checksum"},
       {"S-records past the chip's flash",
        kSRecordFirmware,
-       {{"GPSBOOT.LDR", bootLoader}, {"FW.SRE", sim::ToSRecords(big, "FW")}},
+       {{"GPSBOOT.LDR", bootLoader}, {"FW.SRE", gps_images::ToSRecords(big, "FW")}},
        "",
        1,
        "past the chip's flash of"},
@@ -193,7 +193,7 @@ TEST_F(PackCheckImagesTest, EachImageFaultIsNamedWhereItLies) {
        "holds no data records"},
       {"an empty GPS boot file",
        kSRecordFirmware,
-       {{"GPSBOOT.LDR", ""}, {"FW.SRE", sim::ToSRecords(firmware, "FW")}},
+       {{"GPSBOOT.LDR", ""}, {"FW.SRE", gps_images::ToSRecords(firmware, "FW")}},
        "",
        1,
        "error: member 'GPSBOOT.LDR': a GPS BOOT file of 0 bytes"},

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "flash/image_format.h"
-#include "sim/gps_images.h"
 #include "sim/image_cipher.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace {
 
@@ -158,7 +158,7 @@ TEST_F(PackCheckTest, TheDecisionForATerminalIsWhatTheRunDoes) {
     bytes.resize(size, '\x5A');
     return bytes;
   };
-  const std::vector<uint8_t> firmware = sim::MakeFirmwareImage("3.3.0", 65536);
+  const std::vector<uint8_t> firmware = gps_images::MakeFirmwareImage("3.3.0", 65536);
   const std::string settings =
       "[SoftwareToUpdate]\r\nUpdate1=Application\r\nUpdate2=OS\r\nUpdate3=GPS\r\n"
       "[OS]\r\nOSSoftware1=OS|1.0.2|EBOOT2.NB0^0^BOOT\r\nOSSoftware2=OS|1.0.9|NK.BIN^1^KRNL\r\n"

@@ -7,6 +7,8 @@
 #include "log/log.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "sim/gps_chip.h"
+#include "sim/gps_driver.h"
 #include "support/terminal_fixture.h"
 
 namespace {
@@ -32,7 +34,7 @@ class DecisionTest : public TerminalTest {
 };
 
 TEST_F(DecisionTest, MarksOfferedPartsWhoseVersionIsNewer) {
-  Term().MutableConfig().gps.firmwareVersion = "3.3.0";
+  Term().MutableConfig().Get<sim::GpsConfig>().firmwareVersion = "3.3.0";
   Decide(
       "[SoftwareToUpdate]\nUpdate1=o\nUpdate2=a\nUpdate3=g\n"
       "[OS]\nOSSoftware1=O|1.0.3|eboot.nb0^0^BOOT\nOSSoftware2=O|1.0.5|nk.bin^1^KRNL\n"
@@ -81,8 +83,8 @@ TEST_F(DecisionTest, ADefinitionWhoseKindIsNotSelectedIsNotOffered) {
 }
 
 TEST_F(DecisionTest, AnUnreadableInstalledVersionIsOlderThanAnything) {
-  Term().MutableConfig().hal.kernelVersion.reset();
-  Term().MutableConfig().gpsDriver.present = false;
+  Term().MutableConfig().Get<sim::HalConfig>().kernelVersion.reset();
+  Term().MutableConfig().Get<sim::GpsDriverConfig>().present = false;
   Decide(
       "[SoftwareToUpdate]\nUpdate1=OS\nUpdate2=GPS\n"
       "[OS]\nOSSoftware1=OS|0.0.1|nk.bin^1^KRNL\n[GPS]\nGpsSoftware1=G|0.1|g.bin^FIRMWARE\n");

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "sim/config.h"
+#include "sim/gps_driver.h"
 #include "support/terminal_fixture.h"
 
 namespace {
@@ -27,20 +28,20 @@ class DeviceTest : public TerminalTest {
 };
 
 TEST_F(DeviceTest, ImageVersionsComeFromTheHardwareLayer) {
-  Hardware().hal.bootVersion = "2.01";
-  Hardware().hal.kernelVersion = "5.0.1234";
+  Hardware().Get<sim::HalConfig>().bootVersion = "2.01";
+  Hardware().Get<sim::HalConfig>().kernelVersion = "5.0.1234";
   EXPECT_EQ(Context().m_device.GetVersionBoot(), "2.01");
   EXPECT_EQ(Context().m_device.GetVersionKernel(), "5.0.1234");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[1][2.01]"));
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionKernel:[1][5.0.1234]"));
 
-  Hardware().hal.bootVersion.reset();
+  Hardware().Get<sim::HalConfig>().bootVersion.reset();
   EXPECT_EQ(Context().m_device.GetVersionBoot(), "");
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionBoot:[0][]"));
   // A version that does not fit the 128-byte buffer fails the query.
-  Hardware().hal.kernelVersion = std::string(64, '9');
+  Hardware().Get<sim::HalConfig>().kernelVersion = std::string(64, '9');
   EXPECT_EQ(Context().m_device.GetVersionKernel(), "");
-  Hardware().hal.kernelVersion = std::string(63, '9');
+  Hardware().Get<sim::HalConfig>().kernelVersion = std::string(63, '9');
   EXPECT_EQ(Context().m_device.GetVersionKernel(), std::string(63, '9'));
 }
 
@@ -67,9 +68,9 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
     std::string expected;
   } cases[] = {
       {"default answer", std::nullopt, std::nullopt, true, "3.2.4"},
-      {"30 characters, count 31", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 31, true, "03.24"},
-      {"count one short", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 30, true, ""},
-      {"count one long", std::string("2.10/GSW3.2.4_3.1.00.12-S03.24"), 32, true, ""},
+      {"30 characters, count 31", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 31, true, "03.24"},
+      {"count one short", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 30, true, ""},
+      {"count one long", std::string("2.10/VGPS 3.2.4 build 12 03.24"), 32, true, ""},
       {"text under five characters", std::string("3.1"), std::nullopt, true, "3.1"},
       {"empty text", std::string(""), std::nullopt, true, ""},
       {"no driver", std::nullopt, std::nullopt, false, ""},
@@ -78,13 +79,13 @@ TEST_F(DeviceTest, GpsVersionIsTheLastFiveCharactersWhenTheCountIsRight) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Hardware().gpsDriver.answer = c.answer;
-    Hardware().gpsDriver.returnedCount = c.count;
-    Hardware().gpsDriver.present = c.present;
+    Hardware().Get<sim::GpsDriverConfig>().answer = c.answer;
+    Hardware().Get<sim::GpsDriverConfig>().returnedCount = c.count;
+    Hardware().Get<sim::GpsDriverConfig>().present = c.present;
     EXPECT_EQ(Context().m_device.GetVersionGPS(), c.expected);
     EXPECT_EQ(Term().Files().OpenHandleCount(), 0U);
   }
-  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/GSW3 3.2.4]"));
+  EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[1][2.10/VGPS 3.2.4]"));
   EXPECT_THAT(Log(), HasSubstr("CDevice::GetVersionGPS:[0][]"));
 }
 

@@ -60,7 +60,7 @@ class ShellShutdownTest : public TerminalTest {
     TerminalTest::TearDown();
   }
 
-  sim::ShellConfig& Shell() { return Term().MutableConfig().shell; }
+  sim::ShellConfig& Shell() { return Term().MutableConfig().Get<sim::ShellConfig>(); }
   // Boots the terminal again, so that the shell starts with the files and settings now there.
   void Reboot() { Term().Restart(); }
   void StopShell() {

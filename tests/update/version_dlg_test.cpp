@@ -8,6 +8,7 @@
 #include "app/main_dialog.h"
 #include "log/log.h"
 #include "settings/settings.h"
+#include "sim/gps_driver.h"
 #include "sim/gui.h"
 #include "support/terminal_fixture.h"
 #include "ui/message_queue.h"
@@ -71,7 +72,7 @@ class VersionDlgTest : public TerminalTest {
 };
 
 TEST_F(VersionDlgTest, ShowsInstalledAndOfferedVersionsPerPart) {
-  Term().MutableConfig().gpsDriver.present = false;
+  Term().MutableConfig().Get<sim::GpsDriverConfig>().present = false;
   TestVersionDlg dialog(Context());
   ASSERT_TRUE(dialog.OnInitDialog());
   const platform::ControlState& list = dialog.m_list.State();

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/gps_chip.h"
 #include "text/text.h"
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 namespace tools::pack_check {
 
@@ -14,8 +15,9 @@ namespace {
 
 // The capacity of the GPS chip's flash: the part that the engine's own table names.
 std::optional<uint32_t> GpsFlashCapacity(const sim::GpsConfig& gps) {
-  const std::vector<uint8_t> engine = sim::MakeFlashEngine();
-  const std::optional<sim::NorPart> part = sim::FindPart(sim::ReadPartTable(engine), gps.flashPart);
+  const std::vector<uint8_t> engine = gps_images::MakeFlashEngine();
+  const std::optional<gps_images::NorPart> part =
+      gps_images::FindPart(gps_images::ReadPartTable(engine), gps.flashPart);
   if (!part) return std::nullopt;
   return part->capacity;
 }
@@ -36,7 +38,7 @@ void CheckSRecords(Findings& findings, const std::string& where, const std::stri
     at = end + 1;
     ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::optional<sim::SRecord> record = sim::ParseSRecord(line);
+    const std::optional<gps_images::SRecord> record = gps_images::ParseSRecord(line);
     if (!record) {
       if (bad++ == 0) {
         findings.Error(where, text::Sprintf("line %d is not an S-record with a right checksum; the "
@@ -87,9 +89,11 @@ void CheckGpsFile(const CheckedPackage& package, const std::string& file, const 
   }
   if (!text::EqualsNoCase(kind, "FIRMWARE")) return;
   const std::string geometry = package.HasTerminal() ? "the terminal's" : "a default terminal's";
-  const std::optional<uint32_t> capacity = GpsFlashCapacity(package.Terminal().gps);
+  const std::optional<uint32_t> capacity =
+      GpsFlashCapacity(package.Terminal().Get<sim::GpsConfig>());
   if (!capacity) {
-    findings.Error(where, "the GPS flash part \"" + package.Terminal().gps.flashPart + "\" of " +
+    findings.Error(where, "the GPS flash part \"" +
+                              package.Terminal().Get<sim::GpsConfig>().flashPart + "\" of " +
                               geometry + " chip is not one the flash engine knows");
     return;
   }

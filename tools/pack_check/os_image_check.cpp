@@ -6,7 +6,10 @@
 
 #include "flash/image_format.h"
 #include "sim/config.h"
+#include "sim/flash_config.h"
+#include "sim/hal_config.h"
 #include "sim/image_cipher.h"
+#include "sim/memory.h"
 #include "text/text.h"
 
 namespace tools::pack_check {
@@ -85,7 +88,7 @@ std::optional<uint64_t> CheckBinImage(Findings& findings, const std::string& whe
 // the terminal's RAM must hold them, besides what its own programs take.
 void CheckLoaderMemory(const CheckedPackage& package, Findings& findings, const std::string& where,
                        uint64_t imageLength, uint64_t largestChunk) {
-  const sim::MemoryConfig& memory = package.Terminal().memory;
+  const sim::MemoryConfig& memory = package.Terminal().Get<sim::MemoryConfig>();
   const std::string terminal = package.HasTerminal() ? "the terminal" : "a default terminal";
   if (memory.setAnswer == sim::DivisionAnswer::kMustReboot ||
       memory.setAnswer == sim::DivisionAnswer::kFailed) {
@@ -126,7 +129,8 @@ KeyMaterial ImageKeyMaterial(const CheckedPackage& package) {
     return {{package.Options().keyMaterial->begin(), package.Options().keyMaterial->end()},
             "the key material given"};
   }
-  if (const std::optional<std::string>& hex = package.Terminal().hal.keyMaterial) {
+  if (const std::optional<std::string>& hex =
+          package.Terminal().Get<sim::HalConfig>().keyMaterial) {
     if (std::optional<std::string> material = sim::KeyMaterialBytes(*hex)) {
       return {*material, "the terminal's key material"};
     }
@@ -139,7 +143,7 @@ void CheckOsImage(const CheckedPackage& package, const std::string& file, int pa
   const container::Entry* entry = package.FindMember(file);
   if (entry == nullptr) return;  // reported with the members the definitions name
   const std::string where = MemberWhere(entry->name);
-  const sim::FlashConfig& flash = package.Terminal().flash;
+  const sim::FlashConfig& flash = package.Terminal().Get<sim::FlashConfig>();
   const std::string geometry = package.HasTerminal() ? "the terminal" : "a default terminal";
   if (static_cast<std::size_t>(partition) >= flash.partitions.size()) {
     findings.Error(where,

@@ -136,7 +136,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::filesystem::path dir = argv[1];
   auto config = sim::LoadConfig(dir / "terminal.json");
   if (!config) return 64;
-  g_shell.config = config->shell;
+  g_shell.config = config->Get<sim::ShellConfig>();
 
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = ShellProc;

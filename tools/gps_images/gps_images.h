@@ -4,7 +4,9 @@
 // loader and the flash engine into the updater as constant data, and the emulated chip runs an
 // uploaded program only when it is byte for byte the stand-in.
 //
-// Depends on the standard library only: the build's image generator compiles it too.
+// The library of the build's image generator (make_gps_images, beside it), which the updater's
+// build runs; the simulator uses it too. It depends on the standard library only, so that
+// building the updater needs nothing of the simulator.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace sim {
+namespace gps_images {
 
 inline constexpr std::size_t kFirstStageLoaderSize = 1184;
 inline constexpr std::size_t kFlashEngineSize = 14748;
@@ -80,4 +82,4 @@ struct SRecord {
 // Reads a line; none when it is not a well-formed record with a right checksum.
 std::optional<SRecord> ParseSRecord(std::string_view line);
 
-}  // namespace sim
+}  // namespace gps_images

@@ -1,11 +1,11 @@
-#include "sim/gps_images.h"
+#include "tools/gps_images/gps_images.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
 
-namespace sim {
+namespace gps_images {
 
 namespace {
 
@@ -443,4 +443,4 @@ std::optional<SRecord> ParseSRecord(std::string_view line) {
   return record;
 }
 
-}  // namespace sim
+}  // namespace gps_images
