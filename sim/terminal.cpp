@@ -403,7 +403,7 @@ InstalledVersions Terminal::Versions() {
 
 std::string Terminal::DescribeParts() {
   std::ostringstream out;
-  out << "start-up: " << BootStateName(m_boot)
+  out << "  start-up: " << BootStateName(m_boot)
       << (m_bootReason.empty() ? std::string() : " (" + m_bootReason + ")") << "\n";
   for (const auto& part : m_parts) part->Describe(out);
   return out.str();

@@ -315,11 +315,10 @@ int RunShow(const std::string& dir) {
   std::printf("  GPS firmware: %s\n", shown(versions.gps).c_str());
   std::printf("  shell:        %s\n",
               sim::FindShell(terminal.Processes()) != nullptr ? "running" : "not running");
+  std::printf("%s", terminal.DescribeParts().c_str());
   if (terminal.Registry().KeyExists("Update\\Start")) {
     std::printf("  registry:     Update\\Start present (an update was started)\n");
   }
-  std::istringstream parts(terminal.DescribeParts());
-  for (std::string line; std::getline(parts, line);) std::printf("  %s\n", line.c_str());
   const fs::path log = terminal.Files().HostPath("\\Flash disk2\\Vostrel.log");
   const std::string tail = ReadTail(log, 15);
   if (tail.empty()) {
