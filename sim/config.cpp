@@ -11,6 +11,7 @@
 #include "sim/hal_config.h"
 #include "sim/memory.h"
 #include "sim/shell_config.h"
+#include "sim/state_file.h"
 
 namespace sim {
 
@@ -40,6 +41,24 @@ ConfigSections DefaultSections() {
   return ConfigSections(std::move(sections));
 }
 
+namespace {
+
+// A terminal path from terminal.json names a place inside the terminal: a "." or ".." component
+// would let the simulator's host path leave the terminal's folder.
+bool StaysInside(std::string_view terminalPath) {
+  std::size_t start = 0;
+  while (start <= terminalPath.size()) {
+    std::size_t end = terminalPath.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = terminalPath.size();
+    const std::string_view part = terminalPath.substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 Result<TerminalConfig> ParseConfig(const json& root) {
   TerminalConfig config;
   try {
@@ -51,7 +70,17 @@ Result<TerminalConfig> ParseConfig(const json& root) {
                "expected the full terminal path of the program, such as "
                "\"\\\\Storage Card\\\\VostrelHHT.exe\"");
     }
+    if (!StaysInside(config.programPath)) {
+      top.Fail("program", "\"" + config.programPath +
+                              "\" leaves the terminal's file system (\".\" or \"..\" in it)");
+    }
     top.Read("folders", config.folders, "a list of terminal paths");
+    for (const std::string& folder : config.folders) {
+      if (!StaysInside(folder)) {
+        top.Fail("folders",
+                 "\"" + folder + "\" leaves the terminal's file system (\".\" or \"..\" in it)");
+      }
+    }
     for (const auto& section : config.sections.All()) {
       if (const json* object = top.Find(section->Key())) {
         ConfigReader reader(*object, section->Key());
@@ -92,11 +121,7 @@ json ConfigToJson(const TerminalConfig& config) {
 }
 
 Status SaveConfig(const std::filesystem::path& file, const TerminalConfig& config) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) return Status::Failure(file.string() + ": cannot be written");
-  out << ConfigToJson(config).dump(2) << "\n";
-  if (!out) return Status::Failure(file.string() + ": cannot be written");
-  return {};
+  return ReplaceFile(file, ConfigToJson(config).dump(2) + "\n");
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@ void ReadSection(ConfigReader& reader, DesktopConfig& config) {
                       "the number of an exchange, or null");
   reader.Read("hold_flag_ms", config.holdFlagMs, "a number of milliseconds");
   reader.ReadOptional("looking_no_at", config.lookingNoAt, "the number of an exchange, or null");
+  reader.Read("allow_bad_checksum", config.allowBadChecksum, "true or false");
 }
 
 nlohmann::json SectionJson(const DesktopConfig& config) {
@@ -26,7 +27,8 @@ nlohmann::json SectionJson(const DesktopConfig& config) {
           {"fill_size", OptionalJson(config.fillSize)},
           {"empty_response_at", OptionalJson(config.emptyResponseAt)},
           {"hold_flag_ms", config.holdFlagMs},
-          {"looking_no_at", OptionalJson(config.lookingNoAt)}};
+          {"looking_no_at", OptionalJson(config.lookingNoAt)},
+          {"allow_bad_checksum", config.allowBadChecksum}};
 }
 
 }  // namespace sim

@@ -30,6 +30,9 @@ struct DesktopConfig {
   uint32_t holdFlagMs = 0;
   // This exchange is not answered: the desktop consumes the request and leaves "\looking.no".
   std::optional<uint32_t> lookingNoAt = {};
+  // Serves a package whose checksum fails, which the desktop otherwise refuses: the terminal
+  // does not check it in desktop mode, so only a test of that should ask for this.
+  bool allowBadChecksum = false;
 
   bool operator==(const DesktopConfig&) const = default;
 };

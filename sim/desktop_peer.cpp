@@ -176,7 +176,7 @@ Status HostFolder::Write(std::string_view name, std::span<const uint8_t> bytes, 
     ::unlink(path.c_str());
   }
   const mode_t mode = keep == Keep::kHeld ? 0444 : 0644;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
   if (fd < 0)
     return Status::Failure(path.string() + ": cannot be written (" + ErrnoText(errno) + ")");
   const bool written = WriteAll(fd, bytes.data(), bytes.size());
@@ -258,6 +258,10 @@ Status SimFolder::Delete(std::string_view name) {
   return Status::Failure(SimError(std::string(name)) + ": cannot be deleted");
 }
 
+fs::path SimFolder::HostPathOf(std::string_view name) const {
+  return m_files.HostPath(RootPath(name));
+}
+
 void SimFolder::Release() {
   if (m_held == platform::kNullHandle) return;
   m_files.Close(m_held);
@@ -311,6 +315,25 @@ Result<std::unique_ptr<DesktopPeer>> DesktopPeer::Open(const fs::path& package,
     return R::Failure(package.string() +
                       ": not an update package: " + container::DescribeHeaderError(table));
   }
+  if (!config.allowBadChecksum) {
+    // The terminal trusts the desktop in this mode and never sums the package itself.
+    container::ChecksumReader checksum(length);
+    std::vector<uint8_t> chunk(container::kTransferBufferSize);
+    for (uint64_t offset = 0; offset < length; offset += chunk.size()) {
+      const std::size_t count =
+          static_cast<std::size_t>(std::min<uint64_t>(chunk.size(), length - offset));
+      if (!ReadAt(fd, chunk.data(), count, offset)) {
+        return R::Failure(package.string() + ": cannot be read (" + ErrnoText(errno) + ")");
+      }
+      checksum.AddStored({chunk.data(), count});
+    }
+    if (!checksum.Holds()) {
+      return R::Failure(package.string() + ": the checksum fails (stored " +
+                        text::Sprintf("0x%08X", checksum.Stored()) + ", computed " +
+                        text::Sprintf("0x%08X", checksum.Computed()) +
+                        "); refusing to serve a damaged package");
+    }
+  }
   peer->m_entries = std::move(table.entries);
   peer->m_headerPart.resize(table.headerLength);
   if (!ReadAt(fd, peer->m_headerPart.data(), peer->m_headerPart.size(), 0)) {
@@ -349,6 +372,19 @@ DesktopPeer::Step DesktopPeer::Fail(PeerClock& clock, const std::string& error) 
 }
 
 Status DesktopPeer::Prepare(PeerFolder& folder, PeerClock& clock) {
+  struct stat served {};
+  if (::fstat(m_fd, &served) == 0) {
+    for (const char* name : {kPackageFile, kSettingsFile}) {
+      struct stat st {};
+      const fs::path path = folder.HostPathOf(name);
+      if (::stat(path.c_str(), &st) == 0 && st.st_dev == served.st_dev &&
+          st.st_ino == served.st_ino) {
+        return Status::Failure(path.string() +
+                               ": is the package being served, which preparing the root folder "
+                               "would overwrite; serve a copy kept outside that folder");
+      }
+    }
+  }
   for (const char* stale : {kResponseData, kResponseFlag, kCacheFile}) {
     if (Status deleted = folder.Delete(stale); !deleted) return deleted;
   }

@@ -45,6 +45,8 @@ class PeerFolder {
   virtual Status Delete(std::string_view name) = 0;
   // Lets the terminal delete the file written with Keep::kHeld.
   virtual void Release() = 0;
+  // Where the file lies on the host, so that the desktop never writes over the package it serves.
+  virtual std::filesystem::path HostPathOf(std::string_view name) const = 0;
 };
 
 // A folder of the host. A held file has its write permission taken away, which the simulated
@@ -59,6 +61,7 @@ class HostFolder final : public PeerFolder {
                Keep keep = Keep::kClosed) override;
   Status Delete(std::string_view name) override;
   void Release() override;
+  std::filesystem::path HostPathOf(std::string_view name) const override { return Resolve(name); }
 
  private:
   // The entry's path: an existing one whose name matches without regard to case, else the name.
@@ -81,6 +84,7 @@ class SimFolder final : public PeerFolder {
                Keep keep = Keep::kClosed) override;
   Status Delete(std::string_view name) override;
   void Release() override;
+  std::filesystem::path HostPathOf(std::string_view name) const override;
 
  private:
   SimFileSystem& m_files;
@@ -130,7 +134,8 @@ class DesktopPeer {
   };
 
   // Opens the package and reads its header part and settings. Fails with a message when the
-  // file cannot be read, is not a package, or is too large for 32-bit offsets.
+  // file cannot be read, is not a package, is too large for 32-bit offsets, or its checksum
+  // fails (unless the configuration allows that, for a test of the terminal).
   static Result<std::unique_ptr<DesktopPeer>> Open(const std::filesystem::path& package,
                                                    const DesktopConfig& config);
   ~DesktopPeer();
@@ -138,7 +143,8 @@ class DesktopPeer {
   DesktopPeer& operator=(const DesktopPeer&) = delete;
 
   // Places "install.bin" (the header part) and "Vostrel.ini" in the root folder, and removes a
-  // response or cache file left from before.
+  // response or cache file left from before. Refuses, changing nothing, when either is the
+  // package itself.
   Status Prepare(PeerFolder& folder, PeerClock& clock);
   // Answers requests until the terminal sends "Finished", the faults end the serving, a file
   // fails, or *interrupt becomes true (checked between polls and during long pauses).

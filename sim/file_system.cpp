@@ -30,6 +30,7 @@ struct HostInfo {
   bool exists = false;
   bool folder = false;
   bool readOnly = false;
+  bool link = false;  // a symbolic link, which the terminal never follows
   uint64_t size = 0;
 };
 
@@ -189,9 +190,12 @@ bool NameLess(std::string_view a, std::string_view b) {
 
 HostInfo Inspect(const fs::path& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
+  if (::lstat(path.c_str(), &st) != 0) return {};
   HostInfo info;
   info.exists = true;
+  // A link in fs/ may lead anywhere on the host; the terminal holds no such thing, so it is
+  // neither a folder to walk into nor a file to open.
+  info.link = S_ISLNK(st.st_mode);
   info.folder = S_ISDIR(st.st_mode);
   info.readOnly = (st.st_mode & S_IWUSR) == 0;
   info.size = static_cast<uint64_t>(st.st_size);
@@ -367,12 +371,17 @@ bool SimFileSystem::Resolve(std::string_view terminalPath, Resolved* resolved,
     resolved->isRoot = true;
     resolved->folderExists = true;
     resolved->info = Inspect(m_root);
+    // The root is the one place a link may stand: whoever made the terminal put it there.
+    std::error_code ignored;
+    resolved->info.folder = resolved->info.folder || fs::is_directory(m_root, ignored);
+    resolved->info.link = false;
     return true;
   }
 
   // The walk goes on past a bad or missing component so that HostPath can still answer.
   bool valid = true;
   bool reachable = true;
+  bool linked = false;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const std::string_view part = parts[i];
     const bool last = i + 1 == parts.size();
@@ -400,12 +409,16 @@ bool SimFileSystem::Resolve(std::string_view terminalPath, Resolved* resolved,
     }
     resolved->host /= stored ? *stored : std::string(part);
     if (!last) {
-      reachable = reachable && stored && Inspect(resolved->host).folder;
+      const HostInfo info = reachable && stored ? Inspect(resolved->host) : HostInfo{};
+      linked = linked || info.link;
+      reachable = reachable && info.folder;
     } else if (stored) {
       resolved->info = Inspect(resolved->host);
+      linked = linked || resolved->info.link;
     }
   }
   if (!valid) return Fail(platform::kErrorInvalidName);
+  if (linked) return Fail(platform::kErrorAccessDenied);
   // "name\" asks for a folder; naming a file that way is a malformed path.
   if (resolved->namesFolder && resolved->info.exists && !resolved->info.folder) {
     return Fail(platform::kErrorInvalidName);
@@ -453,7 +466,8 @@ bool SimFileSystem::FindAll(std::string_view pattern, std::vector<platform::Find
     const std::optional<std::string> stored = FindStoredName(folder.host, leaf);
     if (stored) {
       const HostInfo info = Inspect(folder.host / *stored);
-      if (info.exists) found.push_back({*stored, AttributesOf(info), Clip32(info.size)});
+      if (info.exists && !info.link)
+        found.push_back({*stored, AttributesOf(info), Clip32(info.size)});
     }
   } else {
     std::error_code ec;
@@ -461,7 +475,7 @@ bool SimFileSystem::FindAll(std::string_view pattern, std::vector<platform::Find
       std::string name = it->path().filename().string();
       if (!MatchesPattern(leaf, name)) continue;
       const HostInfo info = Inspect(it->path());
-      if (!info.exists) continue;  // a dangling link is nothing the terminal could hold
+      if (!info.exists || info.link) continue;  // a link is nothing the terminal could hold
       found.push_back({std::move(name), AttributesOf(info), Clip32(info.size)});
     }
     if (ec) return FailErrno(ec.value());
@@ -596,7 +610,7 @@ Handle SimFileSystem::OpenLocked(ProcessId owner, std::string_view path, uint32_
   if (info.exists && (writes || truncates) && !OwnData(resolved.host)) return kInvalidHandle;
   int flags = (writes || truncates || !info.exists) ? O_RDWR : O_RDONLY;
   if (!info.exists) flags |= O_CREAT | O_EXCL;
-  flags |= O_CLOEXEC;
+  flags |= O_CLOEXEC | O_NOFOLLOW;
   const int fd = ::open(resolved.host.c_str(), flags, kCreateMode);
   if (fd < 0) {
     FailErrno(errno);
@@ -950,8 +964,8 @@ Handle SimFileSystem::OpenText(std::string_view path, platform::TextMode mode) {
     return kNullHandle;
   }
   if (info.exists && !OwnData(resolved.host)) return kNullHandle;
-  const int flags =
-      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == platform::TextMode::kAppend ? O_APPEND : O_TRUNC);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW |
+                    (mode == platform::TextMode::kAppend ? O_APPEND : O_TRUNC);
   const int fd = ::open(resolved.host.c_str(), flags, kCreateMode);
   if (fd < 0) {
     FailErrno(errno);

@@ -8,6 +8,7 @@
 
 #include "gps/chip_images.h"
 #include "gps/flash_engine.h"
+#include "sim/state_file.h"
 
 namespace sim {
 
@@ -149,6 +150,22 @@ void GpsChip::PowerOff() {
   m_handedOver = false;
 }
 
+Status GpsChip::CheckFiles() const {
+  const std::filesystem::path file = m_services.dir / "flash.bin";
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return {};
+  const uint64_t size = std::filesystem::file_size(file, error);
+  if (error) return Status::Failure(file.string() + ": cannot be read (" + error.message() + ")");
+  const uint32_t capacity = FlashPart().capacity;
+  if (size > capacity) {
+    return Status::Failure(file.string() + ": " + std::to_string(size) +
+                           " bytes, more than the GPS flash part " + FlashPart().name + " holds (" +
+                           std::to_string(capacity) +
+                           "); remove it or give the chip a larger part in terminal.json");
+  }
+  return {};
+}
+
 void GpsChip::ResetLink() {
   m_rate = kRomBaud;
   m_pendingRate = 0;
@@ -209,8 +226,12 @@ NorFlash& GpsChip::Flash() {
     m_flash.emplace(FlashPart());
     std::ifstream in(m_services.dir / "flash.bin", std::ios::binary);
     if (in) {
-      m_flash->Load(std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                         std::istreambuf_iterator<char>()));
+      // Never more than the part holds, whatever the file's size (CheckFiles refused a larger
+      // one when the terminal opened).
+      std::vector<uint8_t> bytes(m_flash->Capacity());
+      in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      bytes.resize(static_cast<std::size_t>(in.gcount()));
+      m_flash->Load(std::move(bytes));
       m_factory = false;
     } else {
       m_factory = true;
@@ -251,11 +272,15 @@ void GpsChip::SaveFlash() {
   if (!m_dirty || !m_flash) return;
   std::error_code error;
   std::filesystem::create_directories(m_services.dir, error);
-  std::ofstream out(m_services.dir / "flash.bin", std::ios::binary | std::ios::trunc);
   const auto bytes = m_flash->Bytes();
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (out) m_dirty = false;
+  const Status saved =
+      ReplaceFile(m_services.dir / "flash.bin",
+                  std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (saved) {
+    m_dirty = false;
+  } else {
+    m_saveError = saved.error();
+  }
 }
 
 Nanos GpsChip::ProgramTime(std::size_t bytes) const {

@@ -57,6 +57,9 @@ class GpsChip final : public TerminalPart, public SerialDevice {
 
   void PowerOn() override;
   void PowerOff() override;
+  Status CheckFiles() const override;
+  // Why the flash could not be kept in DIR/gps/flash.bin the last time; empty when it was.
+  const std::string& SaveError() const { return m_saveError; }
   void Describe(std::ostream& out) override;
 
   // The port can be opened only while the driver has handed the chip over (5 otherwise).
@@ -158,6 +161,7 @@ class GpsChip final : public TerminalPart, public SerialDevice {
   void SaveFlash();
 
   GpsChipServices m_services;
+  std::string m_saveError;
   const GpsConfig& m_config;
   SerialLine m_line;
   Stage m_stage = Stage::kFirmware;

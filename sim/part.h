@@ -9,6 +9,8 @@
 #include <ostream>
 #include <vector>
 
+#include "sim/result.h"
+
 namespace sim {
 
 class TerminalPart {
@@ -21,6 +23,9 @@ class TerminalPart {
   // True for a program of the terminal's own, which runs only once the kernel has started; a
   // device (false) powers on whatever the flash holds.
   virtual bool NeedsOperatingSystem() const { return false; }
+  // Fails, naming the file, when a file the part keeps in the terminal's folder cannot be used;
+  // the terminal then does not open. Asked before the first power-on.
+  virtual Status CheckFiles() const { return {}; }
   // A few lines of what the part holds now, for "vostrel sim show"; nothing by default.
   virtual void Describe(std::ostream& /*out*/) {}
 };

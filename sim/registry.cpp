@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "sim/state_file.h"
 #include "text/text.h"
 
 namespace sim {
@@ -123,10 +124,7 @@ Status SimRegistry::Save() const {
     }
     root[key.name] = values;
   }
-  std::ofstream out(m_file, std::ios::binary | std::ios::trunc);
-  out << root.dump(2) << "\n";
-  if (!out) return Status::Failure(m_file.string() + ": cannot be written");
-  return {};
+  return ReplaceFile(m_file, root.dump(2) + "\n");
 }
 
 uint32_t SimRegistry::CreateKey(std::string_view subKey, platform::Handle* key) {
@@ -209,7 +207,11 @@ uint32_t SimRegistry::CloseKey(platform::Handle key) {
 
 uint32_t SimRegistry::Flush() {
   ++m_flushes;
-  return Save().ok() ? 0U : uint32_t{platform::kErrorWriteFault};
+  const Status saved = Save();
+  if (saved) return 0;
+  // The caller sees only a code; the run reports the file and the reason.
+  m_saveError = saved.error();
+  return platform::kErrorWriteFault;
 }
 
 bool SimRegistry::KeyExists(std::string_view path) const { return FindKey(path) != nullptr; }

@@ -27,6 +27,8 @@ class SimRegistry final : public platform::Registry, public RegistryWriter {
   // Reads registry.json (a missing file is an empty registry).
   Status Load();
   Status Save() const;
+  // Why the last flush that failed could not save the registry; empty when none failed.
+  const std::string& SaveError() const { return m_saveError; }
 
   uint32_t CreateKey(std::string_view subKey, platform::Handle* key) override;
   uint32_t OpenKey(std::string_view subKey, platform::Handle* key) override;
@@ -58,6 +60,7 @@ class SimRegistry final : public platform::Registry, public RegistryWriter {
   static std::string Fold(std::string_view path);
 
   std::filesystem::path m_file;
+  std::string m_saveError;
   std::map<std::string, Key> m_keys;  // folded path -> key
   std::map<platform::Handle, std::string> m_handles;
   platform::Handle m_nextHandle = 0x1000;

@@ -67,6 +67,14 @@ Status PlaceDebugMarker(Terminal& terminal, int level) {
 Status PlacePackage(Terminal& terminal, const std::filesystem::path& package) {
   std::string folder = terminal.Config().programPath;
   folder.resize(folder.rfind('\\') + 1);
+  // The terminal's own walk refuses a folder reached through a symbolic link, which would place
+  // the package outside the terminal.
+  const uint32_t attributes = terminal.Files().GetAttributes(folder);
+  if (attributes == platform::kInvalidValue || (attributes & platform::kAttributeDirectory) == 0) {
+    return Status::Failure(folder +
+                           ": the program's folder is not a folder of the terminal (error " +
+                           std::to_string(platform::GetLastError()) + ")");
+  }
   const std::filesystem::path target = terminal.Files().HostPath(folder + "install.bin");
   std::error_code error;
   if (std::filesystem::equivalent(package, target, error)) return {};  // placed already
@@ -187,6 +195,11 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
   outcome.rerunnerStarted = terminal.Seen().rerunnerStarts > rerunnerBefore;
   outcome.userActivitySignals = terminal.Seen().userActivitySignals - activityBefore;
   outcome.exitCode = ExitCodeForScreen(outcome.finalScreen);
+  for (const std::string* error :
+       {&terminal.Registry().SaveError(), &terminal.Find<GpsChip>()->SaveError()}) {
+    if (!error->empty()) outcome.fileErrors.push_back(*error);
+  }
+  if (!outcome.fileErrors.empty()) outcome.exitCode = kExitFileLost;
   outcome.virtualMilliseconds = terminal.Now() - startTime;
   const auto& gps = terminal.Find<GpsChip>()->LastSession();
   if (gps && gps->handedOverMs >= startTime) {
@@ -242,6 +255,7 @@ nlohmann::json ReportJson(Terminal& /*terminal*/, const RunOutcome& outcome) {
   report["last_error"] = {{"number", outcome.lastError},
                           {"text", outcome.lastErrorText},
                           {"function", outcome.lastErrorFunction}};
+  if (!outcome.fileErrors.empty()) report["file_errors"] = outcome.fileErrors;
   if (outcome.desktopServed) report["desktop"] = {{"log", outcome.desktopLog}};
   if (!outcome.gpsProgramming.is_null()) report["gps_programming"] = outcome.gpsProgramming;
   return report;

@@ -70,10 +70,16 @@ struct RunOutcome {
   std::vector<WriteStep> writeSteps;
   // How the terminal started after the run (after its restart, when it restarted).
   BootState bootAfter = BootState::kStarts;
+  // State files of the terminal that could not be kept (a full disk): the run then fails,
+  // whatever the updater showed.
+  std::vector<std::string> fileErrors;
 };
 
 // The exit code of a run on a terminal that does not start.
 inline constexpr int kExitNotStarted = 5;
+// The exit code of a run after which a state file of the terminal could not be kept: the run
+// failed, as an update that failed does.
+inline constexpr int kExitFileLost = 1;
 
 // Leaves a read-only marker for the level and removes the others.
 Status PlaceDebugMarker(Terminal& terminal, int level);

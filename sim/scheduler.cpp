@@ -256,6 +256,23 @@ void Scheduler::At(uint64_t when, std::function<void()> action) {
   m_actions.emplace(std::pair(when, ++m_order), std::move(action));
 }
 
+void Scheduler::Jump(uint64_t milliseconds) {
+  std::lock_guard lock(m_mutex);
+  if (m_mode == ClockMode::kRealtime) return;
+  const auto later = [milliseconds](uint64_t instant) {
+    return instant > UINT64_MAX - milliseconds ? UINT64_MAX : instant + milliseconds;
+  };
+  m_now = later(m_now);
+  for (auto& [id, record] : m_threads) {
+    if (record->blocked && !record->finished) record->wakeAt = later(record->wakeAt);
+  }
+  decltype(m_actions) moved;
+  for (auto& [key, action] : m_actions) {
+    moved.emplace(std::pair(later(key.first), key.second), std::move(action));
+  }
+  m_actions = std::move(moved);
+}
+
 bool Scheduler::WaitUntil(const void* channel, uint64_t deadline,
                           const std::function<bool()>& ready) {
   for (;;) {

@@ -58,6 +58,11 @@ class Scheduler {
   void SleepFor(uint64_t milliseconds) { SleepUntil(Now() + milliseconds); }
   // Runs an action at an instant, on whichever thread brings the clock there.
   void At(uint64_t when, std::function<void()> action);
+  // In virtual time: moves the clock forward by `milliseconds` at once, as if the terminal had
+  // been paused meanwhile: every wake-up and action still due keeps its distance from now. For
+  // a wait so far away that stepping through the background's periodic work would take hours.
+  // Does nothing in real time.
+  void Jump(uint64_t milliseconds);
 
   // Blocks the calling thread until `ready` holds or the instant `deadline` passes, whichever
   // comes first: what a serial read does while it waits for bytes. `ready` is asked at once and

@@ -1,5 +1,10 @@
 #include "sim/terminal.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <system_error>
@@ -104,6 +109,30 @@ const char* BootStateName(BootState state) {
       return "does not start";
   }
   return "?";
+}
+
+Result<TerminalLock> TerminalLock::Take(const fs::path& dir) {
+  const fs::path file = dir / "terminal.lock";
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    return Result<TerminalLock>::Failure(file.string() + ": cannot be opened (" +
+                                         std::strerror(errno) + ")");
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) {
+      return Result<TerminalLock>::Failure(
+          dir.string() + ": the terminal is in use by another vostrel command; wait until it ends");
+    }
+    return Result<TerminalLock>::Failure(file.string() + ": cannot be locked (" +
+                                         std::strerror(error) + ")");
+  }
+  return TerminalLock(fd);
+}
+
+TerminalLock::~TerminalLock() {
+  if (m_fd >= 0) ::close(m_fd);
 }
 
 Terminal::Terminal(fs::path dir, TerminalConfig config, ClockMode mode)
@@ -242,6 +271,9 @@ Result<std::unique_ptr<Terminal>> Terminal::Open(const fs::path& dir, ClockMode 
 }
 
 Status Terminal::Start() {
+  for (const auto& part : m_parts) {
+    if (Status usable = part->CheckFiles(); !usable) return usable;
+  }
   if (Status loaded = m_registry->Load(); !loaded) return loaded;
   if (Status opened = m_debugLog.Open(); !opened) return opened;
   PowerOn();
@@ -287,6 +319,21 @@ void Terminal::DecideBoot() {
     if (flash->ImageComplete(image.signature).value_or(false)) continue;
     m_boot = image.torn;
     m_bootReason = image.reason;
+    // A chip file cut short reads as erased units: that is damage to the host file, not a
+    // partition torn by the updater, and the reason says so.
+    const FlashConfig& geometry = m_config.Get<FlashConfig>();
+    const uint64_t expected = static_cast<uint64_t>(geometry.pageSize + geometry.spareSize) *
+                              geometry.pagesPerUnit * geometry.Units();
+    const fs::path chip = m_dir / "flash" / "chip.bin";
+    std::error_code error;
+    const uint64_t size = fs::file_size(chip, error);
+    if (error || size < expected) {
+      m_bootReason = chip.string() + " cannot be read as the flash chip (" +
+                     (error ? error.message()
+                            : std::to_string(size) + " bytes where the chip holds " +
+                                  std::to_string(expected)) +
+                     "): the file is damaged; nothing was torn by a run";
+    }
     return;
   }
 }
@@ -356,7 +403,7 @@ InstalledVersions Terminal::Versions() {
 
 std::string Terminal::DescribeParts() {
   std::ostringstream out;
-  out << "start-up: " << BootStateName(m_boot)
+  out << "  start-up: " << BootStateName(m_boot)
       << (m_bootReason.empty() ? std::string() : " (" + m_bootReason + ")") << "\n";
   for (const auto& part : m_parts) part->Describe(out);
   return out.str();

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -55,6 +56,23 @@ struct InstalledVersions {
 // does a terminal without a flash chip).
 enum class BootState { kStarts, kBootLoaderOnly, kDoesNotStart };
 const char* BootStateName(BootState state);
+
+// One run at a time on a terminal folder: the lock is held on DIR/terminal.lock while the object
+// lives, and goes with the process however it ends.
+class TerminalLock {
+ public:
+  // Fails, naming the folder, while another process holds the terminal.
+  static Result<TerminalLock> Take(const std::filesystem::path& dir);
+  ~TerminalLock();
+  TerminalLock(TerminalLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  TerminalLock& operator=(TerminalLock&&) = delete;
+  TerminalLock(const TerminalLock&) = delete;
+  TerminalLock& operator=(const TerminalLock&) = delete;
+
+ private:
+  explicit TerminalLock(int fd) : m_fd(fd) {}
+  int m_fd = -1;
+};
 
 class Terminal {
  public:

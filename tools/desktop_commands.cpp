@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -43,6 +44,7 @@ struct ServeArgs {
   std::optional<uint32_t> emptyResponseAt;
   uint32_t holdFlagMs = 0;
   std::optional<uint32_t> lookingNoAt;
+  bool allowBadChecksum = false;
 };
 
 int RunServe(const ServeArgs& args) {
@@ -64,6 +66,19 @@ int RunServe(const ServeArgs& args) {
   config.emptyResponseAt = args.emptyResponseAt;
   config.holdFlagMs = args.holdFlagMs;
   config.lookingNoAt = args.lookingNoAt;
+  config.allowBadChecksum = args.allowBadChecksum;
+
+  // Serving writes install.bin and Vostrel.ini into the root: a package kept there, or the
+  // settings it was built from, would be overwritten.
+  std::error_code ignored;
+  const std::filesystem::path packageFolder =
+      std::filesystem::absolute(args.package, ignored).parent_path();
+  if (std::filesystem::equivalent(packageFolder, args.root, ignored)) {
+    return DesktopError(args.package + ": lies in the terminal's root folder " + args.root +
+                            ", where serving writes install.bin and Vostrel.ini over what is "
+                            "there; keep the package in another folder",
+                        kExitFailed);
+  }
 
   auto peer = sim::DesktopPeer::Open(args.package, config);
   if (!peer) return DesktopError(peer.error(), kExitFailed);
@@ -168,6 +183,9 @@ void AddDesktopCommands(CLI::App& app, int* exitCode) {
   serve->add_option("--looking-no-at", args->lookingNoAt,
                     "Fault: do not answer exchange N; take the request and leave looking.no, "
                     "which ends the terminal's wait once");
+  serve->add_flag("--allow-bad-checksum", args->allowBadChecksum,
+                  "Fault: serve a package whose checksum fails, which is otherwise refused (the "
+                  "terminal does not check it in desktop mode)");
   serve->callback([exitCode, args] { *exitCode = RunServe(*args); });
 
   auto* abort = desktop->add_subcommand(

@@ -58,7 +58,20 @@ int RunFaults(const FaultsArgs& args) {
     if (!known) return FaultsError("--only: no row " + id);
   }
 
-  auto folder = matrix::WorkFolder::Make(args.work, args.keep, "vostrel-faults");
+  // Each use takes a folder of its own inside --work: what an earlier use left there (terminals,
+  // packages) stays as it was and is never in the way.
+  std::string chosen = args.work;
+  if (!chosen.empty()) {
+    std::error_code ignored;
+    for (int use = 1;; ++use) {
+      const fs::path candidate = fs::path(args.work) / ("faults-" + std::to_string(use));
+      if (!fs::exists(candidate, ignored)) {
+        chosen = candidate.string();
+        break;
+      }
+    }
+  }
+  auto folder = matrix::WorkFolder::Make(chosen, args.keep, "vostrel-faults");
   if (!folder) return FaultsError(folder.error());
   const fs::path& work = folder->Path();
 
@@ -69,18 +82,10 @@ int RunFaults(const FaultsArgs& args) {
   std::error_code error;
   fs::create_directories(work / "packages", error);
   // The package builder prints what it stored; the rows are the output here.
-  std::fflush(stdout);
-  const int savedStdout = ::dup(1);
-  if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
-    ::dup2(null, 1);
-    ::close(null);
-  }
-  auto demo = BuildDemoPackage(work / "packages");
-  std::fflush(stdout);
-  if (savedStdout >= 0) {
-    ::dup2(savedStdout, 1);
-    ::close(savedStdout);
-  }
+  auto demo = [&work] {
+    const host::SilencedStdout silenced;
+    return BuildDemoPackage(work / "packages");
+  }();
   if (!demo) return FaultsError(demo.error());
   inputs.packages[faults::PackageKind::kDemo] = demo->package;
   if (sim::Status built = faults::BuildOwnPackages(work / "packages", inputs.packages); !built) {
@@ -160,8 +165,8 @@ void AddSimFaultsCommand(CLI::App& sim, int* exitCode) {
   command->add_option("--json", args->json, "Write the rows as JSON to this file");
   command->add_option("--only", args->only, "Run only the rows with these ids");
   command->add_option("--work", args->work,
-                      "Folder for the packages and terminals (kept); default: a temporary "
-                      "folder, removed at the end");
+                      "Folder for the packages and terminals (kept), each use in a new "
+                      "subfolder faults-N; default: a temporary folder, removed at the end");
   command->add_flag("--keep", args->keep, "Keep the temporary folder");
   command->callback([exitCode, args] { *exitCode = RunFaults(*args); });
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 #include <utility>
@@ -67,6 +68,41 @@ sim::Status WriteIfChanged(const fs::path& file, std::string_view contents) {
     if (old && *old == contents) return {};
   }
   return WriteFile(file, contents);
+}
+
+SilencedStdout::SilencedStdout() {
+  std::fflush(stdout);
+  m_saved = ::dup(1);
+  if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+    ::dup2(null, 1);
+    ::close(null);
+  }
+}
+
+SilencedStdout::~SilencedStdout() {
+  std::fflush(stdout);
+  if (m_saved >= 0) {
+    ::dup2(m_saved, 1);
+    ::close(m_saved);
+  }
+}
+
+sim::Status CheckWritable(const fs::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return sim::Status::Failure(Failed(file, EISDIR));
+    if (::access(file.c_str(), W_OK) != 0) return sim::Status::Failure(Failed(file, errno));
+    return {};
+  }
+  // WriteFile makes missing folders: the nearest one that exists must take them.
+  fs::path folder = fs::absolute(file).parent_path();
+  while (::stat(folder.c_str(), &st) != 0 && errno == ENOENT && folder != folder.parent_path()) {
+    folder = folder.parent_path();
+  }
+  if (::stat(folder.c_str(), &st) != 0) return sim::Status::Failure(Failed(folder, errno));
+  if (!S_ISDIR(st.st_mode)) return sim::Status::Failure(Failed(folder, ENOTDIR));
+  if (::access(folder.c_str(), W_OK) != 0) return sim::Status::Failure(Failed(folder, errno));
+  return {};
 }
 
 sim::Status CopyFile(const fs::path& from, const fs::path& to) {

@@ -30,6 +30,10 @@ sim::Status WriteFile(const std::filesystem::path& file, std::string_view conten
 // not redo what depends on it.
 sim::Status WriteIfChanged(const std::filesystem::path& file, std::string_view contents);
 
+// Succeeds when the file could be written now: its folder exists and takes files, and the file
+// is missing or a writable file. Changes nothing.
+sim::Status CheckWritable(const std::filesystem::path& file);
+
 // Copies one file, replacing the target, and makes the target's folder first.
 sim::Status CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
@@ -58,6 +62,19 @@ class ScratchFolder {
   explicit ScratchFolder(std::filesystem::path path) : m_path(std::move(path)) {}
   std::filesystem::path m_path;
   bool m_keep = false;
+};
+
+// Sends the process's standard output to /dev/null while the object lives, for a step whose
+// report would spoil output that another program reads (a Markdown table, a row list).
+class SilencedStdout {
+ public:
+  SilencedStdout();
+  ~SilencedStdout();
+  SilencedStdout(const SilencedStdout&) = delete;
+  SilencedStdout& operator=(const SilencedStdout&) = delete;
+
+ private:
+  int m_saved = -1;
 };
 
 // --- streaming ----------------------------------------------------------------------------

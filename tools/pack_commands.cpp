@@ -457,7 +457,8 @@ int RunList(const ListArgs& args) {
     std::printf("  %-10s %10s %10s  %s\n", "attrib", "length", "offset", "name");
     for (const container::Entry& entry : table.entries) {
       std::printf("  0x%08X %10u %10u  %s%s\n", entry.attrib, entry.fileLen, entry.offset,
-                  entry.name.c_str(), isEncrypted(entry.name) ? "  (encrypted .BIN image)" : "");
+                  PrintableName(entry.name).c_str(),
+                  isEncrypted(entry.name) ? "  (encrypted .BIN image)" : "");
     }
     if (checksum.Holds()) {
       std::printf("checksum %s holds\n", Hex32(checksum.Stored()).c_str());
@@ -474,6 +475,11 @@ int RunVerify(const std::string& path) {
   auto opened = PackageFile::Open(path);
   if (!opened) return PackError(opened.error());
   const PackageFile& package = *opened;
+  // The terminal reads a file's length in 32 bits: a larger package never checks out there.
+  if (package.Length() > 0xFFFFFFFFULL) {
+    return PackError(path + ": bad package: " + std::to_string(package.Length()) +
+                     " bytes, more than the terminal can address (4 GiB less one byte)");
+  }
   if (!package.Headers().ok()) {
     return PackError(path + ": bad package: " + container::DescribeHeaderError(package.Headers()));
   }
@@ -545,6 +551,30 @@ std::optional<fs::path> RelativePath(const std::string& name) {
   return relative;
 }
 
+// Refuses a target that a symbolic link already in the folder would send elsewhere, and the
+// package itself, which truncating would destroy while it is being read.
+sim::Status CheckTarget(const PackageFile& package, const fs::path& dir, const fs::path& relative) {
+  fs::path walked = dir;
+  for (const fs::path& component : relative) {
+    walked /= component;
+    struct stat st {};
+    if (::lstat(walked.c_str(), &st) != 0) break;  // nothing there yet: it will be made
+    if (S_ISLNK(st.st_mode)) {
+      return sim::Status::Failure(walked.string() +
+                                  ": is a symbolic link; refusing to extract through it");
+    }
+  }
+  struct stat target {};
+  struct stat source {};
+  if (::stat((dir / relative).c_str(), &target) == 0 &&
+      ::stat(package.Path().c_str(), &source) == 0 && target.st_dev == source.st_dev &&
+      target.st_ino == source.st_ino) {
+    return sim::Status::Failure((dir / relative).string() +
+                                ": is the package being read; refusing to overwrite it");
+  }
+  return {};
+}
+
 bool ExtractMember(const PackageFile& package, const container::Entry& entry,
                    const fs::path& target, uint8_t* buffer, ProgressBar& bar, uint64_t* done,
                    std::string* error) {
@@ -554,7 +584,7 @@ bool ExtractMember(const PackageFile& package, const container::Entry& entry,
     *error = target.parent_path().string() + ": " + ec.message();
     return false;
   }
-  host::Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  host::Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (out.Get() < 0) {
     *error = target.string() + ": " + host::ErrnoText(errno);
     return false;
@@ -615,6 +645,9 @@ int RunExtract(const ExtractArgs& args) {
     if (!relative) {
       return PackError(args.package + ": refusing the member \"" + entry->name +
                        "\": its name would place it outside " + args.dir);
+    }
+    if (sim::Status safe = CheckTarget(package, args.dir, *relative); !safe) {
+      return PackError(safe.error());
     }
     targets.push_back(fs::path(args.dir) / *relative);
     total += entry->fileLen;

@@ -14,6 +14,11 @@
 
 namespace tools {
 
+// A member name (or a text holding one) as it may be printed to a terminal: control characters
+// are written as \xNN, so that a carriage return or an escape sequence in a name cannot make one
+// member look like another.
+std::string PrintableName(std::string_view name);
+
 class PackageFile {
  public:
   // Opens the file and reads its header part. Fails with "PATH: reason" only when the file

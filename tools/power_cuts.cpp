@@ -39,7 +39,11 @@ int RunPowerCuts(const PowerCutArgs& args, const std::string& command) {
   const auto started = std::chrono::steady_clock::now();
   auto work = matrix::WorkFolder::Make("", false, "vostrel-power-cuts");
   if (!work) return PowerCutsError(work.error());
-  auto built = BuildDemoPackage(work->Path());
+  // The package builder prints what it stored; the table is the output here.
+  auto built = [&work] {
+    const host::SilencedStdout silenced;
+    return BuildDemoPackage(work->Path());
+  }();
   if (!built) return PowerCutsError(built.error());
   power_cuts::CutSetup setup;
   setup.package = built->package;

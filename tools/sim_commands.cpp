@@ -87,7 +87,20 @@ int RunRun(const RunArgs& args) {
   }
   auto keys = sim::ParseKeys(args.keys);
   if (!keys) return SimError("--keys: " + keys.error());
+  // Found now, not after the update has changed the terminal.
+  if (!args.report.empty()) {
+    if (sim::Status writable = host::CheckWritable(args.report); !writable) {
+      return SimError("--report: " + writable.error());
+    }
+  }
   const bool realtime = args.realtime || args.window.window;
+  // Taken before the terminal opens, so that a second run changes nothing.
+  std::optional<sim::TerminalLock> lock;
+  if (std::error_code ignored; fs::is_directory(fs::path(args.dir) / "fs", ignored)) {
+    auto taken = sim::TerminalLock::Take(args.dir);
+    if (!taken) return SimError(taken.error());
+    lock.emplace(std::move(*taken));
+  }
   auto terminal = sim::Terminal::Open(
       args.dir, realtime ? sim::ClockMode::kRealtime : sim::ClockMode::kVirtual);
   if (!terminal) return SimError(terminal.error());
@@ -144,6 +157,14 @@ int RunRun(const RunArgs& args) {
     if (!started) return SimError("--package: " + started.error());
     desktop = std::move(*started);
   }
+  if (desktopMode && args.package.empty()) {
+    // Nothing in this process answers: say what the terminal waits for and how to end it.
+    std::fprintf(stderr,
+                 "vostrel: the terminal waits for a desktop in %s/fs; serve one from another "
+                 "shell with \"vostrel desktop serve --package PKG --root %s/fs\", or end the "
+                 "run with Ctrl-C\n",
+                 args.dir.c_str(), args.dir.c_str());
+  }
   sim::RunOptions options;
   options.commandLine = args.activesync ? "ACTIVESYNC" : args.cmdline;
   options.keys = *keys;
@@ -170,6 +191,9 @@ int RunRun(const RunArgs& args) {
                 (*terminal)->BootReason().c_str());
   }
   if (outcome.rerunnerStarted) std::printf("The rerunner was started.\n");
+  for (const std::string& error : outcome.fileErrors) {
+    std::fprintf(stderr, "vostrel: the terminal's state was not kept: %s\n", error.c_str());
+  }
   if (outcome.desktopServed) {
     std::printf("Desktop (%zu lines):\n", outcome.desktopLog.size());
     for (const std::string& line : outcome.desktopLog) std::printf("  %s\n", line.c_str());
@@ -295,8 +319,6 @@ int RunShow(const std::string& dir) {
   if (terminal.Registry().KeyExists("Update\\Start")) {
     std::printf("  registry:     Update\\Start present (an update was started)\n");
   }
-  std::istringstream parts(terminal.DescribeParts());
-  for (std::string line; std::getline(parts, line);) std::printf("  %s\n", line.c_str());
   const fs::path log = terminal.Files().HostPath("\\Flash disk2\\Vostrel.log");
   const std::string tail = ReadTail(log, 15);
   if (tail.empty()) {
@@ -391,7 +413,13 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
                   "from 1: each flash block of a binary partition, each GPS flash write and "
                   "erase, each file-system change of the application's script; --report lists "
                   "them)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](const std::string& value) {
+            return value.find_first_not_of('0') == std::string::npos
+                       ? std::string("steps are counted from 1, so 0 names none")
+                       : std::string();
+          },
+          "STEP>=1"));
   AddWindowOptions(run, &runArgs.window, "--window or --realtime");
   run->callback([exitCode, runArgsPtr] { *exitCode = RunRun(*runArgsPtr); });
 

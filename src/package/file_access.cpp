@@ -226,7 +226,15 @@ int CFileAccess::ExtractFileFromBin(const CFileHeader& header, std::string_view 
       ok = false;
       break;
     }
-    if (read == 0) break;
+    if (read == 0) {
+      // The file ends before the member's data do: a partial copy is no copy.
+      if (position - header.Offset < header.FileLen) {
+        ReportError(1010, kExtractFileFromBin, "Failed to read from offset [%ld]",
+                    text::AsLong(position));
+        ok = false;
+      }
+      break;
+    }
     uint32_t written = 0;
     if (!fs.Write(target, buffer.get(), read, &written)) {
       ReportError(1007, kExtractFileFromBin, "Failed to write [%ld]", text::AsLong(read));

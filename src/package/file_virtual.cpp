@@ -149,6 +149,12 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
     ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
                 text::AsLong(m_nPosition), text::AsLong(count));
     return 0;
+  } else if (*read < count && m_nPosition - m_pHeader->Offset + *read < m_pHeader->FileLen) {
+    // The file ended before the member's data did: what was read is not the member.
+    ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
+                text::AsLong(m_nPosition), text::AsLong(count));
+    *read = 0;
+    return 0;
   }
   if (*read > 0) {
     m_nPosition += *read;

@@ -126,7 +126,8 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
                                       .fillSize = 100,
                                       .emptyResponseAt = 2,
                                       .holdFlagMs = 5,
-                                      .lookingNoAt = 4};
+                                      .lookingNoAt = 4,
+                                      .allowBadChecksum = true};
   // Every key differs from its default, so a key dropped on the way out, or not read back,
   // comes back as its default and the comparison fails.
   const auto defaults = Leaves(sim::ConfigToJson({}));

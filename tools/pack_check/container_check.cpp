@@ -1,5 +1,6 @@
 #include "tools/pack_check/container_check.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -36,6 +37,12 @@ bool CheckContainer(const PackageFile& package, Findings& findings) {
     }
     if (text::Utf16Length(entry.name) > kMaxNameUnits) {
       findings.Error(where, "the name is longer than the terminal's 255 characters");
+    }
+    if (std::any_of(entry.name.begin(), entry.name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+      findings.Warn(where,
+                    "the name holds control characters (shown as \\xNN), which no file name on "
+                    "the terminal may hold: a member extracted under its own name fails");
     }
     if (!seen.insert(text::ToUpper(entry.name)).second) {
       findings.Warn(where,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/desktop_config.h"
 #include "sim/gps_chip.h"
 #include "text/text.h"
 #include "tools/gps_images/gps_images.h"
@@ -86,6 +87,17 @@ void CheckGpsFile(const CheckedPackage& package, const std::string& file, const 
   if (bytes.empty()) {
     findings.Error(where, "a GPS " + text::ToUpper(kind) + " file of 0 bytes");
     return;
+  }
+  // The programmer takes each file in one read, which in desktop mode one cache fill answers.
+  const uint32_t cache = package.Terminal().Get<sim::DesktopConfig>().cacheSize;
+  if (bytes.size() > cache) {
+    findings.Warn(where,
+                  text::Sprintf("its %u bytes exceed the desktop's cache fill of %u bytes "
+                                "(desktop.cache_size of %s): in desktop mode the file is "
+                                "read short and the GPS update fails; in terminal mode "
+                                "it works",
+                                static_cast<uint32_t>(bytes.size()), cache,
+                                package.HasTerminal() ? "the terminal" : "a default terminal"));
   }
   if (!text::EqualsNoCase(kind, "FIRMWARE")) return;
   const std::string geometry = package.HasTerminal() ? "the terminal's" : "a default terminal's";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/package_file.h"
+
 namespace tools::pack_check {
 
 int CheckReport::ExitCode() const {
@@ -42,8 +44,8 @@ void CheckReport::Print(std::FILE* out, const std::string& terminal) const {
   for (const Finding& finding : findings.All()) {
     const bool error = finding.severity == Severity::kError;
     (error ? errors : warnings) += 1;
-    std::fprintf(out, "%s: %s: %s\n", error ? "error" : "warning", finding.where.c_str(),
-                 finding.message.c_str());
+    std::fprintf(out, "%s: %s: %s\n", error ? "error" : "warning",
+                 PrintableName(finding.where).c_str(), PrintableName(finding.message).c_str());
   }
   if (!decision.empty()) {
     std::fprintf(out, "The terminal %s would decide:\n", terminal.c_str());

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "text/text.h"
 #include "platform/files.h"
 #include "settings/ini_file.h"
 #include "settings/script_line.h"
 #include "sim/file_system.h"
+#include "text/text.h"
 
 namespace tools::pack_check {
 
@@ -25,9 +25,30 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// True when a component of the path is "." or "..": the terminal's file system holds no such
+// name, so the line fails there whatever else it says.
+bool NamesDotFolder(std::string_view path) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    if (part == "." || part == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // The folder that holds the program on the terminal.
 std::string ProgramFolder(const sim::TerminalConfig& config) {
   return FolderOf(config.programPath);
+}
+
+// True when the path is where the terminal keeps the package: beside the program in terminal
+// mode, in the root folder in desktop mode.
+bool IsPackagePath(const std::string& path, const std::string& programFolder) {
+  return text::EqualsNoCase(path, programFolder + "\\install.bin") ||
+         text::EqualsNoCase(path, "\\install.bin");
 }
 
 // True when a DEL or RMDIR of folder\pattern would reach the program's folder or what it holds.
@@ -130,6 +151,14 @@ void CheckScript(const CheckedPackage& package, Findings& findings) {
                                    static_cast<int>(kScriptMaxParameterUnits)));
       continue;
     }
+    if (command != kScriptUnknown &&
+        (NamesDotFolder(parameter2) || (command != kScriptCopy && NamesDotFolder(parameter1)))) {
+      findings.Error(
+          at,
+          "names \".\" or \"..\", which the terminal's file system does not hold "
+          "(it has no parent folders): the terminal refuses the name and the line fails");
+      continue;
+    }
     switch (command) {
       case kScriptUnknown:
         findings.Error(at, "not a command (DEL, REN, MKDIR, RMDIR or COPY); it fails with 1020");
@@ -140,6 +169,10 @@ void CheckScript(const CheckedPackage& package, Findings& findings) {
         } else if (parameter1.find('<') == std::string::npos &&
                    package.FindMember(parameter1) == nullptr) {
           findings.Error(at, "copies the member '" + parameter1 + "', which the package lacks");
+        } else if (IsPackagePath(parameter2, programFolder)) {
+          findings.Error(at, "copies over the package itself (" + parameter2 +
+                                 "), from which the copy reads: the copy fails and the package "
+                                 "is lost");
         } else if (!folders.Exists(FolderOf(parameter2))) {
           findings.Error(at, "copies into the folder " + FolderOf(parameter2) +
                                  ", which the terminal lacks and no earlier MKDIR line makes; "
