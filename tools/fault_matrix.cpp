@@ -5,6 +5,7 @@
 #include "flash/image_format.h"
 #include "package/container_format.h"
 #include "sim/image_cipher.h"
+#include "sim/part_versions.h"
 #include "text/text.h"
 
 namespace tools::faults {
@@ -95,6 +96,20 @@ void Compare(const FaultRow& row, const std::string& debugText, RowResult* resul
 }
 
 }  // namespace
+
+FaultPart::FaultPart(Surrounding what) {
+  switch (what) {
+    case Surrounding::kPackage:
+      name = "package";
+      break;
+    case Surrounding::kPower:
+      name = "power";
+      break;
+    case Surrounding::kDesktopLink:
+      name = "desktop link";
+      break;
+  }
+}
 
 std::string FaultText(const FaultRow& row) {
   std::string text;
@@ -246,7 +261,7 @@ std::string MarkdownTable(const std::vector<RowResult>& results, const std::stri
       matches += (i == 0 ? "" : "; ") + result.mismatches[i];
     }
     out += matrix::TableRow(
-        {FaultText(row), row.part, ModeName(result.mode),
+        {FaultText(row), row.part.name, ModeName(result.mode),
          text::Sprintf("%d (%d)", result.finalScreen, row.screen),
          FormatError(result.errorNumber, result.errorText, result.errorFunction),
          ExpectedErrorCell(row), changes,
@@ -268,10 +283,14 @@ nlohmann::json JsonTable(const std::vector<RowResult>& results) {
   nlohmann::json rows = nlohmann::json::array();
   for (const RowResult& result : results) {
     const FaultRow& row = *result.row;
+    nlohmann::json versionsAfter = nlohmann::json::object();
+    for (const UpdatePartRow& part : kUpdateParts) {
+      versionsAfter[part.name] = sim::VersionOf(result.versionsAfter, part.part);
+    }
     nlohmann::json entry = {
         {"id", row.id},
         {"fault", FaultText(row)},
-        {"part", row.part},
+        {"part", row.part.name},
         {"mode", ModeName(result.mode)},
         {"screens", result.screens},
         {"final_screen", result.finalScreen},
@@ -282,11 +301,7 @@ nlohmann::json JsonTable(const std::vector<RowResult>& results) {
           {"function", result.errorFunction}}},
         {"outside_changes", result.changes},
         {"end", result.end},
-        {"versions_after",
-         {{"boot", result.versionsAfter.boot},
-          {"kernel", result.versionsAfter.kernel},
-          {"application", result.versionsAfter.application},
-          {"gps", result.versionsAfter.gps}}},
+        {"versions_after", versionsAfter},
         {"ended_by_itself", result.endedByItself},
         {"virtual_ms", result.virtualMs},
         {"matches", result.Matches()},

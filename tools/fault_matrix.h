@@ -14,6 +14,7 @@
 
 #include "sim/result.h"
 #include "tools/matrix_harness.h"
+#include "update/update_parts.h"
 
 namespace tools::faults {
 
@@ -40,6 +41,17 @@ enum class PackageKind {
   kDemoCorrupt,  // the demo's package with one byte of its data changed
 };
 
+// What a fault hits besides the parts of the update.
+enum class Surrounding { kPackage, kPower, kDesktopLink };
+
+// What a row's fault hits, by name in the reports: a part of the update, named as the table of
+// update parts names it, or what surrounds the update.
+struct FaultPart {
+  FaultPart(UpdatePart part) : name(PartRow(part).name) {}  // NOLINT(google-explicit-constructor)
+  FaultPart(Surrounding what);                              // NOLINT(google-explicit-constructor)
+  std::string name;
+};
+
 // How a row must end.
 enum class Ending {
   kByItself,  // the updater left or rebooted the terminal after its last key
@@ -60,7 +72,7 @@ struct FaultRow {
   std::vector<std::string> settings = {};
   // What the settings leave unsaid, shown after them in brackets; without settings, the fault.
   std::string note = {};
-  std::string part = {};  // boot, kernel, application, gps, package, power, desktop link
+  FaultPart part = Surrounding::kPackage;
   std::vector<Mode> modes = {};
   PackageKind package = PackageKind::kDemo;
   std::string keys = "PLAY PLAY";

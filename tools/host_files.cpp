@@ -25,19 +25,19 @@ std::string Failed(const fs::path& file, const std::error_code& error) {
   return file.string() + ": " + error.message();
 }
 
-sim::Status MakeParentFolder(const fs::path& file) {
+common::Status MakeParentFolder(const fs::path& file) {
   const fs::path parent = file.parent_path();
   if (parent.empty()) return {};
   std::error_code error;
   fs::create_directories(parent, error);
-  if (error) return sim::Status::Failure(Failed(parent, error));
+  if (error) return common::Status::Failure(Failed(parent, error));
   return {};
 }
 
 }  // namespace
 
-sim::Result<std::string> ReadFile(const fs::path& file) {
-  using R = sim::Result<std::string>;
+common::Result<std::string> ReadFile(const fs::path& file) {
+  using R = common::Result<std::string>;
   auto opened = OpenForReading(file);
   if (!opened) return R::Failure(opened.error());
   std::string bytes(opened->length, '\0');
@@ -50,18 +50,18 @@ sim::Result<std::string> ReadFile(const fs::path& file) {
   return bytes;
 }
 
-sim::Status WriteFile(const fs::path& file, std::string_view contents) {
-  if (sim::Status made = MakeParentFolder(file); !made) return made;
+common::Status WriteFile(const fs::path& file, std::string_view contents) {
+  if (common::Status made = MakeParentFolder(file); !made) return made;
   Fd out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!out.IsOpen()) return sim::Status::Failure(Failed(file, errno));
+  if (!out.IsOpen()) return common::Status::Failure(Failed(file, errno));
   if (!WriteFully(out.Get(), reinterpret_cast<const uint8_t*>(contents.data()), contents.size()) ||
       ::close(out.Release()) != 0) {
-    return sim::Status::Failure(Failed(file, errno));
+    return common::Status::Failure(Failed(file, errno));
   }
   return {};
 }
 
-sim::Status WriteIfChanged(const fs::path& file, std::string_view contents) {
+common::Status WriteIfChanged(const fs::path& file, std::string_view contents) {
   std::error_code error;
   if (fs::file_size(file, error) == contents.size() && !error) {
     auto old = ReadFile(file);
@@ -87,11 +87,11 @@ SilencedStdout::~SilencedStdout() {
   }
 }
 
-sim::Status CheckWritable(const fs::path& file) {
+common::Status CheckWritable(const fs::path& file) {
   struct stat st {};
   if (::stat(file.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return sim::Status::Failure(Failed(file, EISDIR));
-    if (::access(file.c_str(), W_OK) != 0) return sim::Status::Failure(Failed(file, errno));
+    if (S_ISDIR(st.st_mode)) return common::Status::Failure(Failed(file, EISDIR));
+    if (::access(file.c_str(), W_OK) != 0) return common::Status::Failure(Failed(file, errno));
     return {};
   }
   // WriteFile makes missing folders: the nearest one that exists must take them.
@@ -99,29 +99,29 @@ sim::Status CheckWritable(const fs::path& file) {
   while (::stat(folder.c_str(), &st) != 0 && errno == ENOENT && folder != folder.parent_path()) {
     folder = folder.parent_path();
   }
-  if (::stat(folder.c_str(), &st) != 0) return sim::Status::Failure(Failed(folder, errno));
-  if (!S_ISDIR(st.st_mode)) return sim::Status::Failure(Failed(folder, ENOTDIR));
-  if (::access(folder.c_str(), W_OK) != 0) return sim::Status::Failure(Failed(folder, errno));
+  if (::stat(folder.c_str(), &st) != 0) return common::Status::Failure(Failed(folder, errno));
+  if (!S_ISDIR(st.st_mode)) return common::Status::Failure(Failed(folder, ENOTDIR));
+  if (::access(folder.c_str(), W_OK) != 0) return common::Status::Failure(Failed(folder, errno));
   return {};
 }
 
-sim::Status CopyFile(const fs::path& from, const fs::path& to) {
-  if (sim::Status made = MakeParentFolder(to); !made) return made;
+common::Status CopyFile(const fs::path& from, const fs::path& to) {
+  if (common::Status made = MakeParentFolder(to); !made) return made;
   std::error_code error;
   fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
-  if (error) return sim::Status::Failure(Failed(from, error));
+  if (error) return common::Status::Failure(Failed(from, error));
   return {};
 }
 
-sim::Status CopyTree(const fs::path& from, const fs::path& to) {
+common::Status CopyTree(const fs::path& from, const fs::path& to) {
   std::error_code error;
   fs::copy(from, to, fs::copy_options::recursive, error);
-  if (error) return sim::Status::Failure(Failed(to, error));
+  if (error) return common::Status::Failure(Failed(to, error));
   return {};
 }
 
-sim::Result<std::vector<fs::path>> ListFiles(const fs::path& folder) {
-  using R = sim::Result<std::vector<fs::path>>;
+common::Result<std::vector<fs::path>> ListFiles(const fs::path& folder) {
+  using R = common::Result<std::vector<fs::path>>;
   std::vector<fs::path> files;
   std::error_code error;
   for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
@@ -134,8 +134,8 @@ sim::Result<std::vector<fs::path>> ListFiles(const fs::path& folder) {
   return files;
 }
 
-sim::Result<ScratchFolder> ScratchFolder::Make(std::string_view prefix) {
-  using R = sim::Result<ScratchFolder>;
+common::Result<ScratchFolder> ScratchFolder::Make(std::string_view prefix) {
+  using R = common::Result<ScratchFolder>;
   std::error_code error;
   const fs::path temporary = fs::temp_directory_path(error);
   if (error) return R::Failure("no temporary folder: " + error.message());
@@ -167,8 +167,8 @@ void Fd::Reset(int fd) {
   m_fd = fd;
 }
 
-sim::Result<OpenFile> OpenForReading(const fs::path& file) {
-  using R = sim::Result<OpenFile>;
+common::Result<OpenFile> OpenForReading(const fs::path& file) {
+  using R = common::Result<OpenFile>;
   OpenFile opened;
   opened.fd.Reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};

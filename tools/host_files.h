@@ -13,42 +13,42 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/result.h"
+#include "common/result.h"
 
 namespace tools::host {
 
 // --- whole files --------------------------------------------------------------------------
 
 // The file's bytes; fails with "FILE: reason" when it cannot be read.
-sim::Result<std::string> ReadFile(const std::filesystem::path& file);
+common::Result<std::string> ReadFile(const std::filesystem::path& file);
 
 // Writes the bytes to the file, replacing it, and makes its folder first. A failure may leave a
 // partly written file.
-sim::Status WriteFile(const std::filesystem::path& file, std::string_view contents);
+common::Status WriteFile(const std::filesystem::path& file, std::string_view contents);
 
 // As WriteFile, but leaves a file that already holds these bytes untouched, so that a build does
 // not redo what depends on it.
-sim::Status WriteIfChanged(const std::filesystem::path& file, std::string_view contents);
+common::Status WriteIfChanged(const std::filesystem::path& file, std::string_view contents);
 
 // Succeeds when the file could be written now: its folder exists and takes files, and the file
 // is missing or a writable file. Changes nothing.
-sim::Status CheckWritable(const std::filesystem::path& file);
+common::Status CheckWritable(const std::filesystem::path& file);
 
 // Copies one file, replacing the target, and makes the target's folder first.
-sim::Status CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+common::Status CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Copies a folder with everything below it to `to`, which must not exist yet.
-sim::Status CopyTree(const std::filesystem::path& from, const std::filesystem::path& to);
+common::Status CopyTree(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // The regular files below the folder, at any depth, as paths relative to it, sorted.
-sim::Result<std::vector<std::filesystem::path>> ListFiles(const std::filesystem::path& folder);
+common::Result<std::vector<std::filesystem::path>> ListFiles(const std::filesystem::path& folder);
 
 // A new, empty folder under the host's temporary folder, removed with everything in it when the
 // object goes, unless Keep() was called.
 class ScratchFolder {
  public:
   // `prefix` starts the folder's name, for example "vostrel-screens".
-  static sim::Result<ScratchFolder> Make(std::string_view prefix);
+  static common::Result<ScratchFolder> Make(std::string_view prefix);
   ~ScratchFolder();
   ScratchFolder(ScratchFolder&& other) noexcept;
   ScratchFolder& operator=(ScratchFolder&&) = delete;
@@ -113,7 +113,7 @@ struct OpenFile {
   Fd fd;
   uint64_t length = 0;
 };
-sim::Result<OpenFile> OpenForReading(const std::filesystem::path& file);
+common::Result<OpenFile> OpenForReading(const std::filesystem::path& file);
 
 // Reads up to count bytes, from the descriptor's position or (Pread) from offset, retrying short
 // reads until the end of the file; false with errno set on an error.

@@ -1,6 +1,7 @@
 #include "tools/matrix_harness.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <system_error>
 
 #include "sim/config.h"
@@ -9,6 +10,7 @@
 #include "sim/flash_media.h"
 #include "sim/gps_chip.h"
 #include "sim/keys.h"
+#include "sim/part_versions.h"
 #include "sim/registry.h"
 
 namespace tools::matrix {
@@ -144,8 +146,11 @@ void AddRegistry(sim::SimRegistry& registry, const fs::path& file, Snapshot* sna
 
 sim::InstalledVersions Versions(const sim::RunOutcome& outcome,
                                 std::string sim::PartOutcome::*which) {
-  return {outcome.parts[0].*which, outcome.parts[1].*which, outcome.parts[2].*which,
-          outcome.parts[3].*which};
+  sim::InstalledVersions versions;
+  for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
+    sim::VersionOf(versions, kUpdateParts[i].part) = outcome.parts[i].*which;
+  }
+  return versions;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "text/text.h"
+#include "update/run_context.h"
 #include "update/update_dialog.h"
 #include "utils/utils.h"
 

@@ -1,4 +1,5 @@
-// Every command that README.md and the pages of docs/ show runs as written. The convention,
+// Every command that README.md and the pages of docs/ show runs as written, and every link
+// between them leads somewhere. The convention,
 // which docs/README.md states for writers:
 //
 // - A fenced block tagged `sh` is run, line by line in order (a trailing backslash joins the
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -205,6 +207,72 @@ TEST_P(DocsCommandsTest, EveryShownCommandRunsAsWritten) {
       return;  // the page's later commands build on this one
     }
   }
+}
+
+// A heading's anchor as the pages link to it: lower case, blanks as hyphens, punctuation gone.
+std::string Anchor(const std::string& heading) {
+  std::string anchor;
+  for (const char c : heading) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '_' || byte >= 0x80) {
+      anchor += static_cast<char>(std::tolower(byte));
+    } else if (c == ' ') {
+      anchor += '-';
+    }
+  }
+  return anchor;
+}
+
+// Calls `line` with each line of the page outside its fenced blocks.
+template <typename Visit>
+void ForEachProseLine(const std::string& text, Visit line) {
+  std::istringstream in(text);
+  std::string current;
+  bool fenced = false;
+  while (std::getline(in, current)) {
+    if (StartsWith(current, "```")) {
+      fenced = !fenced;
+    } else if (!fenced) {
+      line(current);
+    }
+  }
+}
+
+std::vector<std::string> Anchors(const std::string& text) {
+  static const std::regex kHeading(R"(^#+\s+(.*\S)\s*$)");
+  std::vector<std::string> anchors;
+  ForEachProseLine(text, [&](const std::string& line) {
+    std::smatch match;
+    if (std::regex_match(line, match, kHeading)) anchors.push_back(Anchor(match[1].str()));
+  });
+  return anchors;
+}
+
+// A moved file or a renamed heading leaves links behind that no command run would notice.
+TEST_P(DocsCommandsTest, EveryLinkLeadsToAFileAndItsHeading) {
+  static const std::regex kLink(R"(\]\(([^)\s]+)\))");
+  const fs::path root = VOSTREL_SOURCE_DIR;
+  const std::string name = GetParam();
+  const std::string text = ReadHostFile(root / name);
+  ForEachProseLine(text, [&](const std::string& line) {
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), kLink);
+         it != std::sregex_iterator(); ++it) {
+      const std::string link = (*it)[1].str();
+      if (link.find("://") != std::string::npos) continue;
+      const std::size_t hash = link.find('#');
+      const std::string file = link.substr(0, hash);
+      const fs::path target = file.empty() ? root / name : (root / name).parent_path() / file;
+      if (!fs::exists(target)) {
+        ADD_FAILURE() << name << ": " << link << " leads to no file";
+        continue;
+      }
+      if (hash == std::string::npos || target.extension() != ".md") continue;
+      const std::vector<std::string> anchors = Anchors(ReadHostFile(target));
+      if (std::find(anchors.begin(), anchors.end(), link.substr(hash + 1)) == anchors.end()) {
+        ADD_FAILURE() << name << ": " << link << " leads to no heading";
+      }
+    }
+  });
 }
 
 std::string PageTestName(const ::testing::TestParamInfo<std::string>& page) {

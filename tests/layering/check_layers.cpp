@@ -13,6 +13,9 @@
 // only the library of the GPS image generator (tools/gps_images/), which the updater's build
 // runs and which therefore includes nothing of the project but itself.
 //
+// common/ is the host side's shared ground (the simulator, the tools and the Win32 backend use
+// it), so it includes nothing of the project but itself.
+//
 // Usage: check_layers SOURCE_DIR
 #include <algorithm>
 #include <filesystem>
@@ -214,11 +217,21 @@ int main(int argc, char** argv) {
   }
   if (simFiles.ReportCircle("sim/: parts")) ++faults;
 
+  for (const auto& entry : fs::directory_iterator(root / "common")) {
+    if (!entry.is_regular_file() || !IsSource(entry.path())) continue;
+    for (Include include : ReadIncludes(root, entry.path())) {
+      if (include.target.rfind("common/", 0) != 0) {
+        fail(include, "common/ must need nothing of the project but itself");
+      }
+    }
+  }
+
   if (faults != 0) {
     std::cerr << faults << " layering fault(s); the intended graph is in the README's "
               << "architecture section\n";
     return 1;
   }
-  std::cout << "layering: src/ and sim/ include one way, between modules and between files\n";
+  std::cout << "layering: src/ and sim/ include one way, between modules and between files; "
+            << "common/ stands alone\n";
   return 0;
 }

@@ -245,36 +245,6 @@ TEST_F(DisplayTest, TheErrorLineIsShownOnlyWhenVisibleAndCentred) {
   }
 }
 
-TEST_F(DisplayTest, TheVersionDialogIsDrawnCentredOverTheMainDialog) {
-  const platform::DialogState main = MainDialog({.bitmap = 129});
-  const sim::ScreenImage picture = BitmapImage(129);
-  const sim::ScreenImage empty = Render({main, VersionDialog({})});
-  const sim::ScreenImage filled = Render(
-      {main, VersionDialog({{"BOOT", "1.0.5", "1.0.6", "Yes"}, {"GPS", "2.3.2", "N/A", "No"}})});
-
-  const Span across = Differences(empty, picture, 0, sim::kScreenHeight);
-  const Span down = RowDifferences(empty, picture);
-  ASSERT_GT(across.count, 0);
-  EXPECT_NEAR(across.first, sim::kScreenWidth - 1 - across.last, 1);
-  EXPECT_NEAR(down.first, sim::kScreenHeight - 1 - down.last, 1);
-  EXPECT_GE(across.last - across.first + 1, 302);  // 173 dialog units and a border
-  EXPECT_GE(down.last - down.first + 1, 150);      // 75 dialog units, a title bar, a border
-
-  // The rows' texts appear under the headings, inside the list.
-  const Span rows = RowDifferences(filled, empty);
-  ASSERT_GT(rows.count, 0);
-  EXPECT_GT(rows.first, down.first + 18 + 8 + 17);
-  EXPECT_LT(rows.last, down.first + 18 + 8 + 122);
-
-  // The version text is right-aligned in its control (134 to 170 dialog units across).
-  platform::DialogState noVersion = VersionDialog({});
-  noVersion.controls[1].text.clear();
-  const Span version = Differences(empty, Render({main, noVersion}), 0, sim::kScreenHeight);
-  const int controlRight = across.first + 1 + 170 * 320 / 183;
-  EXPECT_NEAR(version.last, controlRight - 1, 3);
-  EXPECT_GT(version.first, across.first + 1 + 134 * 320 / 183 + 10);
-}
-
 class ScreenRecorderTest : public TerminalTest {};
 
 bool IsPng320By240(std::string_view bytes) {

@@ -139,7 +139,7 @@ class FaultRowTest : public ::testing::Test {
   static faults::FaultRow ApplicationRow() {
     faults::FaultRow row;
     row.id = "test";
-    row.part = "application";
+    row.part = UpdatePart::kApplication;
     row.touches = faults::kTouchApplication | faults::kTouchUserData;
     return row;
   }
@@ -291,9 +291,9 @@ TEST(FaultTableTest, TheQuickSubsetCoversEveryPartInEveryModeOfTheTable) {
     EXPECT_TRUE(ids.insert(row.id).second) << "a second row " << row.id;
     EXPECT_FALSE(row.why.empty()) << row.id;
     for (const faults::Mode mode : row.modes) {
-      all.emplace(row.part, mode);
+      all.emplace(row.part.name, mode);
       if (row.quick) {
-        EXPECT_TRUE(quick.emplace(row.part, mode).second) << row.id;
+        EXPECT_TRUE(quick.emplace(row.part.name, mode).second) << row.id;
       }
     }
   }

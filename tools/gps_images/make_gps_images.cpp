@@ -49,7 +49,7 @@ int ChipImages(const fs::path& output) {
       << " && kFlashEngineSize == " << gps_images::kFlashEngineSize << ");\n\n";
   WriteArray(out, "kFirstStageLoader", gps_images::MakeFirstStageLoader());
   WriteArray(out, "kFlashEngine", gps_images::MakeFlashEngine());
-  if (sim::Status written = host::WriteIfChanged(output, out.str()); !written) {
+  if (common::Status written = host::WriteIfChanged(output, out.str()); !written) {
     return Fail(written.error());
   }
   return 0;
@@ -94,7 +94,7 @@ int Examples(const fs::path& description, const fs::path& dir) {
       {keys["boot_loader"], std::string(loader.begin(), loader.end())},
   };
   for (const auto& [name, contents] : files) {
-    if (sim::Status written = host::WriteIfChanged(dir / name, contents); !written) {
+    if (common::Status written = host::WriteIfChanged(dir / name, contents); !written) {
       return Fail(written.error());
     }
   }

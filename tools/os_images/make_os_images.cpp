@@ -114,7 +114,7 @@ int Make(const fs::path& description, const fs::path& dir) {
                                         numbers["kernel_gap"]);
   for (const auto& [name, contents] :
        {std::pair{keys["boot_file"], boot}, std::pair{keys["kernel_file"], bin}}) {
-    if (sim::Status written = host::WriteIfChanged(dir / name, contents); !written) {
+    if (common::Status written = host::WriteIfChanged(dir / name, contents); !written) {
       return Fail(written.error());
     }
   }

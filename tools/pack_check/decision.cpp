@@ -1,5 +1,6 @@
 #include "tools/pack_check/decision.h"
 
+#include "sim/part_versions.h"
 #include "update/update_parts.h"
 #include "utils/utils.h"
 
@@ -8,20 +9,12 @@ namespace tools::pack_check {
 std::vector<PartDecision> PredictDecision(const CUpdateSettings& settings,
                                           sim::Terminal& terminal) {
   const sim::InstalledVersions versions = terminal.Versions();
-  const struct {
-    UpdatePart part;
-    const char* name;
-    std::string sim::InstalledVersions::*installed;
-  } parts[] = {{UpdatePart::kBoot, "boot", &sim::InstalledVersions::boot},
-               {UpdatePart::kKernel, "kernel", &sim::InstalledVersions::kernel},
-               {UpdatePart::kApplication, "application", &sim::InstalledVersions::application},
-               {UpdatePart::kGPS, "gps", &sim::InstalledVersions::gps}};
   std::vector<PartDecision> decisions;
-  for (const auto& part : parts) {
+  for (const UpdatePartRow& row : kUpdateParts) {
     PartDecision decision;
-    decision.part = part.name;
-    decision.installed = versions.*part.installed;
-    if (const SoftwareDefinition* definition = OfferedDefinition(settings, part.part)) {
+    decision.part = row.name;
+    decision.installed = sim::VersionOf(versions, row.part);
+    if (const SoftwareDefinition* definition = OfferedDefinition(settings, row.part)) {
       decision.offered = definition->version;
       decision.marked = CUtils::IsVersionNewer(decision.installed, definition->version);
     }

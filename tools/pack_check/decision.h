@@ -11,14 +11,14 @@
 namespace tools::pack_check {
 
 struct PartDecision {
-  std::string part;  // "boot", "kernel", "application", "gps"
+  std::string part;  // its name in the table of update parts
   std::string installed;
   std::optional<std::string> offered;  // the package's version, when it offers the part
   bool marked = false;
 };
 
-// The four parts in the terminal's order: what is installed, what the settings offer, and
-// whether the terminal would mark the part for update.
+// Each part of the update in the order of its table: what is installed, what the settings
+// offer, and whether the terminal would mark the part for update.
 std::vector<PartDecision> PredictDecision(const CUpdateSettings& settings, sim::Terminal& terminal);
 
 }  // namespace tools::pack_check

@@ -1,11 +1,11 @@
 #include "tools/pack_check/definitions_check.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cstddef>
 #include <string>
 
-#include "text/text.h"
 #include "settings/ini_file.h"
+#include "text/text.h"
 #include "tools/pack_check/gps_firmware_check.h"
 #include "update/update_parts.h"
 
@@ -102,22 +102,22 @@ void CheckDefinitions(const CheckedPackage& package, Findings& findings) {
   }
 
   const CUpdateSettings& settings = package.Settings();
-  const struct {
-    int32_t CUpdateSettings::*selected;
-    SoftwareType type;
-    const char* name;
-  } kinds[] = {{&CUpdateSettings::m_bOSSelected, kSoftwareOS, "OS"},
-               {&CUpdateSettings::m_bAppSelected, kSoftwareApplication, "Application"},
-               {&CUpdateSettings::m_bGPSSelected, kSoftwareGPS, "GPS"}};
+  // An Update key selects a type of definition; the parts of one type (the boot loader and the
+  // kernel are both OS) share the key and are reported once, by the type's item name.
   bool anySelected = false;
-  for (const auto& kind : kinds) {
+  for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
+    const UpdatePartRow& kind = kUpdateParts[i];
+    if (std::any_of(kUpdateParts, kUpdateParts + i,
+                    [&](const UpdatePartRow& earlier) { return earlier.type == kind.type; })) {
+      continue;
+    }
     const bool defined =
         std::any_of(settings.m_definitions, settings.m_definitions + settings.m_nDefinitions,
                     [&](const SoftwareDefinition& d) { return d.type == kind.type; });
     const bool selected = settings.*kind.selected != 0;
     anySelected = anySelected || selected;
     if (defined && !selected) {
-      findings.Warn("[SoftwareToUpdate]", std::string("no Update key names ") + kind.name +
+      findings.Warn("[SoftwareToUpdate]", std::string("no Update key names ") + kind.itemName +
                                               ", so its definitions are never offered");
     }
   }

@@ -433,7 +433,7 @@ int main(int argc, char** argv) {
   }
   out << "};\n\n}  // namespace\n\n"
          "std::span<const BitmapResource> BitmapResources() { return kBitmaps; }\n";
-  if (const sim::Status written = tools::host::WriteIfChanged(source, out.str()); !written) {
+  if (const common::Status written = tools::host::WriteIfChanged(source, out.str()); !written) {
     Die(written.error());
   }
 
