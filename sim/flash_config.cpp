@@ -80,6 +80,7 @@ void ReadSection(ConfigReader& reader, FlashConfig& config) {
   ReadBlock(reader, "flip_bits_at_block", config.flipBitsAtBlock);
   reader.ReadNumber("flipped_bits", config.flippedBits, 1, 2);
   ReadBlock(reader, "power_cut_after_block", config.powerCutAfterBlock);
+  reader.Read("fail_erase", config.failErase, "true or false");
 }
 
 json SectionJson(const FlashConfig& config) {
@@ -100,7 +101,8 @@ json SectionJson(const FlashConfig& config) {
           {"fail_write_at_block", OptionalJson(config.failWriteAtBlock)},
           {"flip_bits_at_block", OptionalJson(config.flipBitsAtBlock)},
           {"flipped_bits", config.flippedBits},
-          {"power_cut_after_block", OptionalJson(config.powerCutAfterBlock)}};
+          {"power_cut_after_block", OptionalJson(config.powerCutAfterBlock)},
+          {"fail_erase", config.failErase}};
 }
 
 }  // namespace sim

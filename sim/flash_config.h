@@ -44,6 +44,8 @@ struct FlashConfig {
   std::optional<uint32_t> flipBitsAtBlock;
   uint32_t flippedBits = 1;  // in the first page of that block, once it was written
   std::optional<uint32_t> powerCutAfterBlock;
+  // Every unit erase fails, the unit left as it was: a write init that cannot start.
+  bool failErase = false;
 
   uint32_t UnitSize() const { return pageSize * pagesPerUnit; }
   uint32_t Units() const;

@@ -249,7 +249,7 @@ void FlashMedia::Execute(uint8_t command) {
       break;
     case nand::kCmdEraseUnit: {
       const uint32_t unit = page / config.pagesPerUnit;
-      if (page >= pages) {
+      if (page >= pages || config.failErase) {
         m_status |= nand::kStatusFail;
         break;
       }

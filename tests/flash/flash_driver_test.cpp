@@ -125,7 +125,7 @@ TEST_F(FlashCoreTest, ChecksBeforeAnyMediaAccess) {
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   // The remaining length shrank to 0: no block fits any more.
-  EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlNotInitialised);
+  EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlBadLength);
   auto data = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", false);
   ASSERT_TRUE(data.ok()) << data.error();
   EXPECT_EQ(*data, std::string(2048, '\xA5'));

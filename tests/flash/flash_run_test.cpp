@@ -164,7 +164,7 @@ TEST_F(RawReadFailureTest, IsTriedFourTimesAndFailsTheCopy) {
     ++tries;
   }
   EXPECT_EQ(tries, 4U) << debug;
-  EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 3\r\n"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 256\r\n"), std::string::npos) << debug;
   auto written = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", false);
   ASSERT_TRUE(written.ok()) << written.error();
   EXPECT_TRUE(*written == boot.substr(0, 2 * 65536));
@@ -214,6 +214,51 @@ TEST_F(FlashCapacityTest, BinImagesAreMeasuredRounded) {
   EXPECT_EQ(Run("PLAY PLAY", "", 2).screens.back(), 9);
   EXPECT_TRUE(Traced(
       "OEMWriteFlash: File length [131072] is larger than Flash partition size [73728]\r\n"));
+}
+
+// Empty images: each would have its partition erased and nothing written in its place, and the
+// terminal would no longer start. Each is refused before the flash is touched.
+class EmptyImageTest : public TerminalTest {
+ protected:
+  sim::TerminalConfig Config() const override { return flash_testing::SmallTerminal(); }
+};
+
+TEST_F(EmptyImageTest, IsRefusedAndBothPartitionsStayAsTheyWere) {
+  const struct {
+    const char* definition;
+    const char* file;
+    std::string member;
+    const char* message;
+  } cases[] = {
+      {"OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL", "NK.BIN",
+       image_format::EncryptImage(BinHeader(kStart, 0) + EndRecord(), "Mesa cap"),
+       "LoadBIN: ERROR: 'NK.BIN' is an empty image (length 0), nothing written\r\n"},
+      {"OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL", "NK.BIN",
+       image_format::EncryptImage(BinHeader(kStart, 65536) + EndRecord(), "Mesa cap"),
+       "LoadBIN: ERROR: 'NK.BIN' holds no data record, nothing written\r\n"},
+      {"OSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT", "EBOOT2.NB0", "",
+       "CopyBIN: ERROR: 'EBOOT2.NB0' is empty, nothing written\r\n"},
+  };
+  const auto read = [this](const std::string& signature) {
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition(signature, true);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  };
+  const std::string boot = read("BOOT");
+  const std::string krnl = read("KRNL");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteFile(
+        "\\Storage Card\\install.bin",
+        BuildPackage({{"Vostrel.ini", std::string("[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n") +
+                                          c.definition + "\r\n"},
+                      {c.file, c.member}}));
+    EXPECT_EQ(Run("PLAY PLAY", "", 1).screens.back(), 9);
+    EXPECT_NE(DebugText().find(c.message), std::string::npos) << DebugText();
+    EXPECT_TRUE(read("BOOT") == boot);
+    EXPECT_TRUE(read("KRNL") == krnl);
+    EXPECT_EQ(Term().Boot(), sim::BootState::kStarts);
+  }
 }
 
 // Faults of the flash disk, each in a kernel-only run in terminal mode.
@@ -296,6 +341,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
         FaultCase{"DeactivateFails", [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,
                   "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", -1},
+        // The status of a failed write init is only shown; the first block then finds no
+        // write to continue.
+        FaultCase{"WriteInitFails", [](sim::FlashConfig& f) { f.failErase = true; }, 9,
+                  "OEMWriteFlash: WriteInit Status=26\r\n", -1},
         FaultCase{"BlockWriteFails", [](sim::FlashConfig& f) { f.failWriteAtBlock = 3; }, 9,
                   "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", 2},
         FaultCase{"OneFlippedBitIsCorrected",

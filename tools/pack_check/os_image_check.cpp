@@ -38,6 +38,16 @@ std::optional<uint64_t> CheckBinImage(Findings& findings, const std::string& whe
                                         layout.start));
     return std::nullopt;
   }
+  if (layout.length == 0) {
+    findings.Error(where, "an image of length 0; the terminal refuses it and writes nothing");
+    return std::nullopt;
+  }
+  if (layout.records.empty()) {
+    findings.Error(where,
+                   "an image without a data record; the terminal refuses it and writes "
+                   "nothing");
+    return std::nullopt;
+  }
   const uint64_t buffer = image_format::ImageBufferSize(layout.length);
   bool inside = true;
   int badSums = 0;
@@ -168,7 +178,7 @@ void CheckOsImage(const CheckedPackage& package, const std::string& file, int pa
   const bool raw = !entry->name.empty() && entry->name.back() == '0';
   if (raw) {
     if (bytes.empty()) {
-      findings.Error(where, "a raw image of 0 bytes; nothing would be written");
+      findings.Error(where, "a raw image of 0 bytes; the terminal refuses it and writes nothing");
       return;
     }
     if (bytes.compare(0, image_format::kBinSignatureSize, image_format::kBinSignature) == 0) {

@@ -305,8 +305,8 @@ int WriteBlock(Socket& socket, uint32_t partition, BinaryPartitionRequest& bp) {
   }
   write.offset += bp.length;
   write.remaining -= bp.length;
+  // The write stays active: a block past its end is a bad length, not a missing write init.
   if (write.remaining == 0) {
-    write.active = false;
     const uint8_t complete = kStateComplete;
     return media.Program(write.units.front() * geo.pagesPerUnit,
                          geo.pageSize + geo.HeaderOffset() + kHeaderState, &complete, 1);
