@@ -26,7 +26,8 @@ void ReadBlock(ConfigReader& reader, const char* key, std::optional<uint32_t>& o
 
 uint32_t FlashConfig::Units() const {
   uint32_t units = diskUnits;
-  for (const FlashPartitionConfig& partition : partitions) units += partition.units;
+  // Each partition has its anchor unit besides the units it can fill.
+  for (const FlashPartitionConfig& partition : partitions) units += partition.units + 1;
   return units;
 }
 

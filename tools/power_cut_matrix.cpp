@@ -146,8 +146,12 @@ std::vector<LabelledStep> LabelSteps(const std::vector<WriteStep>& steps,
     if (step.part != StepPart::kApplication) {
       const std::size_t digit = step.what.find_first_of("0123456789");
       out.group = step.what.substr(0, digit);
-      if (step.what.starts_with("flash block")) {
-        out.group = "flash blocks of " + step.what.substr(step.what.rfind(' ') + 1);
+      // The pages and blocks of one image are one stretch, and so are the erases and headers
+      // with which a write init takes its units.
+      const std::string partition = step.what.substr(step.what.rfind(' ') + 1);
+      if (step.what.starts_with("flash ")) out.group = "flash writes of " + partition;
+      if (step.what.starts_with("erase of unit") || step.what.starts_with("header of unit")) {
+        out.group = "units taken for " + partition;
       }
       labelled.push_back(out);
       continue;
