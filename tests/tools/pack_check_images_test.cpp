@@ -164,11 +164,11 @@ TEST_F(PackCheckImagesTest, EachImageFaultIsNamedWhereItLies) {
        "error: member 'EBOOT2.NB0': a raw image of 0 bytes"},
       {"a boot loader larger than its partition",
        kBoot,
-       {{"EBOOT2.NB0", Filler(600 * 1024, 'b')}},
+       {{"EBOOT2.NB0", Filler(1100 * 1024, 'b')}},
        "",
        1,
-       "error: member 'EBOOT2.NB0': the raw image of 614400 bytes does not fit partition 0 "
-       "\"BOOT\" of a default terminal, which holds 524288 bytes"},
+       "error: member 'EBOOT2.NB0': the raw image of 1126400 bytes does not fit partition 0 "
+       "\"BOOT\" of a default terminal, which holds 1048576 bytes"},
       {"a raw name on a .BIN stream",
        kBoot,
        {{"EBOOT2.NB0", KernelBin()}},
