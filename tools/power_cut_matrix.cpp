@@ -325,19 +325,21 @@ std::vector<std::string> PhasesOf(const ModeResult& result) {
 std::string MarkdownTable(const std::vector<ModeResult>& results, const std::string& command,
                           bool sampled) {
   std::string md = "# Power cuts during a full update\n\n";
-  md += "Made with `" + command +
-        "`. The demo's package (`tools/demo_package`) updates a fresh demo terminal; the update "
-        "is run once to count its write steps, then once per cut point on a fresh terminal, "
-        "with the power cut once that step is done. After the cut the terminal powers up: it "
-        "starts, starts only in its boot loader (its kernel partition holds no whole image), or "
-        "does not start (its boot loader partition holds none). The flash driver writes a new "
-        "image beside the one in use when the partition has room for both, and marks it "
-        "complete only after its last block; the terminal starts from the newest complete "
-        "image. Without room the image in use is written over, and a cut meanwhile leaves no "
-        "whole image. "
-        "A terminal that starts runs the same package once more (PLAY, then PLAY to leave); "
-        "\"completes\" means that second run ends on screen 8 (or 5, nothing left) with every "
-        "part the package updates at its new version.\n\n";
+  md +=
+      "Made with `" + command +
+      "`. The package (the demo's, `tools/demo_package`, on a fresh demo terminal, unless "
+      "`--package` names another, on fresh default terminals) updates a fresh terminal; the update "
+      "is run once to count its write steps, then once per cut point on a fresh terminal, "
+      "with the power cut once that step is done. After the cut the terminal powers up: it "
+      "starts, starts only in its boot loader (its kernel partition holds no whole image), or "
+      "does not start (its boot loader partition holds none). The flash driver writes a new "
+      "image beside the one in use when the partition has room for both, and marks it "
+      "complete only after its last block; the terminal starts from the newest complete "
+      "image. Without room the image in use is written over, and a cut meanwhile leaves no "
+      "whole image. "
+      "A terminal that starts runs the same package once more (PLAY, then PLAY to leave); "
+      "\"completes\" means that second run ends on screen 8 (or 5, nothing left) with every "
+      "part the package updates at its new version.\n\n";
   md +=
       "Write steps: for a binary partition, each unit erase and unit header with which the "
       "write init takes its units, each page programmed (the last page of each 64 KiB block "
