@@ -1,16 +1,17 @@
 // The flash disk's chip: a NAND array behind the physical window at address 0, driven through
 // the controller registers of flash/driver/nand_regs.h, kept in DIR/flash/chip.bin (every byte
 // stored complemented, so that erased areas are holes of a sparse file). Its binary partitions
-// are laid out by "vostrel sim init": a unit header with the partition's number and signature
-// on the first page of each of its units, and a factory image in it.
+// are laid out by "vostrel sim init" as the driver core's header describes: for each, its
+// anchor unit, a factory image in the unit after it, and free units.
 //
 // Installed versions: the hardware layer's version query (control 0x01011F44) is answered from
-// the image in the partition "KRNL" (kernel) or "BOOT" (boot loader). An image carries its
+// the image in use (the newest whole one) in the partition "KRNL" (kernel) or "BOOT" (boot
+// loader). An image carries its
 // version as the text "VOSTREL-VERSION:" followed by the version and a zero byte within its
 // first 64 KiB. The factory image carries "VOSTREL-FACTORY-IMAGE" instead and reports
 // hal.kernel_version or hal.boot_version (null: the query fails), so that tests and runs can
-// set the installed version without writing the chip. An image whose last block was never
-// written (a power cut, a failed block) reports nothing: the query fails.
+// set the installed version without writing the chip. A partition without a whole image (one
+// written over in place and cut) reports nothing: the query fails.
 #pragma once
 
 #include <cstdint>
