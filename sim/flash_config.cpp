@@ -26,7 +26,8 @@ void ReadBlock(ConfigReader& reader, const char* key, std::optional<uint32_t>& o
 
 uint32_t FlashConfig::Units() const {
   uint32_t units = diskUnits;
-  for (const FlashPartitionConfig& partition : partitions) units += partition.units;
+  // Each partition has its anchor unit besides the units it can fill.
+  for (const FlashPartitionConfig& partition : partitions) units += partition.units + 1;
   return units;
 }
 
@@ -80,6 +81,7 @@ void ReadSection(ConfigReader& reader, FlashConfig& config) {
   ReadBlock(reader, "flip_bits_at_block", config.flipBitsAtBlock);
   reader.ReadNumber("flipped_bits", config.flippedBits, 1, 2);
   ReadBlock(reader, "power_cut_after_block", config.powerCutAfterBlock);
+  reader.Read("fail_erase", config.failErase, "true or false");
 }
 
 json SectionJson(const FlashConfig& config) {
@@ -100,7 +102,8 @@ json SectionJson(const FlashConfig& config) {
           {"fail_write_at_block", OptionalJson(config.failWriteAtBlock)},
           {"flip_bits_at_block", OptionalJson(config.flipBitsAtBlock)},
           {"flipped_bits", config.flippedBits},
-          {"power_cut_after_block", OptionalJson(config.powerCutAfterBlock)}};
+          {"power_cut_after_block", OptionalJson(config.powerCutAfterBlock)},
+          {"fail_erase", config.failErase}};
 }
 
 }  // namespace sim

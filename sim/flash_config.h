@@ -26,9 +26,10 @@ struct FlashConfig {
   uint32_t pageSize = 2048;
   uint32_t spareSize = 64;
   uint32_t pagesPerUnit = 64;
-  // Binary partitions 0, 1, ... in this order from the chip's first unit: a boot loader of up to
-  // 512 KiB and a kernel of up to 33 MiB with the default geometry.
-  std::vector<FlashPartitionConfig> partitions = {{"BOOT", 4}, {"KRNL", 264}};
+  // Binary partitions 0, 1, ... in this order from the chip's first unit, each with an anchor
+  // unit before the units it can fill: with the default geometry, room for two boot loaders of
+  // 512 KiB and for two kernels of 33 MiB, so that an update is written beside the image in use.
+  std::vector<FlashPartitionConfig> partitions = {{"BOOT", 8}, {"KRNL", 528}};
   // Units of the disk area after the partitions (the operating system's FAT volumes).
   uint32_t diskUnits = 64;
   // The folders that the disk driver's volumes hold: gone once it is unloaded.
@@ -44,6 +45,8 @@ struct FlashConfig {
   std::optional<uint32_t> flipBitsAtBlock;
   uint32_t flippedBits = 1;  // in the first page of that block, once it was written
   std::optional<uint32_t> powerCutAfterBlock;
+  // Every unit erase fails, the unit left as it was: a write init that cannot start.
+  bool failErase = false;
 
   uint32_t UnitSize() const { return pageSize * pagesPerUnit; }
   uint32_t Units() const;

@@ -31,17 +31,11 @@ void Complement(uint8_t* bytes, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
 }
 
-std::vector<uint8_t> UnitHeader(int partition, uint32_t logical, const std::string& signature,
-                                bool complete) {
-  std::vector<uint8_t> header(nand::kUnitHeaderSize, 0xFF);
-  header[0] = nand::kUnitMark0;
-  header[1] = nand::kUnitMark1;
-  header[nand::kHeaderPartition] = static_cast<uint8_t>(partition);
-  header[nand::kHeaderState] = complete ? nand::kStateComplete : 0xFF;
-  header[nand::kHeaderLogical] = static_cast<uint8_t>(logical);
-  header[nand::kHeaderLogical + 1] = static_cast<uint8_t>(logical >> 8);
-  std::memcpy(&header[nand::kHeaderSignature], signature.data(), 4);
-  header[nand::kHeaderCheck] = nand::UnitHeaderCheck(header.data());
+std::vector<uint8_t> UnitHeader(int partition, uint16_t generation, uint16_t logical,
+                                const std::string& signature) {
+  std::vector<uint8_t> header(nand::kUnitHeaderSize);
+  nand::MakeUnitHeader(header.data(), static_cast<uint8_t>(partition), generation, logical,
+                       signature.data());
   return header;
 }
 
@@ -58,18 +52,26 @@ Status FlashMedia::Layout(const fs::path& folder, const FlashConfig& config) {
   if (chip == nullptr) return Status::Failure(file.string() + ": cannot be created");
   bool ok = true;
   uint32_t unit = 0;
+  // Each partition: its anchor, a factory image in its first unit (generation 1, complete) and
+  // free units after it, so that the first update has room beside the factory image.
   for (std::size_t p = 0; ok && p < config.partitions.size(); ++p) {
     const FlashPartitionConfig& partition = config.partitions[p];
-    for (uint32_t logical = 0; ok && logical < partition.units; ++logical, ++unit) {
+    for (uint32_t member = 0; ok && member <= partition.units; ++member, ++unit) {
       std::vector<uint8_t> page(rawPage, 0xFF);
-      if (logical == 0) {
+      std::vector<uint8_t> header;
+      if (member == 0) {
+        header = UnitHeader(static_cast<int>(p), static_cast<uint16_t>(partition.units + 1),
+                            nand::kLogicalAnchor, partition.signature);
+      } else if (member == 1) {
         std::memcpy(page.data(), kFactoryMark, sizeof kFactoryMark);
         for (uint32_t s = 0; s < Sectors(config); ++s) {
           nand::EccCompute(page.data() + s * 512, page.data() + config.pageSize + s * 3);
         }
+        header = UnitHeader(static_cast<int>(p), 1, 0, partition.signature);
+        header[nand::kHeaderFlags] = static_cast<uint8_t>(~nand::kFlagIncomplete);
+      } else {
+        header = UnitHeader(static_cast<int>(p), 0, nand::kLogicalFree, partition.signature);
       }
-      const std::vector<uint8_t> header =
-          UnitHeader(static_cast<int>(p), logical, partition.signature, logical == 0);
       std::memcpy(page.data() + config.pageSize + HeaderOffset(config), header.data(),
                   header.size());
       Complement(page.data(), page.size());
@@ -129,22 +131,57 @@ void FlashMedia::WriteRaw(uint64_t offset, const uint8_t* in, std::size_t count)
   m_chip->Write(offset, stored.data(), stored.size());
 }
 
-FlashMedia::Unit FlashMedia::UnitAt(uint32_t unit) const {
+nand::UnitInfo FlashMedia::UnitAt(uint32_t unit) const {
   const FlashConfig& config = m_services.config;
   if (unit < m_units.size() && m_units[unit]) return *m_units[unit];
   uint8_t header[nand::kUnitHeaderSize];
   ReadRaw(PageOffset(unit * config.pagesPerUnit) + config.pageSize + HeaderOffset(config), header,
           sizeof header);
-  Unit info;
-  info.valid = header[0] == nand::kUnitMark0 && header[1] == nand::kUnitMark1 &&
-               header[nand::kHeaderPartition] < 4 &&
-               header[nand::kHeaderCheck] == nand::UnitHeaderCheck(header);
-  info.partition = header[nand::kHeaderPartition];
-  info.logical = header[nand::kHeaderLogical] | header[nand::kHeaderLogical + 1] << 8;
-  info.complete = header[nand::kHeaderState] == nand::kStateComplete;
-  info.signature.assign(reinterpret_cast<const char*>(&header[nand::kHeaderSignature]), 4);
+  const nand::UnitInfo info = nand::ParseUnitHeader(header);
   if (unit < m_units.size()) m_units[unit] = info;
   return info;
+}
+
+FlashMedia::Image FlashMedia::ImageOf(const std::string& signature) const {
+  const FlashConfig& config = m_services.config;
+  Image image;
+  for (uint32_t unit = 0; unit < config.Units(); ++unit) {
+    const nand::UnitInfo anchor = UnitAt(unit);
+    if (!anchor.Anchor() || !anchor.Signed(signature.c_str())) continue;
+    image.found = true;
+    image.partition = anchor.partition;
+    std::vector<nand::UnitInfo> headers;
+    std::vector<uint32_t> run;
+    const uint32_t end = std::min<uint32_t>(config.Units(), unit + anchor.generation);
+    for (uint32_t member = unit + 1; member < end; ++member) {
+      const nand::UnitInfo header = UnitAt(member);
+      if (header.valid && (header.partition != anchor.partition || header.Anchor())) continue;
+      run.push_back(member);
+      headers.push_back(header);
+    }
+    image.runUnits = static_cast<uint32_t>(run.size());
+    // The image in use; without one, the newest that was begun, to show how far it got.
+    std::optional<uint16_t> generation = nand::GenerationInUse(headers);
+    image.whole = generation.has_value();
+    for (const nand::UnitInfo& header : headers) {
+      if (!generation && header.Image() &&
+          (!image.generation || header.generation > *image.generation)) {
+        image.generation = header.generation;
+      }
+    }
+    if (generation) image.generation = generation;
+    if (!image.generation) return image;
+    std::vector<std::pair<uint16_t, uint32_t>> mine;
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      if (headers[i].Image() && headers[i].generation == *image.generation) {
+        mine.emplace_back(headers[i].logical, run[i]);
+      }
+    }
+    std::sort(mine.begin(), mine.end());
+    for (const auto& [logical, physical] : mine) image.units.push_back(physical);
+    return image;
+  }
+  return image;
 }
 
 uint8_t FlashMedia::ReadRegister(uint32_t offset) {
@@ -249,7 +286,7 @@ void FlashMedia::Execute(uint8_t command) {
       break;
     case nand::kCmdEraseUnit: {
       const uint32_t unit = page / config.pagesPerUnit;
-      if (page >= pages) {
+      if (page >= pages || config.failErase) {
         m_status |= nand::kStatusFail;
         break;
       }
@@ -259,6 +296,7 @@ void FlashMedia::Execute(uint8_t command) {
       std::fill_n(m_erased.begin() + static_cast<std::ptrdiff_t>(unit) * config.pagesPerUnit,
                   config.pagesPerUnit, true);
       m_chip->Clear(at, bytes);
+      CountStep(unit, "erase of unit " + std::to_string(unit));
       break;
     }
     case nand::kCmdReset:
@@ -281,8 +319,8 @@ void FlashMedia::ProgramPage() {
   bool lastOfBlock = false;
   bool firstOfBlock = false;
   if (data) {
-    const Unit unit = UnitAt(page / config.pagesPerUnit);
-    if (unit.valid) {
+    const nand::UnitInfo unit = UnitAt(page / config.pagesPerUnit);
+    if (unit.Image()) {
       const uint64_t offset = static_cast<uint64_t>(unit.logical) * config.UnitSize() +
                               static_cast<uint64_t>(page % config.pagesPerUnit) * config.pageSize;
       block = static_cast<uint32_t>(offset / kBlockSize) + 1;
@@ -312,68 +350,85 @@ void FlashMedia::ProgramPage() {
   if (block != 0 && lastOfBlock && config.powerCutAfterBlock == block && m_services.cutPower) {
     m_services.cutPower();
   }
-  if (block != 0 && lastOfBlock && m_services.steps != nullptr) {
-    const std::string signature = UnitAt(page / config.pagesPerUnit).signature;
-    WriteStep step;
-    step.part = signature == "BOOT" ? StepPart::kBoot : StepPart::kKernel;
-    step.what = "flash block " + std::to_string(block) + " of " + signature;
-    if (m_services.steps->Done(std::move(step))) m_services.steps->CutPower();
+  const uint32_t unit = page / config.pagesPerUnit;
+  if (data && block != 0) {
+    // Every page of an image is a step: a cut may come after any of them. The last page of a
+    // block completes the block.
+    const uint32_t inBlock =
+        (page % config.pagesPerUnit * config.pageSize) % kBlockSize / config.pageSize;
+    CountStep(unit, lastOfBlock ? "flash block " + std::to_string(block)
+                                : "flash page " + std::to_string(inBlock + 1) + " of block " +
+                                      std::to_string(block));
+  } else if (!data && m_lowestWritten == config.pageSize + HeaderOffset(config)) {
+    CountStep(unit, "header of unit " + std::to_string(unit));
+  } else if (!data &&
+             m_lowestWritten == config.pageSize + HeaderOffset(config) + nand::kHeaderFlags) {
+    const uint8_t flags = m_buffer[m_lowestWritten];
+    CountStep(unit, (flags & nand::kFlagIncomplete) == 0 ? "complete mark" : "retire mark");
   }
+}
+
+std::string FlashMedia::SignatureOfUnit(uint32_t unit) const {
+  uint32_t first = 0;
+  for (const FlashPartitionConfig& partition : m_services.config.partitions) {
+    if (unit > first && unit <= first + partition.units) return partition.signature;
+    first += partition.units + 1;
+  }
+  return {};
+}
+
+void FlashMedia::CountStep(uint32_t unit, const std::string& what) {
+  if (m_services.steps == nullptr) return;
+  const std::string signature = SignatureOfUnit(unit);
+  if (signature.empty()) return;
+  WriteStep step;
+  step.part = signature == "BOOT" ? StepPart::kBoot : StepPart::kKernel;
+  step.what = what + " of " + signature;
+  if (m_services.steps->Done(std::move(step))) m_services.steps->CutPower();
 }
 
 std::optional<bool> FlashMedia::ImageComplete(const std::string& signature) const {
   const FlashConfig& config = m_services.config;
   if (!config.present || m_chip == nullptr) return std::nullopt;
-  // The driver marks the first unit once the last block is written; erasing the partition for
-  // a new image clears the mark.
-  for (uint32_t unit = 0; unit < config.Units(); ++unit) {
-    const Unit info = UnitAt(unit);
-    if (info.valid && info.signature == signature && info.logical == 0) return info.complete;
+  const Image image = ImageOf(signature);
+  if (!image.found) return std::nullopt;
+  return image.whole;
+}
+
+uint64_t FlashMedia::BytesWritten(const std::vector<uint32_t>& units) const {
+  const FlashConfig& config = m_services.config;
+  uint64_t written = 0;
+  std::vector<uint8_t> raw(RawPage());
+  for (std::size_t logical = 0; logical < units.size(); ++logical) {
+    for (uint32_t page = 0; page < config.pagesPerUnit; ++page) {
+      // Data or check bytes that are not erased: an all-zero sector has erased check bytes.
+      ReadRaw(PageOffset(units[logical] * config.pagesPerUnit + page), raw.data(),
+              config.pageSize + HeaderOffset(config));
+      if (std::any_of(raw.begin(), raw.begin() + config.pageSize + HeaderOffset(config),
+                      [](uint8_t b) { return b != 0xFF; })) {
+        written = logical * uint64_t{config.UnitSize()} + (page + 1) * uint64_t{config.pageSize};
+      }
+    }
   }
-  return std::nullopt;
+  return written;
 }
 
 std::vector<PartitionState> FlashMedia::Partitions() {
-  const FlashConfig& config = m_services.config;
   std::vector<PartitionState> states;
-  std::vector<Unit> units;
-  for (uint32_t unit = 0; unit < config.Units(); ++unit) units.push_back(UnitAt(unit));
-  for (std::size_t p = 0; p < config.partitions.size(); ++p) {
+  for (std::size_t p = 0; p < m_services.config.partitions.size(); ++p) {
     PartitionState state;
     state.number = static_cast<int>(p);
-    std::vector<std::pair<uint32_t, uint32_t>> mine;  // logical, physical
-    for (uint32_t unit = 0; unit < units.size(); ++unit) {
-      if (units[unit].valid && units[unit].partition == static_cast<int>(p)) {
-        mine.emplace_back(units[unit].logical, unit);
-      }
+    const std::string& signature = m_services.config.partitions[p].signature;
+    const Image image = ImageOf(signature);
+    if (image.found) {
+      state.signature = signature;
+      state.units = image.runUnits;
+      state.complete = image.whole;
+      state.generation = image.generation.value_or(0);
+      state.imageUnits = static_cast<uint32_t>(image.units.size());
+      state.bytesWritten = BytesWritten(image.units);
+      state.version = VersionOf(signature);
     }
-    std::sort(mine.begin(), mine.end());
-    if (mine.empty()) {
-      states.push_back(state);
-      continue;
-    }
-    const Unit& first = units[mine.front().second];
-    state.signature = first.signature;
-    state.complete = first.complete;
-    for (const auto& [logical, unit] : mine) {
-      if (units[unit].signature == state.signature) ++state.units;
-    }
-    std::vector<uint8_t> raw(RawPage());
-    for (const auto& [logical, unit] : mine) {
-      for (uint32_t page = 0; page < config.pagesPerUnit; ++page) {
-        // Data or check bytes that are not erased: an all-zero sector has erased check bytes.
-        ReadRaw(PageOffset(unit * config.pagesPerUnit + page), raw.data(),
-                config.pageSize + HeaderOffset(config));
-        const bool used =
-            std::any_of(raw.begin(), raw.begin() + config.pageSize + HeaderOffset(config),
-                        [](uint8_t b) { return b != 0xFF; });
-        if (used) {
-          state.bytesWritten = static_cast<uint64_t>(logical) * config.UnitSize() +
-                               static_cast<uint64_t>(page + 1) * config.pageSize;
-        }
-      }
-    }
-    state.version = VersionOf(state.signature);
     states.push_back(state);
   }
   return states;
@@ -382,23 +437,14 @@ std::vector<PartitionState> FlashMedia::Partitions() {
 Result<std::string> FlashMedia::ReadPartition(const std::string& signature, bool whole) {
   using R = Result<std::string>;
   const FlashConfig& config = m_services.config;
-  std::vector<std::pair<uint32_t, uint32_t>> mine;
-  for (uint32_t unit = 0; unit < config.Units(); ++unit) {
-    const Unit info = UnitAt(unit);
-    if (info.valid && info.signature == signature) mine.emplace_back(info.logical, unit);
-  }
-  if (mine.empty()) return R::Failure("no partition with the signature \"" + signature + "\"");
-  std::sort(mine.begin(), mine.end());
-  uint64_t limit = static_cast<uint64_t>(mine.size()) * config.UnitSize();
-  if (!whole) {
-    for (const PartitionState& state : Partitions()) {
-      if (state.signature == signature) limit = std::min(limit, state.bytesWritten);
-    }
-  }
+  const Image image = ImageOf(signature);
+  if (!image.found) return R::Failure("no partition with the signature \"" + signature + "\"");
+  const uint64_t limit =
+      whole ? image.units.size() * uint64_t{config.UnitSize()} : BytesWritten(image.units);
   std::string data;
   data.reserve(limit);
   std::vector<uint8_t> raw(RawPage());
-  for (const auto& [logical, unit] : mine) {
+  for (const uint32_t unit : image.units) {
     for (uint32_t page = 0; page < config.pagesPerUnit && data.size() < limit; ++page) {
       ReadRaw(PageOffset(unit * config.pagesPerUnit + page), raw.data(), raw.size());
       for (uint32_t s = 0; s < Sectors(config); ++s) {
@@ -418,7 +464,7 @@ Result<std::string> FlashMedia::ReadPartition(const std::string& signature, bool
 std::string FlashMedia::ReadDiskArea() {
   const FlashConfig& config = m_services.config;
   uint32_t first = 0;
-  for (const FlashPartitionConfig& partition : config.partitions) first += partition.units;
+  for (const FlashPartitionConfig& partition : config.partitions) first += partition.units + 1;
   const uint64_t bytes = RawPage() * config.pagesPerUnit * config.diskUnits;
   std::string area(bytes, '\0');
   ReadRaw(PageOffset(first * config.pagesPerUnit), reinterpret_cast<uint8_t*>(area.data()),
@@ -432,25 +478,16 @@ std::optional<std::string> FlashMedia::VersionOf(const std::string& signature) {
   const std::optional<std::string>& configured =
       kernel ? m_services.hal.kernelVersion : m_services.hal.bootVersion;
   if (!config.present || m_chip == nullptr) return configured;
-  // The first unit of the partition tells whether its image is whole.
-  for (uint32_t unit = 0; unit < config.Units(); ++unit) {
-    const Unit info = UnitAt(unit);
-    if (!info.valid || info.signature != signature || info.logical != 0) continue;
-    if (!info.complete) return std::nullopt;
-    break;
-  }
+  const Image image = ImageOf(signature);
+  if (!image.whole) return std::nullopt;
   std::string head;
   std::vector<uint8_t> raw(RawPage());
-  for (uint32_t unit = 0; unit < config.Units() && head.empty(); ++unit) {
-    const Unit info = UnitAt(unit);
-    if (!info.valid || info.signature != signature || info.logical != 0) continue;
-    for (uint32_t page = 0; page < config.pagesPerUnit && head.size() < kVersionArea; ++page) {
-      ReadRaw(PageOffset(unit * config.pagesPerUnit + page), raw.data(), raw.size());
-      for (uint32_t s = 0; s < Sectors(config); ++s) {
-        nand::EccCorrect(raw.data() + s * 512, raw.data() + config.pageSize + s * 3);
-      }
-      head.append(reinterpret_cast<const char*>(raw.data()), config.pageSize);
+  for (uint32_t page = 0; page < config.pagesPerUnit && head.size() < kVersionArea; ++page) {
+    ReadRaw(PageOffset(image.units.front() * config.pagesPerUnit + page), raw.data(), raw.size());
+    for (uint32_t s = 0; s < Sectors(config); ++s) {
+      nand::EccCorrect(raw.data() + s * 512, raw.data() + config.pageSize + s * 3);
     }
+    head.append(reinterpret_cast<const char*>(raw.data()), config.pageSize);
   }
   if (head.find(kFactoryMark) != std::string::npos) return configured;
   const std::size_t mark = head.find(kVersionMark);
@@ -493,7 +530,8 @@ void FlashMedia::Describe(std::ostream& out) {
     out << "  partition " << state.number << " \"" << state.signature << "\": " << state.units
         << " units (" << static_cast<uint64_t>(state.units) * config.UnitSize() << " bytes), "
         << state.bytesWritten << " bytes written, "
-        << (state.complete ? "image complete" : "image incomplete") << ", version "
+        << (state.complete ? "image complete" : "image incomplete") << " (generation "
+        << state.generation << ", " << state.imageUnits << " units), version "
         << (state.version ? *state.version : std::string("(none)")) << "\n";
   }
 }

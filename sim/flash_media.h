@@ -1,16 +1,17 @@
 // The flash disk's chip: a NAND array behind the physical window at address 0, driven through
 // the controller registers of flash/driver/nand_regs.h, kept in DIR/flash/chip.bin (every byte
 // stored complemented, so that erased areas are holes of a sparse file). Its binary partitions
-// are laid out by "vostrel sim init": a unit header with the partition's number and signature
-// on the first page of each of its units, and a factory image in it.
+// are laid out by "vostrel sim init" as the driver core's header describes: for each, its
+// anchor unit, a factory image in the unit after it, and free units.
 //
 // Installed versions: the hardware layer's version query (control 0x01011F44) is answered from
-// the image in the partition "KRNL" (kernel) or "BOOT" (boot loader). An image carries its
+// the image in use (the newest whole one) in the partition "KRNL" (kernel) or "BOOT" (boot
+// loader). An image carries its
 // version as the text "VOSTREL-VERSION:" followed by the version and a zero byte within its
 // first 64 KiB. The factory image carries "VOSTREL-FACTORY-IMAGE" instead and reports
 // hal.kernel_version or hal.boot_version (null: the query fails), so that tests and runs can
-// set the installed version without writing the chip. An image whose last block was never
-// written (a power cut, a failed block) reports nothing: the query fails.
+// set the installed version without writing the chip. A partition without a whole image (one
+// written over in place and cut) reports nothing: the query fails.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/driver/nand_regs.h"
 #include "sim/chip_file.h"
 #include "sim/flash_config.h"
 #include "sim/hal_config.h"
@@ -39,9 +41,12 @@ inline constexpr char kFactoryMark[] = "VOSTREL-FACTORY-IMAGE";
 struct PartitionState {
   int number = 0;
   std::string signature;
-  uint32_t units = 0;         // units whose header carries the signature
-  uint64_t bytesWritten = 0;  // up to the end of the last page that holds data
-  bool complete = false;      // the image's last block was written
+  uint32_t units = 0;  // the units of its run, its anchor not counted: what it can hold
+  // The image the terminal starts from, the newest whole one; without one, the newest begun.
+  uint16_t generation = 0;
+  uint32_t imageUnits = 0;
+  uint64_t bytesWritten = 0;  // of that image, up to the end of its last page that holds data
+  bool complete = false;      // the partition holds a whole image
   std::optional<std::string> version;
 };
 
@@ -93,19 +98,28 @@ class FlashMedia final : public PhysicalDevice, public TerminalPart {
   uint64_t PagesProgrammed() const { return m_pagesProgrammed; }
 
  private:
-  struct Unit {
-    bool valid = false;
-    int partition = 0;
-    uint32_t logical = 0;
-    bool complete = false;
-    std::string signature;
+  // A partition's image: the newest whole one, else the newest begun.
+  struct Image {
+    bool found = false;  // an anchor carries the signature
+    uint8_t partition = 0;
+    uint32_t runUnits = 0;
+    bool whole = false;
+    std::optional<uint16_t> generation;
+    std::vector<uint32_t> units;  // physical, in logical order
   };
 
   uint64_t RawPage() const;
   uint64_t PageOffset(uint32_t page) const;
   void ReadRaw(uint64_t offset, uint8_t* out, std::size_t count) const;
   void WriteRaw(uint64_t offset, const uint8_t* in, std::size_t count);
-  Unit UnitAt(uint32_t unit) const;
+  flash_driver::UnitInfo UnitAt(uint32_t unit) const;
+  Image ImageOf(const std::string& signature) const;
+  // The signature of the partition whose run holds the unit, as laid out; empty for an anchor
+  // or the disk area.
+  std::string SignatureOfUnit(uint32_t unit) const;
+  // Counts a write step of the partition that holds the unit.
+  void CountStep(uint32_t unit, const std::string& what);
+  uint64_t BytesWritten(const std::vector<uint32_t>& units) const;
   void Execute(uint8_t command);
   void ProgramPage();
   std::optional<std::string> VersionOf(const std::string& signature);
@@ -117,7 +131,7 @@ class FlashMedia final : public PhysicalDevice, public TerminalPart {
   // Pages known to be erased since an erase of their unit, so that programming them needs no
   // read of what they held; and the unit headers read so far.
   std::vector<bool> m_erased;
-  mutable std::vector<std::optional<Unit>> m_units;
+  mutable std::vector<std::optional<flash_driver::UnitInfo>> m_units;
   std::vector<uint8_t> m_buffer;
   uint32_t m_pointer = 0;
   uint32_t m_lowestWritten = 0;  // the lowest buffer byte written since the program started

@@ -315,7 +315,7 @@ void Terminal::DecideBoot() {
     }
     const FlashMedia* flash = Find<FlashMedia>();
     if (flash == nullptr || !flash->Fitted() || !configured) continue;
-    // A partition whose first unit carries no header at all was torn while it was erased.
+    // A partition with no whole image: one written over the image in use, and cut.
     if (flash->ImageComplete(image.signature).value_or(false)) continue;
     m_boot = image.torn;
     m_bootReason = image.reason;

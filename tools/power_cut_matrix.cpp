@@ -146,8 +146,12 @@ std::vector<LabelledStep> LabelSteps(const std::vector<WriteStep>& steps,
     if (step.part != StepPart::kApplication) {
       const std::size_t digit = step.what.find_first_of("0123456789");
       out.group = step.what.substr(0, digit);
-      if (step.what.starts_with("flash block")) {
-        out.group = "flash blocks of " + step.what.substr(step.what.rfind(' ') + 1);
+      // The pages and blocks of one image are one stretch, and so are the erases and headers
+      // with which a write init takes its units.
+      const std::string partition = step.what.substr(step.what.rfind(' ') + 1);
+      if (step.what.starts_with("flash ")) out.group = "flash writes of " + partition;
+      if (step.what.starts_with("erase of unit") || step.what.starts_with("header of unit")) {
+        out.group = "units taken for " + partition;
       }
       labelled.push_back(out);
       continue;
@@ -321,19 +325,27 @@ std::vector<std::string> PhasesOf(const ModeResult& result) {
 std::string MarkdownTable(const std::vector<ModeResult>& results, const std::string& command,
                           bool sampled) {
   std::string md = "# Power cuts during a full update\n\n";
-  md += "Made with `" + command +
-        "`. The demo's package (`tools/demo_package`) updates a fresh demo terminal; the update "
-        "is run once to count its write steps, then once per cut point on a fresh terminal, "
-        "with the power cut once that step is done. After the cut the terminal powers up: it "
-        "starts, starts only in its boot loader (its kernel image is torn), or does not start "
-        "(its boot loader image is torn); a partition is torn when its writing began and never "
-        "reached the end (the flash driver marks an image whole only after its last block). "
-        "A terminal that starts runs the same package once more (PLAY, then PLAY to leave); "
-        "\"completes\" means that second run ends on screen 8 (or 5, nothing left) with every "
-        "part the package updates at its new version.\n\n";
   md +=
-      "Write steps: each 64 KiB block written to a binary partition, each write (1 KiB) and "
-      "each sector erase of the GPS chip's flash, and each file-system change of the "
+      "Made with `" + command +
+      "`. The package (the demo's, `tools/demo_package`, on a fresh demo terminal, unless "
+      "`--package` names another, on fresh default terminals) updates a fresh terminal; the update "
+      "is run once to count its write steps, then once per cut point on a fresh terminal, "
+      "with the power cut once that step is done. After the cut the terminal powers up: it "
+      "starts, starts only in its boot loader (its kernel partition holds no whole image), or "
+      "does not start (its boot loader partition holds none). The flash driver writes a new "
+      "image beside the one in use when the partition has room for both, and marks it "
+      "complete only after its last block; the terminal starts from the newest complete "
+      "image. Without room the image in use is written over, and a cut meanwhile leaves no "
+      "whole image. "
+      "A terminal that starts runs the same package once more (PLAY, then PLAY to leave); "
+      "\"completes\" means that second run ends on screen 8 (or 5, nothing left) with every "
+      "part the package updates at its new version.\n\n";
+  md +=
+      "Write steps: for a binary partition, each unit erase and unit header with which the "
+      "write init takes its units, each page programmed (the last page of each 64 KiB block "
+      "names the block), and the complete mark (a cut before it is the cut after the last "
+      "page); each write (1 KiB) and each sector erase of the GPS chip's flash; and each "
+      "file-system change of the "
       "application's script (a folder created or removed, a file deleted or renamed, a "
       "chunk of 262,144 bytes of a copy).";
   if (sampled) {

@@ -57,8 +57,9 @@ bool SetMemoryDivision() {
   return true;
 }
 
-// The records, up to the terminating one. False after reporting a failure.
-bool LoadRecords(FlashJob& job, const ImageIo& io, bool flashImage) {
+// The records, up to the terminating one; counts the data records in `loaded`. False after
+// reporting a failure.
+bool LoadRecords(FlashJob& job, const ImageIo& io, bool flashImage, uint32_t* loaded) {
   uint64_t total = 0;
   int32_t lastPercent = 0;
   uint32_t address = 0;
@@ -84,11 +85,13 @@ bool LoadRecords(FlashJob& job, const ImageIo& io, bool flashImage) {
     } else {
       FlashTracef(1, "LoadBIN: Download of RAM .BIN files not supported\r\n");
     }
-    if (destination == nullptr || !io.fetch(length, destination)) {
+    // With no destination the fetch itself fails, after its trace, as for any failed fetch.
+    if (!io.fetch(length, destination)) {
       FlashTracef(1, "LoadBIN: Data record corrupted\r\n");
       return false;
     }
     total += length;
+    ++*loaded;
     // In 64 bits: a 32 MB image times 100 does not fit the terminal's 32-bit product.
     const int32_t percent =
         job.imageLength == 0 ? 100 : static_cast<int32_t>(total * 100 / job.imageLength);
@@ -116,6 +119,14 @@ bool LoadBINStream(FlashJob& job, const ImageIo& io) {
   }
   FlashTracef(2, "LoadBIN: Image start addr  :0x%X\r\n", job.imageStart);
   FlashTracef(2, "LoadBIN: Image start length:0x%X\r\n", job.imageLength);
+  const bool flashImage = image_format::IsFlashImage(job.imageStart);
+  // An empty image would have its partition erased and nothing written in its place, and the
+  // terminal would no longer start: refused before the flash is touched.
+  if (flashImage && job.imageLength == 0) {
+    FlashTracef(1, "LoadBIN: ERROR: '%s' is an empty image (length 0), nothing written\r\n",
+                job.fileName);
+    return false;
+  }
   if (!SetMemoryDivision()) return false;
 
   const uint64_t size = image_format::ImageBufferSize(job.imageLength);
@@ -132,16 +143,22 @@ bool LoadBINStream(FlashJob& job, const ImageIo& io) {
   job.imageBufferSize = size;
   FlashTracef(2, "LoadBIN: Allocated successful\r\n");
 
-  const bool flashImage = image_format::IsFlashImage(job.imageStart);
   if (flashImage) std::memset(job.imageBuffer, 0xFF, job.imageLength);
   OEMShowProgress(0);
-  if (!LoadRecords(job, io, flashImage)) {
+  uint32_t records = 0;
+  if (!LoadRecords(job, io, flashImage, &records)) {
     job.FreeImageBuffer();
     return false;
   }
   OEMShowProgress(100);
   if (!flashImage) {
     FlashTracef(1, "LoadBIN: ERROR NOT FLASH IMAGE\r\n");
+    job.FreeImageBuffer();
+    return false;
+  }
+  if (records == 0) {
+    io.close();
+    FlashTracef(1, "LoadBIN: ERROR: '%s' holds no data record, nothing written\r\n", job.fileName);
     job.FreeImageBuffer();
     return false;
   }

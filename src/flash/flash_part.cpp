@@ -22,6 +22,9 @@ constexpr uint8_t kFlagsWriteInit = 0x12;
 constexpr uint8_t kFlagsWriteBlock = 8;
 // Raw reads of a block are tried this many times before the copy fails like a failed write.
 constexpr int kRawReadAttempts = 4;
+// The code a copy fails with when a block could not be read: above every status of the driver
+// core (all below 64), so that the trace never passes it off as a write fault of the flash.
+constexpr int kRawReadFailed = 256;
 
 constexpr const char* kActiveDrivers = "\\Drivers\\Active";
 constexpr const char* kDiskDriverName = "DSK1:";
@@ -147,12 +150,9 @@ bool CopyBlocks(FlashJob& job, std::string_view file, uint32_t size) {
   uint32_t written = 0;
   while (remaining > 0) {
     int status = flash_driver::kFlOk;
-    if (!ReadRawBlock(job, job.imageBuffer)) {
-      // A read that failed without saying why still fails the block: the buffer holds the
-      // previous block, which must never be written in this one's place.
-      status = static_cast<int>(platform::GetLastError());
-      if (status == flash_driver::kFlOk) status = static_cast<int>(platform::kErrorReadFault);
-    }
+    // A failed read fails the block: the buffer holds the previous block, which must never be
+    // written in this one's place.
+    if (!ReadRawBlock(job, job.imageBuffer)) status = kRawReadFailed;
     remaining -= kBlockSize;
     ++count;
     const uint32_t percent = count * 100U / blocks;
@@ -221,7 +221,9 @@ bool GetDiskDriverHandle(FlashJob& job) {
       } else {
         FlashTracef(2, "GetDiskDriverHandle: dwDiskDriverID = %d\r\n",
                     static_cast<int32_t>(handle));
-        job.diskDriverHandle = handle;
+        // A stale entry of no handle must not undo the handle an earlier job of the run found:
+        // the driver it names is gone, and the later job would fail to write.
+        if (handle != 0) job.diskDriverHandle = handle;
         Wait(1000);
       }
     }
@@ -242,6 +244,12 @@ bool CopyBIN(FlashJob& job, std::string_view file) {
   }
   const uint32_t size = InterfaceFileSize(job.files, file);
   FlashTracef(2, "CopyBIN: Opened '%s', size '%d' bytes\r\n", file, static_cast<int32_t>(size));
+  // A write init of no length erases the partition and writes nothing: an empty member would
+  // leave a terminal that does not start. Refused before the disk driver is even unloaded.
+  if (size == 0) {
+    FlashTracef(1, "CopyBIN: ERROR: '%s' is empty, nothing written\r\n", file);
+    return false;
+  }
   job.FreeImageBuffer();
   job.imageBuffer = static_cast<uint8_t*>(platform::Kern().LocalAlloc(platform::kLptr, kBlockSize));
   if (job.imageBuffer == nullptr) {

@@ -102,12 +102,15 @@ TEST_F(BinLoaderTest, FlashAndRamImagesByStartAddress) {
                {0x84000001, false}, {0x40000000, false}, {0xC0000000, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start);
-    // Only the terminating record: a RAM image fails without the "not supported" message.
+    // Only the terminating record: a RAM image fails without the "not supported" message, a
+    // flash image as one without data that would leave its partition erased and empty.
     const std::string before = DebugText();
-    EXPECT_EQ(Load(BinHeader(c.start, 16) + EndRecord()), c.flash);
+    EXPECT_FALSE(Load(BinHeader(c.start, 16) + EndRecord()));
     const std::string trace = DebugText().substr(before.size());
     EXPECT_EQ(trace.find("LoadBIN: ERROR NOT FLASH IMAGE\r\n") != std::string::npos, !c.flash);
+    EXPECT_EQ(trace.find("holds no data record") != std::string::npos, c.flash);
     EXPECT_EQ(trace.find("not supported"), std::string::npos);
+    EXPECT_EQ(Load(BinHeader(c.start, 16) + Record(c.start, "data", 1) + EndRecord()), c.flash);
   }
   // A RAM image's record has nowhere to go.
   EXPECT_FALSE(Load(BinHeader(0x40000000, 16) + Record(0x40000000, "data") + EndRecord()));
@@ -152,7 +155,7 @@ TEST_F(BinLoaderTest, BufferGetsTheLengthRoundedDownPlus64KiB) {
   } cases[] = {{1, 65536}, {65535, 65536}, {65536, 131072}, {131072, 196608}, {131073, 196608}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
-    ASSERT_TRUE(Load(BinHeader(0x80000000, c.length) + EndRecord()));
+    ASSERT_TRUE(Load(BinHeader(0x80000000, c.length) + Record(0x80000000, "d", 1) + EndRecord()));
     EXPECT_EQ(m_written.size(), c.buffer);
     EXPECT_TRUE(Traced("LoadBIN: Going to allocate '" + std::to_string(c.buffer) + "' bytes\r\n"));
   }
@@ -198,7 +201,7 @@ TEST_F(BinLoaderTest, AnImageLargerThanProgramMemoryFailsItsAllocation) {
   // 61 MiB of RAM after the division, 4 MiB of it taken by the running programs.
   EXPECT_FALSE(Load(BinHeader(0x80000000, 60U << 20) + EndRecord()));
   EXPECT_TRUE(Traced("LoadBIN: Unable to allocate buffer for file\r\n"));
-  EXPECT_TRUE(Load(BinHeader(0x80000000, 32U << 20) + EndRecord()));
+  EXPECT_TRUE(Load(BinHeader(0x80000000, 32U << 20) + Record(0x80000000, "d", 1) + EndRecord()));
   // A length whose rounding passes 32 bits is refused the same way.
   EXPECT_FALSE(Load(BinHeader(0x80000000, 0xFFFFFFFF) + EndRecord()));
 }

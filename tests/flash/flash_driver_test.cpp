@@ -99,7 +99,7 @@ TEST_F(FlashCoreTest, CapacityCountsTheUnitsThatCarryTheSignature) {
   EXPECT_EQ(bp.startingBlock, 64U * 8192U);
   bp = Request("BOOT", 0, 0);
   ASSERT_EQ(Call(kFlBinaryPartitionInfo, 0 << 4, bp), kFlOk);
-  EXPECT_EQ(bp.startingBlock, 16U * 8192U);
+  EXPECT_EQ(bp.startingBlock, 32U * 8192U);
   // The signature of another partition, or of none, finds no units.
   bp = Request("BOOT", 0, 0);
   ASSERT_EQ(Call(kFlBinaryPartitionInfo, 1 << 4, bp), kFlOk);
@@ -125,7 +125,7 @@ TEST_F(FlashCoreTest, ChecksBeforeAnyMediaAccess) {
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   // The remaining length shrank to 0: no block fits any more.
-  EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlNotInitialised);
+  EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlBadLength);
   auto data = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", false);
   ASSERT_TRUE(data.ok()) << data.error();
   EXPECT_EQ(*data, std::string(2048, '\xA5'));
@@ -134,11 +134,10 @@ TEST_F(FlashCoreTest, ChecksBeforeAnyMediaAccess) {
 TEST_F(FlashCoreTest, RunningOutOfUnitsGives52) {
   // The write init may promise more than the partition holds; the blocks past it fail.
   std::vector<uint8_t> block(65536, 0x3C);
-  BinaryPartitionRequest bp = Request("BOOT", 0, 3 * 65536, block.data());
+  BinaryPartitionRequest bp = Request("BOOT", 0, 5 * 65536, block.data());
   ASSERT_EQ(Call(kFlBinaryWriteInit, 0, bp), kFlOk);
   BinaryPartitionRequest write = Request("BOOT", 1, 65536, block.data());
-  EXPECT_EQ(Call(kFlBinaryWriteBlock, 0, write), kFlOk);
-  EXPECT_EQ(Call(kFlBinaryWriteBlock, 0, write), kFlOk);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Call(kFlBinaryWriteBlock, 0, write), kFlOk);
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 0, write), kFlNoSpace);
 }
 
@@ -199,7 +198,45 @@ TEST_F(FlashCoreTest, AProgramFailureFailsTheBlock) {
   BinaryPartitionRequest write = Request("KRNL", 1, 65536, block.data());
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlOk);
   EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, write), kFlWriteFault);
-  EXPECT_FALSE(Term().Find<sim::FlashMedia>()->Partitions()[1].complete);
+  // The factory image, written beside, stays the one in use.
+  EXPECT_EQ(Term().Find<sim::FlashMedia>()->Partitions()[1].generation, 1);
+}
+
+// Images written one after another: beside the one in use while two fit, over it when they do
+// not; the image in use is the newest whole one, and no write loses a unit.
+TEST_F(FlashCoreTest, WritesBesideTheImageInUseWhileTwoFit) {
+  const auto write = [&](uint32_t blocks, uint8_t fill, uint32_t upTo) {
+    std::vector<uint8_t> block(65536, fill);
+    BinaryPartitionRequest init = Request("KRNL", 0, blocks * 65536);
+    EXPECT_EQ(Call(kFlBinaryWriteInit, 1 << 4, init), kFlOk);
+    for (uint32_t i = 0; i < upTo; ++i) {
+      BinaryPartitionRequest next = Request("KRNL", i + 1, 65536, block.data());
+      EXPECT_EQ(Call(kFlBinaryWriteBlock, 1 << 4, next), kFlOk);
+    }
+  };
+  const auto inUse = [&] {
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", false);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  };
+  const auto state = [&] { return Term().Find<sim::FlashMedia>()->Partitions()[1]; };
+  write(3, 0x11, 3);
+  EXPECT_EQ(inUse(), std::string(3 * 65536, '\x11'));
+  // Begun and left: the last whole image stays in use.
+  write(3, 0x22, 2);
+  EXPECT_EQ(inUse(), std::string(3 * 65536, '\x11'));
+  EXPECT_EQ(state().generation, 2);
+  write(4, 0x33, 4);
+  EXPECT_EQ(inUse(), std::string(4 * 65536, '\x33'));
+  EXPECT_EQ(state().generation, 4);
+  // Five blocks beside four leave no room (72 units of 64): written over the image in use,
+  // which stops counting as whole before its first unit goes.
+  write(5, 0x44, 1);
+  EXPECT_FALSE(state().complete);
+  EXPECT_EQ(Term().Versions().kernel, "");
+  write(5, 0x55, 5);
+  EXPECT_EQ(inUse(), std::string(5 * 65536, '\x55'));
+  EXPECT_EQ(state().units, 64U);
 }
 
 }  // namespace

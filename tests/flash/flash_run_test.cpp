@@ -164,11 +164,12 @@ TEST_F(RawReadFailureTest, IsTriedFourTimesAndFailsTheCopy) {
     ++tries;
   }
   EXPECT_EQ(tries, 4U) << debug;
-  EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 3\r\n"), std::string::npos) << debug;
-  auto written = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", false);
-  ASSERT_TRUE(written.ok()) << written.error();
-  EXPECT_TRUE(*written == boot.substr(0, 2 * 65536));
-  EXPECT_EQ(Term().Versions().boot, "");
+  EXPECT_NE(debug.find("\nCopyBIN: WriteBlock failed, code 256\r\n"), std::string::npos) << debug;
+  // The copy was written beside the factory image, which stays in use.
+  auto inUse = Term().Find<sim::FlashMedia>()->ReadPartition("BOOT", false);
+  ASSERT_TRUE(inUse.ok()) << inUse.error();
+  EXPECT_EQ(inUse->find(sim::kFactoryMark), 0U);
+  EXPECT_EQ(Term().Versions().boot, "1.0.2");
 }
 
 // A boot partition of 9 units of 8 KiB: 73,728 bytes.
@@ -216,14 +217,59 @@ TEST_F(FlashCapacityTest, BinImagesAreMeasuredRounded) {
       "OEMWriteFlash: File length [131072] is larger than Flash partition size [73728]\r\n"));
 }
 
+// Empty images: each would have its partition erased and nothing written in its place, and the
+// terminal would no longer start. Each is refused before the flash is touched.
+class EmptyImageTest : public TerminalTest {
+ protected:
+  sim::TerminalConfig Config() const override { return flash_testing::SmallTerminal(); }
+};
+
+TEST_F(EmptyImageTest, IsRefusedAndBothPartitionsStayAsTheyWere) {
+  const struct {
+    const char* definition;
+    const char* file;
+    std::string member;
+    const char* message;
+  } cases[] = {
+      {"OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL", "NK.BIN",
+       image_format::EncryptImage(BinHeader(kStart, 0) + EndRecord(), "Mesa cap"),
+       "LoadBIN: ERROR: 'NK.BIN' is an empty image (length 0), nothing written\r\n"},
+      {"OSSoftware1=OS|4.2.121|NK.BIN^1^KRNL", "NK.BIN",
+       image_format::EncryptImage(BinHeader(kStart, 65536) + EndRecord(), "Mesa cap"),
+       "LoadBIN: ERROR: 'NK.BIN' holds no data record, nothing written\r\n"},
+      {"OSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT", "EBOOT2.NB0", "",
+       "CopyBIN: ERROR: 'EBOOT2.NB0' is empty, nothing written\r\n"},
+  };
+  const auto read = [this](const std::string& signature) {
+    auto data = Term().Find<sim::FlashMedia>()->ReadPartition(signature, true);
+    EXPECT_TRUE(data.ok()) << data.error();
+    return data.ok() ? *data : std::string();
+  };
+  const std::string boot = read("BOOT");
+  const std::string krnl = read("KRNL");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteFile(
+        "\\Storage Card\\install.bin",
+        BuildPackage({{"Vostrel.ini", std::string("[SoftwareToUpdate]\r\nUpdate1=OS\r\n[OS]\r\n") +
+                                          c.definition + "\r\n"},
+                      {c.file, c.member}}));
+    EXPECT_EQ(Run("PLAY PLAY", "", 1).screens.back(), 9);
+    EXPECT_NE(DebugText().find(c.message), std::string::npos) << DebugText();
+    EXPECT_TRUE(read("BOOT") == boot);
+    EXPECT_TRUE(read("KRNL") == krnl);
+    EXPECT_EQ(Term().Boot(), sim::BootState::kStarts);
+  }
+}
+
 // Faults of the flash disk, each in a kernel-only run in terminal mode.
 struct FaultCase {
   const char* name;
   void (*set)(sim::FlashConfig&);
   int screen;
   const char* message;
-  // Blocks of the new kernel the partition holds afterwards (-1: left as it was).
-  int blocksWritten;
+  // The new kernel is in use afterwards; else the factory image stays in use.
+  bool written;
 };
 
 class FlashFaultTest : public TerminalTest, public ::testing::WithParamInterface<FaultCase> {
@@ -261,57 +307,44 @@ TEST_P(FlashFaultTest, EndsOnItsMessageAndScreen) {
   // Nothing outside the kernel's partition changed.
   EXPECT_TRUE(Read("BOOT") == boot);
   EXPECT_TRUE(Term().Find<sim::FlashMedia>()->ReadDiskArea() == disk);
-  auto read = Term().Find<sim::FlashMedia>()->ReadPartition("KRNL", true);
-  if (!read.ok()) {
-    // The page whose two bits flipped stays unreadable: the block failed.
-    EXPECT_NE(read.error().find("cannot be corrected"), std::string::npos);
-    EXPECT_EQ(c.screen, 9);
-    return;
-  }
-  const std::string& after = *read;
-  if (c.blocksWritten < 0) {
-    EXPECT_TRUE(after == krnl);
-  } else {
-    const std::string expected = KernelPartition("4.2.121", 4 * 65536);
-    const std::size_t written = static_cast<std::size_t>(c.blocksWritten) * 65536;
-    EXPECT_TRUE(after.substr(0, written) == expected.substr(0, written));
-    if (c.screen != 8) {
-      // An image whose last block never came reports no version.
-      EXPECT_EQ(Term().Versions().kernel, "");
-      EXPECT_TRUE(after.substr(written, 65536) == std::string(65536, '\xFF'));
-    } else {
-      EXPECT_EQ(Term().Versions().kernel, "4.2.121");
-    }
-  }
+  // A new image is written beside the one in use, which stays in use until the new one is
+  // whole: no fault leaves the terminal without a kernel.
+  EXPECT_TRUE(Read("KRNL") == (c.written ? KernelPartition("4.2.121", 4 * 65536) : krnl));
+  EXPECT_EQ(Term().Versions().kernel, c.written ? "4.2.121" : "1.0.5");
+  EXPECT_EQ(Term().Boot(), sim::BootState::kStarts);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FlashFaultTest,
     ::testing::Values(
         FaultCase{"NoChip", [](sim::FlashConfig& f) { f.present = false; }, 9,
-                  "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", -1},
+                  "OEMWriteFlash: OEMWriteFlash: ERROR DoC not detected.\r\n", false},
         FaultCase{"NoDiskDriverEntry", [](sim::FlashConfig& f) { f.diskDriverListed = false; }, 9,
-                  "Programming [NK.BIN] into [1:KRNL]\r\n", -1},
+                  "Programming [NK.BIN] into [1:KRNL]\r\n", false},
         FaultCase{"HandleZero", [](sim::FlashConfig& f) { f.diskDriverHandle = 0; }, 9,
-                  "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", -1},
+                  "GetDiskDriverHandle: dwDiskDriverID = 0\r\n", false},
         FaultCase{"DeactivateFails", [](sim::FlashConfig& f) { f.deactivateFails = true; }, 9,
-                  "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", -1},
+                  "OEMWriteFlash: UnloadDiskDriver failed (31)\r\n", false},
+        // The status of a failed write init is only shown; the first block then finds no
+        // write to continue.
+        FaultCase{"WriteInitFails", [](sim::FlashConfig& f) { f.failErase = true; }, 9,
+                  "OEMWriteFlash: WriteInit Status=26\r\n", false},
         FaultCase{"BlockWriteFails", [](sim::FlashConfig& f) { f.failWriteAtBlock = 3; }, 9,
-                  "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", 2},
+                  "OEMWriteFlash: Unable to do a WriteBlock 1A\r\n", false},
         FaultCase{"OneFlippedBitIsCorrected",
                   [](sim::FlashConfig& f) {
                     f.flipBitsAtBlock = 2;
                     f.flippedBits = 1;
                   },
-                  8, "RunFlashPart: Completed Successfully!!\r\n", 4},
+                  8, "RunFlashPart: Completed Successfully!!\r\n", true},
         FaultCase{"TwoFlippedBitsFailTheBlock",
                   [](sim::FlashConfig& f) {
                     f.flipBitsAtBlock = 2;
                     f.flippedBits = 2;
                   },
-                  9, "OEMWriteFlash: Unable to do a WriteBlock 19\r\n", 1},
+                  9, "OEMWriteFlash: Unable to do a WriteBlock 19\r\n", false},
         FaultCase{"PowerCut", [](sim::FlashConfig& f) { f.powerCutAfterBlock = 2; }, 0,
-                  "OEMWriteFlash: Programming: 25%\r", 2}),
+                  "OEMWriteFlash: Programming: 25%\r", false}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
 
 }  // namespace

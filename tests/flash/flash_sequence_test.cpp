@@ -114,6 +114,35 @@ INSTANTIATE_TEST_SUITE_P(
                              "RunFlashPart: Completed Successfully!!\r\n"},
                             "1.0.2",
                             "4.2.121"},
+                      // The second job's search meets the stale entry first and must keep
+                      // the handle the first job found.
+                      OsRun{"TwoBinImagesPastAStaleDiskEntry",
+                            [] {
+                              return std::vector<OsJob>{BinBootJob(), KernelJob()};
+                            },
+                            Setup::kStaleDiskEntry,
+                            8,
+                            {"Programming [NK.BIN]", "GetDiskDriverHandle: dwDiskDriverID = 0\r\n",
+                             "OEMWriteFlash: Bypassing flinit()\r\n"},
+                            "1.0.6",
+                            "4.2.121"},
+                      // A RAM image's record goes through the fetch, which fails for want of a
+                      // destination.
+                      OsRun{"RamKernel",
+                            [] {
+                              OsJob job = KernelJob();
+                              const std::string bin = flash_testing::BinHeader(0x40000000, 16) +
+                                                      flash_testing::Record(0x40000000, "data") +
+                                                      flash_testing::EndRecord();
+                              job.contents = image_format::EncryptImage(bin, "Mesa cap");
+                              return std::vector<OsJob>{job};
+                            },
+                            Setup::kNone,
+                            9,
+                            {"LoadBIN: Download of RAM .BIN files not supported\r\n",
+                             "Fetching 4 bytes, to 0\r\n", "LoadBIN: Data record corrupted\r\n"},
+                            "1.0.2",
+                            "1.0.5"},
                       OsRun{"NoDiskDriverEntry",
                             [] { return std::vector<OsJob>{KernelJob()}; },
                             Setup::kNoDiskEntry,

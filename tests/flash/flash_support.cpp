@@ -9,7 +9,7 @@ sim::FlashConfig SmallChip() {
   chip.pageSize = 512;
   chip.spareSize = 16;
   chip.pagesPerUnit = 16;
-  chip.partitions = {{"BOOT", 16}, {"KRNL", 64}};
+  chip.partitions = {{"BOOT", 32}, {"KRNL", 64}};
   chip.diskUnits = 8;
   return chip;
 }

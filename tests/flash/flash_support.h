@@ -9,7 +9,7 @@
 
 namespace flash_testing {
 
-// A chip of 8 KiB units (pages of 512 + 16 bytes): "BOOT" 128 KiB, "KRNL" 512 KiB, then 64 KiB
+// A chip of 8 KiB units (pages of 512 + 16 bytes): "BOOT" 256 KiB, "KRNL" 512 KiB, then 64 KiB
 // of disk area. Fast to lay out and to write.
 sim::FlashConfig SmallChip();
 sim::TerminalConfig SmallTerminal();

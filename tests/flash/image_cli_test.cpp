@@ -125,7 +125,7 @@ TEST_F(ImageCliTest, SimFlashReadWritesWhatThePartitionHolds) {
   EXPECT_EQ(boot.size(), 2048U);
   EXPECT_EQ(Vostrel("sim flash read " + Q("t") + " NONE -o " + Q("x")).exitCode, 1);
   const CommandResult show = Vostrel("sim show " + Q("t"));
-  EXPECT_NE(show.out.find("partition 1 \"KRNL\": 264 units (34603008 bytes)"), std::string::npos)
+  EXPECT_NE(show.out.find("partition 1 \"KRNL\": 528 units (69206016 bytes)"), std::string::npos)
       << show.out;
 }
 

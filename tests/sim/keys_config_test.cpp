@@ -90,7 +90,8 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
                                     .failWriteAtBlock = 2,
                                     .flipBitsAtBlock = 3,
                                     .flippedBits = 2,
-                                    .powerCutAfterBlock = 4};
+                                    .powerCutAfterBlock = 4,
+                                    .failErase = true};
   config.Get<sim::MemoryConfig>() = {.pageSize = 1024,
                                      .totalPages = 1000,
                                      .storePages = 500,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "flash/flash_support.h"
+#include "sim/flash_config.h"
 #include "sim/terminal.h"
 #include "support/command_test.h"
 #include "support/package_builder.h"
@@ -44,8 +45,11 @@ TEST_F(PowerCutsCliTest, QuickMatrixOfTheDemoCutsEachPhaseAndEveryScriptCutRecov
   EXPECT_THAT(md, HasSubstr("chunk 1 of script line"));
 }
 
+// A boot partition with room for one boot loader only: it is written over the one in use.
 TEST_F(PowerCutsCliTest, ARunCutInTheBootLoaderLeavesATerminalThatDoesNotStart) {
-  ASSERT_TRUE(sim::Terminal::Init(Path("T"), flash_testing::SmallTerminal()).ok());
+  sim::TerminalConfig config = flash_testing::SmallTerminal();
+  config.Get<sim::FlashConfig>().partitions[0].units = 16;
+  ASSERT_TRUE(sim::Terminal::Init(Path("T"), config).ok());
   testing_support::WriteHostFile(
       Path("os.bin"), testing_support::BuildPackage(
                           {{"Vostrel.ini",
@@ -53,16 +57,24 @@ TEST_F(PowerCutsCliTest, ARunCutInTheBootLoaderLeavesATerminalThatDoesNotStart) 
                             "OSSoftware1=OS|1.0.6|EBOOT2.NB0^0^BOOT\r\n"},
                            {"EBOOT2.NB0", flash_testing::VersionedImage("1.0.6", 2 * 65536, 3)}}));
 
+  const CommandResult check = Vostrel("pack check --terminal " + Q("T") + " " + Q("os.bin"));
+  EXPECT_EQ(check.exitCode, 2) << check.out;
+  EXPECT_THAT(check.out, HasSubstr("partition 0 \"BOOT\" of the terminal holds 131072 bytes, not "
+                                   "room for two images of this size (131072 bytes more needed)"));
+
+  // The first block: after the 15 free units taken (an erase and a header each), the factory
+  // image retired and its unit taken, and 128 pages of 512 bytes.
   const CommandResult cut =
       Vostrel("sim run " + Q("T") + " --package " + Q("os.bin") +
-              " --keys 'PLAY PLAY' --power-cut-after-step 1 --report " + Q("r.json"));
+              " --keys 'PLAY PLAY' --power-cut-after-step 161 --report " + Q("r.json"));
   EXPECT_THAT(cut.out, HasSubstr("After the power cut the terminal does not start"));
   const auto report = nlohmann::json::parse(ReadHostFile(Path("r.json")));
   EXPECT_EQ(report["end"], "power cut");
   EXPECT_EQ(report["start_up_after"], "does not start");
-  ASSERT_EQ(report["write_steps"].size(), 1u);
-  EXPECT_EQ(report["write_steps"][0]["what"], "flash block 1 of BOOT");
-  EXPECT_EQ(report["write_steps"][0]["part"], "boot loader");
+  ASSERT_EQ(report["write_steps"].size(), 161u);
+  EXPECT_EQ(report["write_steps"][30]["what"], "retire mark of BOOT");
+  EXPECT_EQ(report["write_steps"][160]["what"], "flash block 1 of BOOT");
+  EXPECT_EQ(report["write_steps"][160]["part"], "boot loader");
 
   const CommandResult again =
       Vostrel("sim run " + Q("T") + " --package " + Q("os.bin") + " --keys 'PLAY PLAY'");

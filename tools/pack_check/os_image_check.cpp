@@ -38,6 +38,16 @@ std::optional<uint64_t> CheckBinImage(Findings& findings, const std::string& whe
                                         layout.start));
     return std::nullopt;
   }
+  if (layout.length == 0) {
+    findings.Error(where, "an image of length 0; the terminal refuses it and writes nothing");
+    return std::nullopt;
+  }
+  if (layout.records.empty()) {
+    findings.Error(where,
+                   "an image without a data record; the terminal refuses it and writes "
+                   "nothing");
+    return std::nullopt;
+  }
   const uint64_t buffer = image_format::ImageBufferSize(layout.length);
   bool inside = true;
   int badSums = 0;
@@ -168,7 +178,7 @@ void CheckOsImage(const CheckedPackage& package, const std::string& file, int pa
   const bool raw = !entry->name.empty() && entry->name.back() == '0';
   if (raw) {
     if (bytes.empty()) {
-      findings.Error(where, "a raw image of 0 bytes; nothing would be written");
+      findings.Error(where, "a raw image of 0 bytes; the terminal refuses it and writes nothing");
       return;
     }
     if (bytes.compare(0, image_format::kBinSignatureSize, image_format::kBinSignature) == 0) {
@@ -190,6 +200,20 @@ void CheckOsImage(const CheckedPackage& package, const std::string& file, int pa
     written = RoundToFlashBlocks(*length);
   }
   // Both writers write whole 64 KiB blocks, so a raw image needs its last block whole too.
+  const uint64_t unitBytes = flash.UnitSize();
+  const uint64_t twoImages =
+      2 * ((RoundToFlashBlocks(written) + unitBytes - 1) / unitBytes) * unitBytes;
+  if (RoundToFlashBlocks(written) <= capacity && twoImages > capacity) {
+    // The flash driver writes the new image beside the one in use only when both fit; else it
+    // writes over the one in use, and a cut meanwhile leaves neither whole.
+    findings.Warn(where, text::Sprintf("partition %d \"%s\" of %s holds %llu bytes, not room for "
+                                       "two images of this size (%llu bytes more needed): the "
+                                       "image is written over the one in use, and a power cut "
+                                       "during that write leaves the terminal unable to start",
+                                       partition, target.signature, geometry,
+                                       static_cast<unsigned long long>(capacity),
+                                       static_cast<unsigned long long>(twoImages - capacity)));
+  }
   if (RoundToFlashBlocks(written) > capacity) {
     findings.Error(
         where, text::Sprintf("%s of %llu bytes does not fit partition %d \"%s\" of %s, "

@@ -138,7 +138,7 @@ struct Write {
   bool active = false;
   uint32_t remaining = 0;
   uint64_t offset = 0;
-  std::vector<uint32_t> units;  // physical units in logical order
+  std::vector<uint32_t> units;  // physical units of the new image in logical order
 };
 
 struct Socket {
@@ -153,46 +153,44 @@ struct Core {
   std::array<Socket, kSockets> sockets;
 };
 
-bool HeaderValid(const UnitHeader& header) {
-  return header[0] == kUnitMark0 && header[1] == kUnitMark1 &&
-         header[kHeaderPartition] < kPartitions &&
-         header[kHeaderCheck] == UnitHeaderCheck(header.data());
+int ReadHeader(Media& media, uint32_t unit, UnitInfo* info) {
+  const Geometry& geo = media.Geo();
+  UnitHeader raw{};
+  if (int status =
+          media.ReadSpare(unit * geo.pagesPerUnit, geo.HeaderOffset(), raw.data(), kUnitHeaderSize);
+      status != kFlOk) {
+    return status;
+  }
+  *info = ParseUnitHeader(raw.data());
+  return kFlOk;
 }
 
-// The units of a partition whose header carries the signature, in logical order.
-int FindUnits(Socket& socket, uint32_t partition, const char* sign, std::vector<uint32_t>* units,
-              std::vector<UnitHeader>* headers) {
-  Media& media = socket.media;
+// A partition as its units tell: the run of units after the anchor that carries the signature,
+// with their headers as read. A unit of the run whose header is lost or torn stays in it (as a
+// free unit), so that a cut while it was erased costs the partition nothing.
+struct PartitionUnits {
+  std::vector<uint32_t> run;
+  std::vector<UnitInfo> headers;
+};
+
+int FindPartition(Media& media, uint32_t partition, const char* sign, PartitionUnits* found) {
+  *found = {};
   const Geometry& geo = media.Geo();
-  std::vector<std::pair<uint32_t, uint32_t>> found;  // logical, physical
   for (uint32_t unit = 0; unit < geo.units; ++unit) {
-    UnitHeader header{};
-    if (int status = media.ReadSpare(unit * geo.pagesPerUnit, geo.HeaderOffset(), header.data(),
-                                     kUnitHeaderSize);
-        status != kFlOk) {
-      return status;
+    UnitInfo anchor;
+    if (int status = ReadHeader(media, unit, &anchor); status != kFlOk) return status;
+    if (!anchor.Anchor() || anchor.partition != partition || !anchor.Signed(sign)) continue;
+    const uint32_t end = std::min<uint32_t>(geo.units, unit + anchor.generation);
+    for (uint32_t member = unit + 1; member < end; ++member) {
+      UnitInfo header;
+      if (int status = ReadHeader(media, member, &header); status != kFlOk) return status;
+      // A unit that says it is another partition's is never taken.
+      if (header.valid && (header.partition != partition || header.Anchor())) continue;
+      found->run.push_back(member);
+      found->headers.push_back(header);
     }
-    if (!HeaderValid(header) || header[kHeaderPartition] != partition ||
-        std::memcmp(&header[kHeaderSignature], sign, 4) != 0) {
-      continue;
-    }
-    const uint32_t logical = header[kHeaderLogical] | header[kHeaderLogical + 1] << 8;
-    found.emplace_back(logical, unit);
-    if (headers != nullptr) headers->push_back(header);
+    break;
   }
-  if (headers != nullptr) {
-    // Keep the headers in the same (logical) order as the units.
-    std::vector<std::size_t> order(found.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return found[a] < found[b]; });
-    std::vector<UnitHeader> sorted;
-    for (const std::size_t i : order) sorted.push_back((*headers)[i]);
-    *headers = std::move(sorted);
-  }
-  std::sort(found.begin(), found.end());
-  units->clear();
-  for (const auto& [logical, unit] : found) units->push_back(unit);
   return kFlOk;
 }
 
@@ -212,37 +210,86 @@ int Resolve(FlashCore& core, IoRequest* request, Socket** socket, uint32_t* part
 }
 
 int PartitionInfo(Socket& socket, uint32_t partition, BinaryPartitionRequest& bp) {
-  std::vector<uint32_t> units;
-  if (int status = FindUnits(socket, partition, bp.oldSign, &units, nullptr); status != kFlOk) {
+  PartitionUnits units;
+  if (int status = FindPartition(socket.media, partition, bp.oldSign, &units); status != kFlOk) {
     return status;
   }
-  bp.startingBlock = static_cast<uint32_t>(units.size()) * socket.media.Geo().UnitSize();
+  bp.startingBlock = static_cast<uint32_t>(units.run.size()) * socket.media.Geo().UnitSize();
   return kFlOk;
+}
+
+// Clears a flag of the image's header on its logical unit 0.
+int ProgramFlag(Media& media, uint32_t unit, uint8_t flag) {
+  const Geometry& geo = media.Geo();
+  const uint8_t value = static_cast<uint8_t>(~flag);
+  return media.Program(unit * geo.pagesPerUnit, geo.pageSize + geo.HeaderOffset() + kHeaderFlags,
+                       &value, 1);
+}
+
+// Before the first unit of a whole image is erased, the image stops counting as whole: start-up
+// must never take an image with a unit missing.
+int RetireImage(Media& media, PartitionUnits& units, uint16_t generation) {
+  for (std::size_t i = 0; i < units.run.size(); ++i) {
+    UnitInfo& header = units.headers[i];
+    if (!header.Whole() || header.generation != generation) continue;
+    if (int status = ProgramFlag(media, units.run[i], kFlagLive); status != kFlOk) return status;
+    header.retired = true;
+  }
+  return kFlOk;
+}
+
+// The units the new image takes, by index into the run: those outside the image in use when
+// they are enough (free ones first, then those of older or unfinished images); otherwise the
+// image in use is written over as well.
+std::vector<std::size_t> ChooseUnits(const PartitionUnits& units, uint64_t needed) {
+  const std::optional<uint16_t> inUse = GenerationInUse(units.headers);
+  std::vector<std::size_t> outside;
+  std::vector<std::size_t> current;
+  for (std::size_t i = 0; i < units.run.size(); ++i) {
+    const UnitInfo& header = units.headers[i];
+    (inUse && header.Image() && header.generation == *inUse ? current : outside).push_back(i);
+  }
+  std::stable_partition(outside.begin(), outside.end(),
+                        [&](std::size_t i) { return !units.headers[i].Image(); });
+  if (outside.size() < needed) outside.insert(outside.end(), current.begin(), current.end());
+  if (outside.size() > needed) outside.resize(static_cast<std::size_t>(needed));
+  return outside;
 }
 
 int WriteInit(Socket& socket, uint32_t partition, BinaryPartitionRequest& bp) {
   Write& write = socket.writes[partition];
   write = Write{};
-  std::vector<UnitHeader> headers;
-  if (int status = FindUnits(socket, partition, bp.oldSign, &write.units, &headers);
-      status != kFlOk) {
-    return status;
-  }
   Media& media = socket.media;
   const Geometry& geo = media.Geo();
-  // The whole partition starts afresh, so that it never holds a mix of two images.
-  for (std::size_t i = 0; i < write.units.size(); ++i) {
-    UnitHeader header = headers[i];
-    std::memcpy(&header[kHeaderSignature], bp.newSign, 4);
-    header[kHeaderState] = 0xFF;
-    header[kHeaderCheck] = UnitHeaderCheck(header.data());
-    const uint32_t unit = write.units[i];
+  PartitionUnits units;
+  if (int status = FindPartition(media, partition, bp.oldSign, &units); status != kFlOk) {
+    return status;
+  }
+  const uint64_t needed = (uint64_t{bp.length} + geo.UnitSize() - 1) / geo.UnitSize();
+  uint16_t newest = 0;
+  for (const UnitInfo& header : units.headers) {
+    if (header.Image()) newest = std::max(newest, header.generation);
+  }
+  const uint16_t generation = static_cast<uint16_t>(newest + 1);
+  const std::vector<std::size_t> chosen = ChooseUnits(units, needed);
+  for (std::size_t logical = 0; logical < chosen.size(); ++logical) {
+    const std::size_t i = chosen[logical];
+    if (units.headers[i].Image()) {
+      if (int status = RetireImage(media, units, units.headers[i].generation); status != kFlOk) {
+        return status;
+      }
+    }
+    const uint32_t unit = units.run[i];
     if (int status = media.EraseUnit(unit); status != kFlOk) return status;
+    UnitHeader header{};
+    MakeUnitHeader(header.data(), static_cast<uint8_t>(partition), generation,
+                   static_cast<uint16_t>(logical), bp.newSign);
     if (int status = media.Program(unit * geo.pagesPerUnit, geo.pageSize + geo.HeaderOffset(),
                                    header.data(), kUnitHeaderSize);
         status != kFlOk) {
       return status;
     }
+    write.units.push_back(unit);
   }
   write.active = true;
   write.remaining = bp.length;
@@ -305,11 +352,9 @@ int WriteBlock(Socket& socket, uint32_t partition, BinaryPartitionRequest& bp) {
   }
   write.offset += bp.length;
   write.remaining -= bp.length;
-  if (write.remaining == 0) {
-    write.active = false;
-    const uint8_t complete = kStateComplete;
-    return media.Program(write.units.front() * geo.pagesPerUnit,
-                         geo.pageSize + geo.HeaderOffset() + kHeaderState, &complete, 1);
+  // The write stays active: a block past its end is a bad length, not a missing write init.
+  if (write.remaining == 0 && !write.units.empty()) {
+    return ProgramFlag(media, write.units.front(), kFlagIncomplete);
   }
   return kFlOk;
 }

@@ -6,6 +6,21 @@
 // Inside: a socket table (one controller per socket, found behind its window), a volume table
 // (the binary partitions of each socket), a media layer (page reads and programs, unit erases,
 // with error correction of every page) and the binary-partition calls.
+//
+// On the flash (the unit header's bytes are in flash/driver/nand_regs.h): each binary partition
+// is a run of units that begins with its anchor, a unit never erased whose header says how long
+// the run is; every other unit of the run carries a header with the partition, the signature, a
+// generation and a logical unit number, or is free. An image is the units of one generation,
+// logical 0 upwards; its logical unit 0 carries the complete mark, written after its last block,
+// and the retired mark, written before an image is overwritten. Start-up takes the newest
+// generation that is complete and not retired.
+//
+// Why a power cut at any point leaves a partition the next write init takes over: the anchor is
+// never erased, so a unit erased and cut before its new header still belongs to the run (as a
+// free unit); the new image goes to units outside the image in use whenever they are enough, so
+// the image in use stays whole until the new one's complete mark; and when they are not, the
+// image in use is retired before its first unit is erased, so start-up never takes an image with
+// a unit missing (the terminal then has no whole image until the write ends).
 #pragma once
 
 #include <cstdint>
@@ -81,13 +96,15 @@ int flInit(FlashCore& core);
 // otherwise.
 int flRegisterComponents(FlashCore& core);
 // The call entry. Initialises the core and registers the components itself when nobody did.
-//   kFlBinaryWriteInit: erases the partition's units whose header carries oldSign, gives them
-//     newSign and starts a write of `length` bytes from its first byte.
+//   kFlBinaryWriteInit: takes the units for a new image of `length` bytes in the partition
+//     whose anchor carries oldSign (beside the image in use when there is room, else over it),
+//     erases each and gives it a header with newSign and the next generation, and starts a
+//     write from the image's first byte.
 //   kFlBinaryWriteBlock: writes `length` bytes of `buffer` where the last block ended, reads
 //     them back through the correction and fails when they differ; the block that completes
-//     the write init's length marks the image complete.
-//   kFlBinaryPartitionInfo: startingBlock := the partition's capacity in bytes (its units whose
-//     header carries oldSign, times the unit size).
+//     the write init's length writes the complete mark, and the new image is in use.
+//   kFlBinaryPartitionInfo: startingBlock := the partition's capacity in bytes (the units of the
+//     run after the anchor that carries oldSign, times the unit size).
 int flCall(FlashCore& core, int function, IoRequest* request);
 
 }  // namespace flash_driver

@@ -28,6 +28,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <optional>
 
 namespace flash_driver {
 
@@ -62,31 +64,106 @@ inline constexpr uint8_t kCmdReset = 0xFF;
 // 0; on the first page of a unit, the unit header follows them.
 //
 // The unit header (12 bytes), which makes a unit part of a binary partition:
-//   0  0x56, 1 0x55   mark
-//   2  partition number (0 to 3)
-//   3  header check: the XOR of bytes 0, 1, 2 and 4 to 11
-//   4  state: 0xFF while the partition's image is incomplete, 0x00 once its last block was
-//      written (only the first unit of a partition carries it; programmed after the rest)
-//   5  0xFF
-//   6  logical unit number within the partition (6-7)
-//   8  signature (8-11), the 4 characters that name the partition
+//   0     0x56, the mark
+//   1     partition number (0 to 3)
+//   2     header check: the XOR of bytes 0, 1 and 4 to 11
+//   3     flags, cleared bit by bit after the header was written (programming only clears bits):
+//         bit 0 clear: the image is complete, its last block written (on its logical unit 0,
+//         programmed after every block of the image); bit 1 clear: the image is retired, about
+//         to be overwritten in place
+//   4-5   generation: the write init that wrote the unit; a newer image has a larger number
+//   6-7   logical unit number within its image; 0xFFFF a free unit, 0xFFFE the partition's anchor
+//   8-11  signature, the 4 characters that name the partition
+//
+// The anchor is the first unit of a partition's run of units; "vostrel sim init" writes it and
+// the core never erases it. Its generation field holds the number of units of the run, anchor
+// included, so that a unit of the run whose header was lost (erased, and the power cut before
+// the new header was written) still belongs to the partition and is taken as free. The
+// partition's capacity is its run without the anchor.
+//
+// A partition holds one or two images, each a generation of units with logical numbers from 0.
+// The image in use, the one the terminal starts from, is the newest generation whose logical
+// unit 0 says complete and not retired. A write init takes units for the new image from those
+// outside the image in use when they are enough, so that the image in use stays whole until the
+// new one is complete; otherwise it retires the image in use and writes over it.
 inline constexpr uint32_t kUnitHeaderSize = 12;
-inline constexpr uint8_t kUnitMark0 = 0x56;
-inline constexpr uint8_t kUnitMark1 = 0x55;
-inline constexpr uint32_t kHeaderPartition = 2;
-inline constexpr uint32_t kHeaderCheck = 3;
-inline constexpr uint32_t kHeaderState = 4;
+inline constexpr uint8_t kUnitMark = 0x56;
+inline constexpr uint32_t kHeaderPartition = 1;
+inline constexpr uint32_t kHeaderCheck = 2;
+inline constexpr uint32_t kHeaderFlags = 3;
+inline constexpr uint32_t kHeaderGeneration = 4;
 inline constexpr uint32_t kHeaderLogical = 6;
 inline constexpr uint32_t kHeaderSignature = 8;
-inline constexpr uint8_t kStateComplete = 0x00;
+inline constexpr uint8_t kFlagIncomplete = 0x01;
+inline constexpr uint8_t kFlagLive = 0x02;
+inline constexpr uint16_t kLogicalFree = 0xFFFF;
+inline constexpr uint16_t kLogicalAnchor = 0xFFFE;
 
-// The XOR of a header's bytes other than its check and its state.
+// The XOR of a header's bytes other than its check and its flags.
 inline uint8_t UnitHeaderCheck(const uint8_t* header) {
   uint8_t check = 0;
   for (uint32_t i = 0; i < kUnitHeaderSize; ++i) {
-    if (i != kHeaderCheck && i != kHeaderState) check ^= header[i];
+    if (i != kHeaderCheck && i != kHeaderFlags) check ^= header[i];
   }
   return check;
+}
+
+// A unit header as read.
+struct UnitInfo {
+  bool valid = false;
+  uint8_t partition = 0;
+  uint16_t generation = 0;
+  uint16_t logical = kLogicalFree;
+  bool complete = false;
+  bool retired = false;
+  char signature[4] = {};
+
+  bool Anchor() const { return valid && logical == kLogicalAnchor; }
+  // A unit of an image (not free, not the anchor).
+  bool Image() const { return valid && logical < kLogicalAnchor; }
+  // The logical unit 0 of an image the terminal can start from.
+  bool Whole() const { return Image() && logical == 0 && complete && !retired; }
+  bool Signed(const char* sign) const { return valid && std::memcmp(signature, sign, 4) == 0; }
+};
+
+inline UnitInfo ParseUnitHeader(const uint8_t* header) {
+  UnitInfo info;
+  info.valid = header[0] == kUnitMark && header[kHeaderPartition] < 4 &&
+               header[kHeaderCheck] == UnitHeaderCheck(header);
+  if (!info.valid) return info;
+  info.partition = header[kHeaderPartition];
+  info.generation =
+      static_cast<uint16_t>(header[kHeaderGeneration] | header[kHeaderGeneration + 1] << 8);
+  info.logical = static_cast<uint16_t>(header[kHeaderLogical] | header[kHeaderLogical + 1] << 8);
+  info.complete = (header[kHeaderFlags] & kFlagIncomplete) == 0;
+  info.retired = (header[kHeaderFlags] & kFlagLive) == 0;
+  for (int i = 0; i < 4; ++i) info.signature[i] = static_cast<char>(header[kHeaderSignature + i]);
+  return info;
+}
+
+// Writes a header: flags all set (incomplete, in use).
+inline void MakeUnitHeader(uint8_t* header, uint8_t partition, uint16_t generation,
+                           uint16_t logical, const char* signature) {
+  for (uint32_t i = 0; i < kUnitHeaderSize; ++i) header[i] = 0xFF;
+  header[0] = kUnitMark;
+  header[kHeaderPartition] = partition;
+  header[kHeaderGeneration] = static_cast<uint8_t>(generation);
+  header[kHeaderGeneration + 1] = static_cast<uint8_t>(generation >> 8);
+  header[kHeaderLogical] = static_cast<uint8_t>(logical);
+  header[kHeaderLogical + 1] = static_cast<uint8_t>(logical >> 8);
+  for (int i = 0; i < 4; ++i) header[kHeaderSignature + i] = static_cast<uint8_t>(signature[i]);
+  header[kHeaderCheck] = UnitHeaderCheck(header);
+}
+
+// The generation of the image in use among a partition's units: the newest whose logical unit
+// 0 is whole. None: the partition holds no image the terminal can start from.
+template <typename Units>
+std::optional<uint16_t> GenerationInUse(const Units& units) {
+  std::optional<uint16_t> best;
+  for (const UnitInfo& unit : units) {
+    if (unit.Whole() && (!best || unit.generation > *best)) best = unit.generation;
+  }
+  return best;
 }
 
 }  // namespace flash_driver
