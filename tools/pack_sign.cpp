@@ -51,8 +51,42 @@ int RunSign(const std::string& package, const std::string& keyPath) {
   if (sim::Status signedPackage = SignPackageFile(package, *key); !signedPackage) {
     return SignError(signedPackage.error());
   }
-  std::printf("%s: signed by key %s\n", package.c_str(),
-              KeyFingerprint(PublicKeyOf(*key)).c_str());
+  std::printf("%s: signed by key %s\n", package.c_str(), KeyFingerprint(PublicKeyOf(*key)).c_str());
+  return 0;
+}
+
+struct SignArgs {
+  std::string package;
+  std::string key;
+  std::string signature;
+  std::string publicKey;
+};
+
+int RunSignCommand(const SignArgs& args) {
+  if (args.key.empty() == args.signature.empty() ||
+      args.signature.empty() != args.publicKey.empty()) {
+    return SignError("give either --key, or --signature with --public", kExitUsage);
+  }
+  if (!args.key.empty()) return RunSign(args.package, args.key);
+  auto key = ReadPublicKeyFile(args.publicKey);
+  if (!key) return SignError(key.error(), kExitUsage);
+  if (sim::Status attached = AttachSignature(args.package, args.signature, *key); !attached) {
+    return SignError(attached.error());
+  }
+  std::printf("%s: signed by key %s\n", args.package.c_str(), KeyFingerprint(*key).c_str());
+  return 0;
+}
+
+int RunManifest(const std::string& package, const std::string& out) {
+  auto text = PackageManifest(package);
+  if (!text) return SignError(text.error());
+  if (out.empty()) {
+    std::fwrite(text->data(), 1, text->size(), stdout);
+    return 0;
+  }
+  if (sim::Status written = host::WriteFile(out, *text); !written) {
+    return SignError(written.error());
+  }
   return 0;
 }
 
@@ -103,15 +137,32 @@ void AddPackSigning(CLI::App& pack, int* exitCode) {
   auto* sign = pack.add_subcommand(
       "sign",
       "Sign a package: a manifest of every member's name, attribute word, length and SHA-256, "
-      "with its Ed25519 signature, becomes the package's first member \"<signature>\" (replacing "
-      "one it had). The package is rewritten under a temporary name and renamed.");
-  auto signArgs = std::make_shared<std::pair<std::string, std::string>>();
-  sign->add_option("PKG", signArgs->first, "The package")->required()->check(CLI::ExistingFile);
-  sign->add_option("--key", signArgs->second, "The private key (PEM)")
+      "with its Ed25519 signature and the public key, becomes the package's first member "
+      "\"<signature>\" (replacing one it had). With --signature, the signature was made "
+      "elsewhere over the bytes that \"pack manifest\" writes. The package is rewritten under a "
+      "temporary name and renamed.");
+  auto signArgs = std::make_shared<SignArgs>();
+  sign->add_option("PKG", signArgs->package, "The package")->required()->check(CLI::ExistingFile);
+  sign->add_option("--key", signArgs->key, "The private key (PEM)")->check(CLI::ExistingFile);
+  sign->add_option("--signature", signArgs->signature,
+                   "A 64-byte Ed25519 signature of the package's manifest")
+      ->check(CLI::ExistingFile);
+  sign->add_option("--public", signArgs->publicKey, "The public key (PEM) of --signature")
+      ->check(CLI::ExistingFile);
+  sign->callback([exitCode, signArgs] { *exitCode = RunSignCommand(*signArgs); });
+
+  auto* manifestCommand = pack.add_subcommand(
+      "manifest",
+      "Write the manifest that a signature of the package covers, for signing it elsewhere "
+      "(openssl pkeyutl -sign -rawin); \"pack sign --signature\" then attaches the signature.");
+  auto manifestArgs = std::make_shared<std::pair<std::string, std::string>>();
+  manifestCommand->add_option("PKG", manifestArgs->first, "The package")
       ->required()
       ->check(CLI::ExistingFile);
-  sign->callback(
-      [exitCode, signArgs] { *exitCode = RunSign(signArgs->first, signArgs->second); });
+  manifestCommand->add_option("-o", manifestArgs->second, "The file to write (default: stdout)");
+  manifestCommand->callback([exitCode, manifestArgs] {
+    *exitCode = RunManifest(manifestArgs->first, manifestArgs->second);
+  });
 
   pack.get_subcommand("build")
       ->add_option("--sign", SigningOptions().buildKey,
@@ -127,7 +178,8 @@ void AddPackSigning(CLI::App& pack, int* exitCode) {
 void AfterPackCommand(const CLI::App& command, int* exitCode) {
   if (*exitCode != 0) return;
   const std::string name = command.get_name();
-  const std::string package = command.get_option(name == "build" ? "OUT" : "PKG")->as<std::string>();
+  const std::string package =
+      command.get_option(name == "build" ? "OUT" : "PKG")->as<std::string>();
   if (name == "build" && !SigningOptions().buildKey.empty()) {
     *exitCode = RunSign(package, SigningOptions().buildKey);
   } else if (name == "list" && command.count("--json") == 0) {

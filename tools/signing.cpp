@@ -126,42 +126,50 @@ std::string KeyFingerprint(const manifest::PublicKey& key) {
   return manifest::Fingerprint(digest);
 }
 
-sim::Status SignPackageFile(const std::string& path, const manifest::PrivateKey& privateKey) {
-  auto package = PackageFile::Open(path);
-  if (!package) return sim::Status::Failure(package.error());
-  if (sim::Status intact = CheckIntact(*package); !intact) return intact;
+namespace {
 
-  manifest::Manifest contents;
+// The package's manifest (a signature it holds left out) and its other members, read from it.
+struct Unsigned {
+  std::string manifestText;
   std::vector<std::unique_ptr<PackageMemberContent>> sources;
-  std::vector<container::Member> members(1);
-  for (const container::Entry& entry : package->Headers().entries) {
+  std::vector<container::Member> members;
+};
+
+sim::Status ReadUnsigned(const PackageFile& package, Unsigned* out) {
+  if (sim::Status intact = CheckIntact(package); !intact) return intact;
+  manifest::Manifest contents;
+  for (const container::Entry& entry : package.Headers().entries) {
     if (entry.name == manifest::kSignatureMember) continue;
-    auto digest = HashMember(*package, entry);
+    auto digest = HashMember(package, entry);
     if (!digest) return sim::Status::Failure(digest.error());
     contents.items.push_back({entry.name, entry.attrib, entry.fileLen, *digest});
-    sources.push_back(std::make_unique<PackageMemberContent>(*package, entry));
+    out->sources.push_back(std::make_unique<PackageMemberContent>(package, entry));
     container::Member member;
     member.name = entry.name;
     member.attrib = entry.attrib;
-    member.source = sources.back().get();
+    member.source = out->sources.back().get();
     member.length = entry.fileLen;
-    members.push_back(std::move(member));
+    out->members.push_back(std::move(member));
   }
-  const std::string text = manifest::FormatManifest(contents);
+  out->manifestText = manifest::FormatManifest(contents);
   manifest::Manifest reparsed;
   std::string error;
   // A name the manifest cannot carry (a control character, a repeated name) cannot be signed.
-  if (!manifest::ParseManifest(text, &reparsed, &error)) {
-    return sim::Status::Failure(path + ": cannot be signed: " + error);
+  if (!manifest::ParseManifest(out->manifestText, &reparsed, &error)) {
+    return sim::Status::Failure(package.Path() + ": cannot be signed: " + error);
   }
-  const manifest::PublicKey publicKey = PublicKeyOf(privateKey);
-  manifest::Signature signature;
-  ed25519_sha512_sign(publicKey.data(), privateKey.data(), text.size(),
-                      reinterpret_cast<const uint8_t*>(text.data()), signature.data());
-  const std::vector<uint8_t> member = manifest::JoinMember(text, signature, publicKey);
-  members[0].name = manifest::kSignatureMember;
-  members[0].attrib = container::kAttribNormal;
-  members[0].contents.assign(member.begin(), member.end());
+  return {};
+}
+
+// Writes the package again with the signature member first, aside and renamed over it.
+sim::Status WriteSigned(const std::string& path, Unsigned& contents,
+                        const manifest::Signature& signature, const manifest::PublicKey& key) {
+  container::Member first;
+  first.name = manifest::kSignatureMember;
+  first.attrib = container::kAttribNormal;
+  const std::vector<uint8_t> bytes = manifest::JoinMember(contents.manifestText, signature, key);
+  first.contents.assign(bytes.begin(), bytes.end());
+  contents.members.insert(contents.members.begin(), std::move(first));
 
   const std::string temporary = path + ".signing-" + std::to_string(::getpid());
   host::Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -169,15 +177,19 @@ sim::Status SignPackageFile(const std::string& path, const manifest::PrivateKey&
   class Sink final : public container::ByteSink {
    public:
     explicit Sink(int fd) : m_fd(fd) {}
-    bool Write(std::span<const uint8_t> bytes) override {
-      return host::WriteFully(m_fd, bytes.data(), bytes.size());
+    bool Write(std::span<const uint8_t> chunk) override {
+      return host::WriteFully(m_fd, chunk.data(), chunk.size());
     }
 
    private:
     int m_fd;
   } sink(out.Get());
-  bool ok = container::WriteContainer(members, {}, sink, &error);
-  if (ok && ::fsync(out.Get()) != 0) error = temporary + ": " + host::ErrnoText(errno), ok = false;
+  std::string error;
+  bool ok = container::WriteContainer(contents.members, {}, sink, &error);
+  if (ok && ::fsync(out.Get()) != 0) {
+    error = temporary + ": " + host::ErrnoText(errno);
+    ok = false;
+  }
   out.Reset();
   if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
     error = path + ": " + host::ErrnoText(errno);
@@ -188,6 +200,54 @@ sim::Status SignPackageFile(const std::string& path, const manifest::PrivateKey&
     return sim::Status::Failure("cannot sign " + path + ": " + error);
   }
   return {};
+}
+
+}  // namespace
+
+sim::Result<std::string> PackageManifest(const std::string& path) {
+  auto package = PackageFile::Open(path);
+  if (!package) return sim::Result<std::string>::Failure(package.error());
+  Unsigned contents;
+  if (sim::Status read = ReadUnsigned(*package, &contents); !read) {
+    return sim::Result<std::string>::Failure(read.error());
+  }
+  return contents.manifestText;
+}
+
+sim::Status SignPackageFile(const std::string& path, const manifest::PrivateKey& privateKey) {
+  auto package = PackageFile::Open(path);
+  if (!package) return sim::Status::Failure(package.error());
+  Unsigned contents;
+  if (sim::Status read = ReadUnsigned(*package, &contents); !read) return read;
+  const manifest::PublicKey publicKey = PublicKeyOf(privateKey);
+  manifest::Signature signature;
+  const std::string& text = contents.manifestText;
+  ed25519_sha512_sign(publicKey.data(), privateKey.data(), text.size(),
+                      reinterpret_cast<const uint8_t*>(text.data()), signature.data());
+  return WriteSigned(path, contents, signature, publicKey);
+}
+
+sim::Status AttachSignature(const std::string& path, const std::string& signatureFile,
+                            const manifest::PublicKey& publicKey) {
+  auto bytes = host::ReadFile(signatureFile);
+  if (!bytes) return sim::Status::Failure(bytes.error());
+  if (bytes->size() != manifest::kSignatureSize) {
+    return sim::Status::Failure(signatureFile + ": an Ed25519 signature has 64 bytes, not " +
+                                std::to_string(bytes->size()));
+  }
+  manifest::Signature signature;
+  std::copy(bytes->begin(), bytes->end(), signature.begin());
+  auto package = PackageFile::Open(path);
+  if (!package) return sim::Status::Failure(package.error());
+  Unsigned contents;
+  if (sim::Status read = ReadUnsigned(*package, &contents); !read) return read;
+  const std::string& text = contents.manifestText;
+  if (ed25519_sha512_verify(publicKey.data(), text.size(),
+                            reinterpret_cast<const uint8_t*>(text.data()), signature.data()) != 1) {
+    return sim::Status::Failure(signatureFile + ": not the key's signature of " + path +
+                                "'s manifest (\"vostrel pack manifest\")");
+  }
+  return WriteSigned(path, contents, signature, publicKey);
 }
 
 SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes) {
@@ -211,8 +271,8 @@ SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes
     return report;
   }
   report.key = parts.key;
-  if (ed25519_sha512_verify(parts.key.data(), parts.manifestText.size(),
-                            parts.manifestText.data(), parts.signature.data()) != 1) {
+  if (ed25519_sha512_verify(parts.key.data(), parts.manifestText.size(), parts.manifestText.data(),
+                            parts.signature.data()) != 1) {
     report.problem = "the signature does not match the manifest";
     return report;
   }

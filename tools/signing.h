@@ -28,6 +28,12 @@ std::string KeyFingerprint(const manifest::PublicKey& key);
 // it held is replaced. The package must verify (header part, data, checksum) first. Written
 // under a temporary name beside it and renamed over it, so a failure leaves it as it was.
 sim::Status SignPackageFile(const std::string& path, const manifest::PrivateKey& privateKey);
+// The manifest text that a signature of the package covers (a signature it holds left out), for
+// a signature made elsewhere, and the rewrite with such a signature, which must verify with the
+// public key first.
+sim::Result<std::string> PackageManifest(const std::string& path);
+sim::Status AttachSignature(const std::string& path, const std::string& signatureFile,
+                            const manifest::PublicKey& publicKey);
 
 // What a package's signature member says.
 struct SignatureReport {

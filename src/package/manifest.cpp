@@ -23,9 +23,9 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 bool EqualFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 int HexValue(char c) {
@@ -106,7 +106,8 @@ bool DecodePem(std::string_view pem, std::string_view label, std::vector<uint8_t
                std::string* error) {
   const std::string begin = "-----BEGIN " + std::string(label) + "-----";
   const std::string end = "-----END " + std::string(label) + "-----";
-  while (!pem.empty() && std::isspace(static_cast<unsigned char>(pem.front()))) pem.remove_prefix(1);
+  while (!pem.empty() && std::isspace(static_cast<unsigned char>(pem.front())))
+    pem.remove_prefix(1);
   while (!pem.empty() && std::isspace(static_cast<unsigned char>(pem.back()))) pem.remove_suffix(1);
   if (!pem.starts_with(begin) || !pem.ends_with(end) || pem.size() < begin.size() + end.size()) {
     *error = "expected one \"" + begin + "\" block";
@@ -164,8 +165,7 @@ const Item* Manifest::FindFolded(std::string_view name) const {
 std::string FormatManifest(const Manifest& manifest) {
   std::string text(kFormatLine);
   for (const Item& item : manifest.items) {
-    text += text::Sprintf("%s %u %08x %s\n", Hex(item.sha256), item.length, item.attrib,
-                          item.name);
+    text += text::Sprintf("%s %u %08x %s\n", Hex(item.sha256), item.length, item.attrib, item.name);
   }
   return text;
 }
@@ -218,9 +218,10 @@ bool ParseManifest(std::string_view text, Manifest* manifest, std::string* error
 
 bool SplitMember(std::span<const uint8_t> member, SignedParts* parts, std::string* error) {
   if (member.size() < kTrailerSize || member.size() > kMaxMemberSize) {
-    *error = text::Sprintf("the signature member's %zu bytes cannot hold a manifest and its "
-                           "signature",
-                           member.size());
+    *error = text::Sprintf(
+        "the signature member's %zu bytes cannot hold a manifest and its "
+        "signature",
+        member.size());
     return false;
   }
   const std::size_t textLength = member.size() - kTrailerSize;
@@ -246,9 +247,7 @@ bool ParsePrivateKeyPem(std::string_view pem, PrivateKey* key, std::string* erro
   return ParseKeyPem(pem, "PRIVATE KEY", kPrivatePrefix, key, error);
 }
 
-std::string PublicKeyPem(const PublicKey& key) {
-  return KeyPem("PUBLIC KEY", kPublicPrefix, key);
-}
+std::string PublicKeyPem(const PublicKey& key) { return KeyPem("PUBLIC KEY", kPublicPrefix, key); }
 
 std::string PrivateKeyPem(const PrivateKey& key) {
   return KeyPem("PRIVATE KEY", kPrivatePrefix, key);
@@ -265,9 +264,7 @@ std::string Hex(std::span<const uint8_t> bytes) {
   return text;
 }
 
-std::string Fingerprint(const Digest& keyHash) {
-  return Hex(std::span(keyHash).first(8));
-}
+std::string Fingerprint(const Digest& keyHash) { return Hex(std::span(keyHash).first(8)); }
 
 std::optional<std::string> CompareEntries(const Manifest& manifest,
                                           std::span<const EntryView> entries) {

@@ -34,8 +34,7 @@ std::vector<manifest::PublicKey> ReadTrustedKeys(const std::vector<std::string>&
 bool ReadSignatureMember(CFileVirtual& package, const CFileHeader& header, const char* operation,
                          std::vector<uint8_t>* bytes) {
   if (header.FileLen > manifest::kMaxMemberSize) {
-    ReportError(1041, operation, "Bad package signature [%s]",
-                "the signature member is too long");
+    ReportError(1041, operation, "Bad package signature [%s]", "the signature member is too long");
     return false;
   }
   if (!package.HHTFileOpen(manifest::kSignatureMember)) return false;
@@ -129,9 +128,9 @@ int CheckFileAgainstManifest(const manifest::Manifest& signedManifest, std::stri
                              std::string_view path, const char* operation) {
   const manifest::Item* item = signedManifest.FindFolded(member);
   auto& fs = platform::Fs();
-  const platform::Handle file = fs.Open(path, platform::kGenericRead, platform::kShareNone,
-                                        platform::Disposition::kOpenExisting,
-                                        platform::kAttributeNormal);
+  const platform::Handle file =
+      fs.Open(path, platform::kGenericRead, platform::kShareNone,
+              platform::Disposition::kOpenExisting, platform::kAttributeNormal);
   const std::unique_ptr<platform::Sha256> hash = platform::Crypt().NewSha256();
   bool ok = item != nullptr && file != platform::kInvalidHandle && hash != nullptr;
   uint64_t total = 0;
