@@ -155,7 +155,7 @@ bool CFileVirtual::MatchesManifest(std::string_view name) {
   }
   m_nPosition = m_pHeader->Offset;
   if (!ok || hash->Finish() != item->sha256) {
-    ReportError(1043, kHHTFileOpen, "Member differs from its manifest [%s]", name);
+    ReportError(1053, kHHTFileOpen, "Member differs from its manifest [%s]", name);
     return false;
   }
   if (IsDesktop()) {
@@ -198,7 +198,7 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
     if (m_nPosition + *read == m_pHeader->Offset + m_pHeader->FileLen &&
         m_servedHash->Finish() != m_expected) {
       m_servedHash.reset();
-      ReportError(1043, kHHTFileRead, "Member differs from its manifest [%s]", m_strName);
+      ReportError(1053, kHHTFileRead, "Member differs from its manifest [%s]", m_strName);
       *read = 0;
       return 0;
     }

@@ -71,7 +71,7 @@ class CFileVirtual {
   CFileAccess& Access() { return m_fileAccess; }
   const std::string& ContainerPath() const { return m_strContainerPath; }
   // From now on every member opened must hold the bytes that the signed manifest lists: the
-  // open reads it whole first and fails (error 1043) on a difference, so that no byte of it
+  // open reads it whole first and fails (error 1053) on a difference, so that no byte of it
   // reaches its reader. Null checks nothing.
   void SetManifest(const manifest::Manifest* signedManifest) { m_manifest = signedManifest; }
 

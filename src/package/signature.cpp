@@ -34,7 +34,7 @@ std::vector<manifest::PublicKey> ReadTrustedKeys(const std::vector<std::string>&
 bool ReadSignatureMember(CFileVirtual& package, const CFileHeader& header, const char* operation,
                          std::vector<uint8_t>* bytes) {
   if (header.FileLen > manifest::kMaxMemberSize) {
-    ReportError(1041, operation, "Bad package signature [%s]", "the signature member is too long");
+    ReportError(1051, operation, "Bad package signature [%s]", "the signature member is too long");
     return false;
   }
   if (!package.HHTFileOpen(manifest::kSignatureMember)) return false;
@@ -51,7 +51,7 @@ bool ReadSignatureMember(CFileVirtual& package, const CFileHeader& header, const
   }
   package.HHTFileClose();
   if (!ok) {
-    ReportError(1041, operation, "Bad package signature [%s]",
+    ReportError(1051, operation, "Bad package signature [%s]",
                 "the signature member cannot be read");
   }
   return ok;
@@ -73,13 +73,13 @@ int CheckPackageSignature(CFileVirtual& package, const char* operation,
   if (pems.empty()) return 1;
   const std::vector<manifest::PublicKey> keys = ReadTrustedKeys(pems);
   if (keys.empty()) {
-    ReportError(1041, operation, "Bad package signature [%s]", "no trusted key can be read");
+    ReportError(1051, operation, "Bad package signature [%s]", "no trusted key can be read");
     return 0;
   }
   if (package.SetupFileAccess() == 0) return 0;
   const CFileHeader* header = package.Access().GetFileHeader(manifest::kSignatureMember);
   if (header == nullptr) {
-    ReportError(1040, operation, "Package is not signed [%s]", package.ContainerPath());
+    ReportError(1050, operation, "Package is not signed [%s]", package.ContainerPath());
     return 0;
   }
   std::vector<uint8_t> bytes;
@@ -88,7 +88,7 @@ int CheckPackageSignature(CFileVirtual& package, const char* operation,
   manifest::SignedParts parts;
   std::string error;
   if (!manifest::SplitMember(bytes, &parts, &error)) {
-    ReportError(1041, operation, "Bad package signature [%s]", error);
+    ReportError(1051, operation, "Bad package signature [%s]", error);
     return 0;
   }
   const uint8_t* text = parts.manifestText.data();
@@ -100,14 +100,14 @@ int CheckPackageSignature(CFileVirtual& package, const char* operation,
     verified = platform::Crypt().VerifyEd25519(key.data(), text, length, parts.signature.data());
   }
   if (!verified) {
-    ReportError(1041, operation, "Bad package signature [%s]",
+    ReportError(1051, operation, "Bad package signature [%s]",
                 "not signed by a trusted key, or the manifest was changed");
     return 0;
   }
   auto parsed = std::make_shared<manifest::Manifest>();
   if (!manifest::ParseManifest(std::string_view(reinterpret_cast<const char*>(text), length),
                                parsed.get(), &error)) {
-    ReportError(1041, operation, "Bad package signature [%s]", error);
+    ReportError(1051, operation, "Bad package signature [%s]", error);
     return 0;
   }
   std::vector<manifest::EntryView> entries;
@@ -115,7 +115,7 @@ int CheckPackageSignature(CFileVirtual& package, const char* operation,
     entries.push_back({entry->Name, entry->Attrib, entry->FileLen});
   }
   if (const auto mismatch = manifest::CompareEntries(*parsed, entries)) {
-    ReportError(1042, operation, "Package differs from its manifest [%s]", *mismatch);
+    ReportError(1052, operation, "Package differs from its manifest [%s]", *mismatch);
     return 0;
   }
   LogAt(2, "%s: Signed by key [%s]", operation,
@@ -142,6 +142,6 @@ int CheckFileAgainstManifest(const manifest::Manifest& signedManifest, std::stri
   }
   if (file != platform::kInvalidHandle) fs.Close(file);
   ok = ok && total == item->length && hash->Finish() == item->sha256;
-  if (!ok) ReportError(1043, operation, "Member differs from its manifest [%s]", member);
+  if (!ok) ReportError(1053, operation, "Member differs from its manifest [%s]", member);
   return ok ? 1 : 0;
 }
