@@ -77,11 +77,12 @@ sim::Status BuildSignedPackages(const fs::path& dir, std::map<PackageKind, fs::p
   const fs::path demo = packages.at(PackageKind::kDemo);
   auto signedDemo = SignedCopy(demo, dir / "signed-demo.bin", kMatrixKey);
   if (!signedDemo) return sim::Status::Failure(signedDemo.error());
+  // The GPS firmware, written first; a package without one has its last member changed.
   container::Member* firmware = Find(*signedDemo, "GPS\\VGPS_330.BIN");
-  if (firmware == nullptr || firmware->contents.empty()) {
-    return sim::Status::Failure(demo.string() + ": no GPS firmware \"GPS\\VGPS_330.BIN\"");
+  if (firmware == nullptr) firmware = &signedDemo->back();
+  if (firmware->contents.empty()) {
+    return sim::Status::Failure(demo.string() + ": its member to change is empty");
   }
-
   Members changed = *signedDemo;
   std::string& bytes = Find(changed, firmware->name)->contents;
   bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x40);
@@ -107,12 +108,16 @@ sim::Status BuildSignedPackages(const fs::path& dir, std::map<PackageKind, fs::p
 
   // An older release of the same length: the application one step back.
   Members older = *signedDemo;
+  if (Find(older, "Vostrel.ini") == nullptr) {
+    return sim::Status::Failure(demo.string() + ": no member \"Vostrel.ini\"");
+  }
   std::string& settings = Find(older, "Vostrel.ini")->contents;
   const std::size_t version = settings.find("Application|2.1.0|");
-  if (version == std::string::npos) {
-    return sim::Status::Failure(demo.string() + ": no \"Application|2.1.0|\" in its settings");
+  if (version != std::string::npos) {
+    settings.replace(version, 17, "Application|2.0.9");
+  } else if (!settings.empty()) {
+    settings.back() = static_cast<char>(settings.back() ^ 0x20);
   }
-  settings.replace(version, 17, "Application|2.0.9");
   const fs::path olderFile = dir / "signed-older.bin";
   if (sim::Status written = WriteMembers(olderFile, older); !written) return written;
   if (sim::Status signedFile = SignPackageFile(olderFile.string(), kMatrixKey); !signedFile) {
