@@ -169,6 +169,7 @@ void AddDesktopCommands(CLI::App& app, int* exitCode) {
                     "Fault: do not answer exchange N; take the request and leave looking.no, "
                     "which ends the terminal's wait once");
   serve->callback([exitCode, args] { *exitCode = RunServe(*args); });
+  AddServeSignatureCheck(*serve, exitCode);
 
   auto* abort = desktop->add_subcommand(
       "abort",

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "sim/config.h"
+#include "sim/security_config.h"
 #include "tools/commands.h"
 #include "tools/host_files.h"
 #include "tools/signing.h"
@@ -190,6 +192,53 @@ void AfterPackCommand(const CLI::App& command, int* exitCode) {
   } else if (name == "verify") {
     *exitCode = VerifySignature(package, SigningOptions().verifyKey);
   }
+}
+
+void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,
+                            int* exitCode) {
+  auto config = sim::LoadConfig(std::filesystem::path(terminalDir) / "terminal.json");
+  auto opened = PackageFile::Open(package);
+  if (!config || !opened) return;  // the check above has said why
+  const std::vector<std::string>& trusted = config->Get<sim::SecurityConfig>().trustedKeys;
+  const SignatureReport report = InspectSignature(*opened, MemberHashes::kCheck);
+  if (trusted.empty()) {
+    std::printf("signature: %s; the terminal trusts no key and does not check it\n",
+                DescribeSignature(report).c_str());
+  } else if (const auto refusal = TerminalRefusal(report, trusted)) {
+    std::printf("signature: the terminal refuses the package: %s\n", refusal->c_str());
+    *exitCode = kExitBadSignature;
+  } else {
+    std::printf("signature: the terminal accepts it (key %s)\n",
+                KeyFingerprint(report.key).c_str());
+  }
+}
+
+void AddServeSignatureCheck(CLI::App& serve, int* exitCode) {
+  auto key = std::make_shared<std::string>();
+  serve
+      .add_option("--require-signature", *key,
+                  "Serve the package only when this public key (PEM) signed it and every "
+                  "member matches the signed manifest")
+      ->check(CLI::ExistingFile);
+  serve.parse_complete_callback([&serve, exitCode, key] {
+    if (key->empty()) return;
+    const std::string package = serve.get_option("--package")->as<std::string>();
+    auto wanted = ReadPublicKeyFile(*key);
+    std::optional<std::string> refusal;
+    if (!wanted) {
+      refusal = wanted.error();
+    } else if (auto opened = PackageFile::Open(package); !opened) {
+      refusal = opened.error();
+    } else {
+      const SignatureReport report = InspectSignature(*opened, MemberHashes::kCheck);
+      refusal = TerminalRefusal(report, {manifest::PublicKeyPem(*wanted)});
+    }
+    if (!refusal) return;
+    std::fprintf(stderr, "vostrel desktop: refusing to serve %s: %s\n", package.c_str(),
+                 refusal->c_str());
+    *exitCode = kExitBadSignature;
+    serve.callback([] {});
+  });
 }
 
 }  // namespace tools

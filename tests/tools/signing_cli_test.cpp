@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "package/container_format.h"
@@ -146,6 +148,35 @@ TEST_F(SigningCliTest, VerifyFindsAMemberChangedAfterSigning) {
   EXPECT_EQ(verify.exitCode, 1);
   EXPECT_THAT(verify.out, HasSubstr("sound"));
   EXPECT_THAT(verify.out, HasSubstr(", but the member \"readme.txt\" differs from its manifest"));
+}
+
+TEST_F(SigningCliTest, ATerminalsKeysDecideCheckAndTheDesktopRefusesUnsignedPackages) {
+  ASSERT_EQ(Vostrel("pack keygen " + Q("priv.pem") + " " + Q("pub.pem")).exitCode, 0);
+  ASSERT_EQ(Vostrel("pack keygen " + Q("other.pem") + " " + Q("otherpub.pem")).exitCode, 0);
+  ASSERT_EQ(Build(" --sign " + Q("priv.pem")).exitCode, 0);
+  ASSERT_EQ(Vostrel("sim init " + Q("term")).exitCode, 0);
+  const std::string config = Path("term/terminal.json");
+  const auto trust = [&](const std::string& pem) {
+    nlohmann::json json = nlohmann::json::parse(ReadHostFile(config));
+    json["security"]["trusted_keys"] = {ReadHostFile(Path(pem))};
+    WriteHostFile(config, json.dump());
+  };
+  trust("otherpub.pem");
+  const CommandResult refused = Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term"));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_THAT(refused.out, HasSubstr("signature: the terminal refuses the package: key "));
+  trust("pub.pem");
+  const CommandResult accepted = Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term"));
+  EXPECT_THAT(accepted.out, HasSubstr("signature: the terminal accepts it (key "));
+
+  ASSERT_EQ(Vostrel("pack build " + Q("u.bin") + " --ini " + Q("Vostrel.ini")).exitCode, 0);
+  std::filesystem::create_directories(Path("root"));
+  const CommandResult serve = Vostrel("desktop serve --package " + Q("u.bin") + " --root " +
+                                      Q("root") + " --require-signature " + Q("pub.pem"));
+  EXPECT_EQ(serve.exitCode, 1);
+  EXPECT_THAT(serve.err,
+              HasSubstr("refusing to serve " + Path("u.bin") + ": the package is not signed"));
+  EXPECT_TRUE(std::filesystem::is_empty(Path("root")));
 }
 
 }  // namespace
