@@ -1,6 +1,7 @@
 #include "package/manifest.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <set>
