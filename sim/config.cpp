@@ -10,6 +10,7 @@
 #include "sim/gps_driver.h"
 #include "sim/hal_config.h"
 #include "sim/memory.h"
+#include "sim/security_config.h"
 #include "sim/shell_config.h"
 #include "sim/state_file.h"
 
@@ -38,6 +39,7 @@ ConfigSections DefaultSections() {
   sections.push_back(Section<ShellConfig>("shell"));
   sections.push_back(Section<FlashConfig>("flash"));
   sections.push_back(Section<MemoryConfig>("memory"));
+  sections.push_back(Section<SecurityConfig>("security"));
   return ConfigSections(std::move(sections));
 }
 

@@ -165,7 +165,7 @@ class Terminal {
   std::unique_ptr<SimHal> m_hal;
   std::unique_ptr<SimGui> m_gui;
   std::unique_ptr<SimSerialPorts> m_serial;
-  SimCrypto m_crypto;
+  SimCrypto m_crypto{&m_config};
   std::unique_ptr<SimMemory> m_memory;
   // Made in the order of PartKinds(); they power on in that order and off in reverse.
   PartList m_parts;

@@ -26,6 +26,18 @@ void AddDemoCommand(CLI::App& app, int* exitCode);
 void AddPackCommands(CLI::App& app, int* exitCode);
 // "pack check", under the pack command.
 void AddPackCheckCommand(CLI::App& pack, int* exitCode);
+// "pack keygen" and "pack sign", and the signature steps of "pack build", "list" and "verify".
+void AddPackSigning(CLI::App& pack, int* exitCode);
+// The signature step after "pack build", "list" or "verify" (given as the subcommand) did its
+// own work and set *exitCode.
+void AfterPackCommand(const CLI::App& command, int* exitCode);
+// "pack check --terminal": whether the terminal takes the package's signature; a refusal sets
+// *exitCode to 1.
+void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,
+                            int* exitCode);
+// "desktop serve --require-signature PUBLIC.pem": the package is refused before anything is
+// served unless that key signed it.
+void AddServeSignatureCheck(CLI::App& serve, int* exitCode);
 void AddDesktopCommands(CLI::App& app, int* exitCode);
 // "sim faults", under the sim command: the fault matrix.
 void AddSimFaultsCommand(CLI::App& sim, int* exitCode);

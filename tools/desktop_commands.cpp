@@ -187,6 +187,7 @@ void AddDesktopCommands(CLI::App& app, int* exitCode) {
                   "Fault: serve a package whose checksum fails, which is otherwise refused (the "
                   "terminal does not check it in desktop mode)");
   serve->callback([exitCode, args] { *exitCode = RunServe(*args); });
+  AddServeSignatureCheck(*serve, exitCode);
 
   auto* abort = desktop->add_subcommand(
       "abort",

@@ -165,7 +165,7 @@ sim::Status BuildOwnPackages(const fs::path& dir, std::map<PackageKind, fs::path
   const fs::path corruptFile = dir / "demo-corrupt.bin";
   if (sim::Status written = host::WriteFile(corruptFile, corrupt); !written) return written;
   packages[PackageKind::kDemoCorrupt] = corruptFile;
-  return {};
+  return BuildSignedPackages(dir, packages);
 }
 
 sim::Result<RowResult> RunRow(const FaultRow& row, Mode mode, const MatrixInputs& inputs,

@@ -39,6 +39,11 @@ enum class PackageKind {
   // no package header in the root folder.
   kNone,
   kDemoCorrupt,  // the demo's package with one byte of its data changed
+  // The demo's package signed with the matrix's key (kMatrixKeyPem), and made wrong after:
+  kSignedMemberChanged,    // a byte of the GPS firmware changed after signing
+  kSignedByAnotherKey,     // signed with another key
+  kSignedForeignManifest,  // the signature member of another package signed with the key
+  kSignedOlderSettings,    // the settings of an older package signed with the key
 };
 
 // What a fault hits besides the parts of the update.
@@ -51,6 +56,13 @@ struct FaultPart {
   FaultPart(Surrounding what);                              // NOLINT(google-explicit-constructor)
   std::string name;
 };
+
+// The public key (PEM) of the matrix's signed packages, as a terminal.json value of
+// "security.trusted_keys".
+std::string MatrixTrustedKeys();
+// Builds the signed packages from the demo's package and kOsImages, which `packages` must hold.
+sim::Status BuildSignedPackages(const std::filesystem::path& dir,
+                                std::map<PackageKind, std::filesystem::path>& packages);
 
 // How a row must end.
 enum class Ending {

@@ -46,6 +46,14 @@ const char* const kFlashFailed =
 const char* const kVersionUnreadable =
     "a version that cannot be read counts as older than any: both images are written";
 
+// A terminal that trusts the key of the matrix's signed packages.
+std::string TrustsMatrixKey() { return "security.trusted_keys: " + MatrixTrustedKeys(); }
+const ExpectedError kBadSignature{
+    1051, "CValidatePackage::CheckSignature",
+    "Bad package signature [not signed by a trusted key, or the manifest was changed]"};
+const char* const kRefusedSigned =
+    "no valid signature by a trusted key: invalid package, before the settings are extracted";
+
 std::vector<FaultRow> MakeRows() {
   return {
       // The GPS chip. A failed programming ends the run at once on the failed screen: the
@@ -597,6 +605,73 @@ std::vector<FaultRow> MakeRows() {
        .error = ExpectedError{1019, "CFileAccess::IsCheckSumValid:", "CHECKSUM FAILED"},
        .touches = kTouchNothing,
        .why = "the checksum does not hold: invalid package"},
+
+      // Signed packages on a terminal that trusts the matrix's key. The checksum holds in each:
+      // only the signature stands between the package and the terminal.
+      {.id = "signed-member-changed",
+       .settings = {TrustsMatrixKey()},
+       .note = "a byte of the GPS firmware changed after signing",
+       .part = Surrounding::kPackage,
+       .modes = kBoth,
+       .package = PackageKind::kSignedMemberChanged,
+       .screen = 9,
+       .error = ExpectedError{1053, "CFileVirtual::HHTFileOpen:",
+                              "Member differs from its manifest [GPS\\VGPS_330.BIN]"},
+       .touches = kTouchNothing,
+       .trace = "Member differs from its manifest [GPS\\VGPS_330.BIN]",
+       .why =
+           "the firmware is hashed whole when it is opened, before a byte goes to the chip: "
+           "the GPS item fails and ends the run as a failed programming does, its screen showing "
+           "the open's report"},
+      {.id = "signed-by-another-key",
+       .settings = {TrustsMatrixKey()},
+       .note = "signed with a key the terminal does not trust",
+       .part = Surrounding::kPackage,
+       .modes = kBoth,
+       .package = PackageKind::kSignedByAnotherKey,
+       .keys = "PLAY",
+       .screen = 2,
+       .error = kBadSignature,
+       .touches = kTouchNothing,
+       .why = kRefusedSigned},
+      {.id = "signature-removed",
+       .settings = {TrustsMatrixKey()},
+       .note = "the demo's package without its signature member",
+       .part = Surrounding::kPackage,
+       .modes = kBoth,
+       .package = PackageKind::kDemo,
+       .keys = "PLAY",
+       .screen = 2,
+       .error = ExpectedError{1050, "CValidatePackage::CheckSignature", std::nullopt},
+       .touches = kTouchNothing,
+       .why = kRefusedSigned},
+      {.id = "signed-foreign-manifest",
+       .settings = {TrustsMatrixKey()},
+       .note = "the signature member of another package signed with the key",
+       .part = Surrounding::kPackage,
+       .modes = kBoth,
+       .package = PackageKind::kSignedForeignManifest,
+       .keys = "PLAY",
+       .screen = 2,
+       .error = ExpectedError{1052, "CValidatePackage::CheckSignature",
+                              "Package differs from its manifest [the member \"Vostrel.ini\" "
+                              "differs from the manifest in length or attributes]"},
+       .touches = kTouchNothing,
+       .why = "the signature holds, but over another package's members: the entries differ from "
+              "the manifest, invalid package"},
+      {.id = "signed-older-settings",
+       .settings = {TrustsMatrixKey()},
+       .note = "Vostrel.ini swapped for an older signed package's, of the same length",
+       .part = Surrounding::kPackage,
+       .modes = kBoth,
+       .package = PackageKind::kSignedOlderSettings,
+       .keys = "PLAY",
+       .screen = 2,
+       .error = ExpectedError{1053, "CValidatePackage::CheckSignature",
+                              "Member differs from its manifest [Vostrel.ini]"},
+       .touches = kTouchNothing,
+       .why = "the settings file is checked against the manifest before it is loaded: invalid "
+              "package"},
   };
 }
 

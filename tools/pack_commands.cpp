@@ -710,7 +710,10 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
                     "Hexadecimal key material of the terminals the package is for; the .BIN "
                     "images that the OS definitions name are encrypted with it (default: the "
                     "fixed pass phrase)");
-  build->callback([exitCode, buildArgs] { *exitCode = RunBuild(*buildArgs); });
+  build->callback([exitCode, buildArgs, build] {
+    *exitCode = RunBuild(*buildArgs);
+    AfterPackCommand(*build, exitCode);
+  });
 
   auto* list = pack->add_subcommand(
       "list",
@@ -719,7 +722,10 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
   auto listArgs = std::make_shared<ListArgs>();
   list->add_option("PKG", listArgs->package, "The package")->required()->check(CLI::ExistingFile);
   list->add_flag("--json", listArgs->json, "Print JSON");
-  list->callback([exitCode, listArgs] { *exitCode = RunList(*listArgs); });
+  list->callback([exitCode, listArgs, list] {
+    *exitCode = RunList(*listArgs);
+    AfterPackCommand(*list, exitCode);
+  });
 
   auto* verify = pack->add_subcommand(
       "verify",
@@ -729,7 +735,10 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
       "bytes but cannot detect reordered bytes.");
   auto verifyPackage = std::make_shared<std::string>();
   verify->add_option("PKG", *verifyPackage, "The package")->required()->check(CLI::ExistingFile);
-  verify->callback([exitCode, verifyPackage] { *exitCode = RunVerify(*verifyPackage); });
+  verify->callback([exitCode, verifyPackage, verify] {
+    *exitCode = RunVerify(*verifyPackage);
+    AfterPackCommand(*verify, exitCode);
+  });
 
   auto* extract = pack->add_subcommand(
       "extract",
@@ -750,6 +759,7 @@ void AddPackCommands(CLI::App& app, int* exitCode) {
 
   AddMkbinCommand(pack, exitCode);
   AddPackCheckCommand(*pack, exitCode);
+  AddPackSigning(*pack, exitCode);
 }
 
 }  // namespace tools

@@ -72,7 +72,7 @@ void CVostrelHHTDlg::CheckVersions(uint32_t timerId) {
 
       int screen = kScreenInvalidPackage;
       {
-        CValidatePackage validate(m_run.m_settings, m_run.m_state);
+        CValidatePackage validate(m_run.m_settings, m_run.m_state, &m_run.m_files);
         if (validate.IsValidBinFile("install.bin")) {
           screen = kScreenWelcome;
           DecideUpdates();

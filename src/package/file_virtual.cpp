@@ -4,6 +4,7 @@
 #include <new>
 
 #include "log/log.h"
+#include "package/container_format.h"
 #include "platform/platform.h"
 #include "settings/phase_members.h"
 #include "settings/settings.h"
@@ -100,6 +101,10 @@ int CFileVirtual::HHTFileOpen(std::string_view name) {
       return 0;
     }
     m_nPosition = m_pHeader->Offset;
+    if (m_manifest != nullptr && !MatchesManifest(name)) {
+      m_pHeader = nullptr;
+      return 0;
+    }
     LogAt(2, "CFileVirtual::HHTFileOpen: Cache: Opened file for reading [%s(%s)] Offset[%ld]",
           m_strContainerPath, name, text::AsLong(m_nPosition));
     return 1;
@@ -122,9 +127,65 @@ int CFileVirtual::HHTFileOpen(std::string_view name) {
     return 0;
   }
   m_nPosition = m_pHeader->Offset;
+  if (m_manifest != nullptr && !MatchesManifest(name)) {
+    HHTFileClose();
+    m_pHeader = nullptr;
+    return 0;
+  }
   LogAt(2, "CFileVirtual::HHTFileOpen: Opened file for reading [%s(%s)] Offset[%ld]",
         m_strContainerPath, name, text::AsLong(m_nPosition));
   return 1;
+}
+
+bool CFileVirtual::MatchesManifest(std::string_view name) {
+  m_servedHash.reset();
+  const manifest::Item* item = m_manifest->Find(m_pHeader->Name);
+  const std::unique_ptr<platform::Sha256> hash = platform::Crypt().NewSha256();
+  // Locally the container stays open without sharing from here to the close, so the bytes
+  // checked are the bytes read. The desktop's cache holds any read up to its fill size.
+  const uint32_t chunk = IsDesktop() ? 65536 : container::kTransferBufferSize;
+  const container::TransferBuffer buffer = container::NewTransferBuffer(chunk);
+  bool ok = item != nullptr && hash != nullptr && buffer != nullptr;
+  const uint32_t end = m_pHeader->Offset + m_pHeader->FileLen;
+  while (ok && m_nPosition < end) {
+    uint32_t read = 0;
+    ok = ReadAtPosition(buffer.get(), std::min(chunk, end - m_nPosition), &read) && read > 0;
+    hash->Update(buffer.get(), read);
+    m_nPosition += read;
+  }
+  m_nPosition = m_pHeader->Offset;
+  if (!ok || hash->Finish() != item->sha256) {
+    ReportError(1053, kHHTFileOpen, "Member differs from its manifest [%s]", name);
+    return false;
+  }
+  if (IsDesktop()) {
+    m_servedHash = platform::Crypt().NewSha256();
+    m_expected = item->sha256;
+  }
+  return true;
+}
+
+bool CFileVirtual::ReadAtPosition(uint8_t* buffer, uint32_t count, uint32_t* read) {
+  if (IsDesktop()) {
+    if (m_semaphore.ActiveSyncFileReadCache(m_nPosition, m_pHeader->Offset, m_pHeader->FileLen,
+                                            buffer, count, read) == 0) {
+      ReportError(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
+                  m_semaphore.m_strFileName, text::AsLong(m_nPosition), text::AsLong(count));
+      return false;
+    }
+  } else {
+    const bool done = CFileAccess::ReadFromFileOffset(m_hLocal, buffer, m_nPosition,
+                                                      m_pHeader->Offset, m_pHeader->FileLen,
+                                                      count, read, ReadClip::kToMember) != 0;
+    // A file that ends before the member's data do has not given the member.
+    if (!done || (*read < count && m_nPosition - m_pHeader->Offset + *read < m_pHeader->FileLen)) {
+      ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]",
+                  m_strContainerPath, text::AsLong(m_nPosition), text::AsLong(count));
+      *read = 0;
+      return false;
+    }
+  }
+  return true;
 }
 
 int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
@@ -136,25 +197,16 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
                 text::AsLong(count));
     return 0;
   }
-  if (IsDesktop()) {
-    if (m_semaphore.ActiveSyncFileReadCache(m_nPosition, m_pHeader->Offset, m_pHeader->FileLen,
-                                            buffer, count, read) == 0) {
-      ReportError(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
-                  m_semaphore.m_strFileName, text::AsLong(m_nPosition), text::AsLong(count));
+  if (!ReadAtPosition(buffer, count, read)) return 0;
+  if (m_servedHash != nullptr && *read > 0) {
+    m_servedHash->Update(buffer, *read);
+    if (m_nPosition + *read == m_pHeader->Offset + m_pHeader->FileLen &&
+        m_servedHash->Finish() != m_expected) {
+      m_servedHash.reset();
+      ReportError(1053, kHHTFileRead, "Member differs from its manifest [%s]", m_strName);
+      *read = 0;
       return 0;
     }
-  } else if (CFileAccess::ReadFromFileOffset(m_hLocal, buffer, m_nPosition, m_pHeader->Offset,
-                                             m_pHeader->FileLen, count, read,
-                                             ReadClip::kToMember) == 0) {
-    ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
-                text::AsLong(m_nPosition), text::AsLong(count));
-    return 0;
-  } else if (*read < count && m_nPosition - m_pHeader->Offset + *read < m_pHeader->FileLen) {
-    // The file ended before the member's data did: what was read is not the member.
-    ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
-                text::AsLong(m_nPosition), text::AsLong(count));
-    *read = 0;
-    return 0;
   }
   if (*read > 0) {
     m_nPosition += *read;
@@ -214,13 +266,17 @@ uint32_t CFileVirtual::CalcProgressSizeGPS() { return PhaseTotal(kGPSPhase, m_st
 uint32_t CFileVirtual::CalcProgressSizeApp() { return PhaseTotal(kAppPhase, m_strContainerPath); }
 
 std::unique_ptr<CFileVirtual> CVirtualFiles::NewFile() {
-  return std::make_unique<CFileVirtual>(m_run.m_bActiveSync, m_run.m_strPackagePath, &m_progress);
+  auto file =
+      std::make_unique<CFileVirtual>(m_run.m_bActiveSync, m_run.m_strPackagePath, &m_progress);
+  file->SetManifest(m_manifest.get());
+  return file;
 }
 
 void InterfaceStart(CVirtualFiles& files) {
   files.m_instance.reset();
   files.m_instance.reset(new (std::nothrow) CFileVirtual(
       files.m_run.m_bActiveSync, files.m_run.m_strPackagePath, &files.m_progress));
+  if (files.m_instance) files.m_instance->SetManifest(files.m_manifest.get());
 }
 
 void InterfaceStop(CVirtualFiles& files) { files.m_instance.reset(); }

@@ -11,6 +11,8 @@
 
 #include "package/file_access.h"
 #include "package/file_semaphore.h"
+#include "package/manifest.h"
+#include "platform/crypto.h"
 #include "platform/types.h"
 #include "settings/run_state.h"
 
@@ -66,9 +68,20 @@ class CFileVirtual {
   // The channel end, with the read cache.
   CFileSemaphore& Semaphore() { return m_semaphore; }
   uint32_t Position() const { return m_nPosition; }
+  CFileAccess& Access() { return m_fileAccess; }
+  const std::string& ContainerPath() const { return m_strContainerPath; }
+  // From now on every member opened must hold the bytes that the signed manifest lists: the
+  // open reads it whole first and fails (error 1053) on a difference, so that no byte of it
+  // reaches its reader. Null checks nothing.
+  void SetManifest(const manifest::Manifest* signedManifest) { m_manifest = signedManifest; }
 
  private:
   bool IsDesktop() const { return m_nMode != 0; }
+  // Reads at the position without moving it; reports a failure.
+  bool ReadAtPosition(uint8_t* buffer, uint32_t count, uint32_t* read);
+  // Hashes the open member whole and compares it with the manifest; the position is back at
+  // the member's first byte afterwards.
+  bool MatchesManifest(std::string_view name);
   // No bytes done yet of a phase of `total` bytes.
   void StartProgress(uint32_t total);
   // Moves the bar when the phase's percentage changed.
@@ -83,6 +96,11 @@ class CFileVirtual {
   uint32_t m_nPosition = 0;
   const CFileHeader* m_pHeader = nullptr;
   CFileSemaphore m_semaphore;
+  const manifest::Manifest* m_manifest = nullptr;
+  // The desktop serves a member again after its check; what it serves then is hashed too and
+  // must be the same when the member's last byte is read.
+  std::unique_ptr<platform::Sha256> m_servedHash;
+  manifest::Digest m_expected{};
 };
 
 // The virtual files of a run: the package the run reads (its mode and path, from the run's
@@ -98,6 +116,12 @@ class CVirtualFiles {
   // A virtual file on the run's package that advances the run's progress.
   std::unique_ptr<CFileVirtual> NewFile();
   PhaseProgress& Progress() { return m_progress; }
+  // The manifest of a signed package, checked by the validation; every virtual file of the run
+  // checks its members against it. Null for a terminal without trusted keys.
+  void SetManifest(std::shared_ptr<const manifest::Manifest> signedManifest) {
+    m_manifest = std::move(signedManifest);
+  }
+  const manifest::Manifest* Manifest() const { return m_manifest.get(); }
   // The interface's instance; null while the interface is not started.
   CFileVirtual* Instance() const { return m_instance.get(); }
 
@@ -108,6 +132,7 @@ class CVirtualFiles {
   const CRunState& m_run;
   PhaseProgress m_progress;
   std::unique_ptr<CFileVirtual> m_instance;
+  std::shared_ptr<const manifest::Manifest> m_manifest;
 };
 
 // Replaces the instance by a fresh one made from the run's mode and package path; when it

@@ -1,8 +1,15 @@
 // The terminal's cryptographic provider, as the image decryption uses it: a DES key derived from
-// the SHA-1 hash of key material, and the decryption of one message with it in ECB mode.
+// the SHA-1 hash of key material, and the decryption of one message with it in ECB mode. Beside
+// it, what the check of signed packages needs: the keys the terminal trusts, SHA-256 and
+// Ed25519 verification.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -13,6 +20,15 @@ enum class KeySetup {
   kReady,       // the key exists
   kNoProvider,  // no provider context could be had
   kFailed,      // hashing, derivation or the mode setting failed; nothing is left open
+};
+
+// A SHA-256 computation fed front to back.
+class Sha256 {
+ public:
+  virtual ~Sha256() = default;
+  virtual void Update(const uint8_t* data, std::size_t length) = 0;
+  // The digest of everything fed; the computation cannot be fed after it.
+  virtual std::array<uint8_t, 32> Finish() = 0;
 };
 
 class Crypto {
@@ -29,6 +45,19 @@ class Crypto {
   virtual bool DecryptFinal(Handle key, uint8_t* data, uint32_t* length) = 0;
   // Destroys the key and releases its context.
   virtual void ReleaseKey(Handle key) = 0;
+
+  // The public keys (PEM texts) whose signatures the terminal requires on a package. None, the
+  // default of a backend that keeps no keys, leaves packages unchecked as they always were.
+  virtual std::vector<std::string> TrustedKeys() { return {}; }
+  // A fresh SHA-256 computation; null when the provider has none (it is asked only when a key
+  // is trusted).
+  virtual std::unique_ptr<Sha256> NewSha256() { return nullptr; }
+  // True when signature is key's Ed25519 signature of the message.
+  virtual bool VerifyEd25519(const uint8_t* key, const uint8_t* message, std::size_t length,
+                             const uint8_t* signature) {
+    (void)key, (void)message, (void)length, (void)signature;
+    return false;
+  }
 };
 
 }  // namespace platform

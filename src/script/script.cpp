@@ -161,6 +161,10 @@ int CScript::ControlCopyFile(std::string_view member, std::string_view destinati
     ReportCopyError(1008, text::Sprintf("Failed to malloc [%s]", std::to_string(kCopyBufferSize)));
     return 0;
   }
+  // A signed member is checked whole when it is opened; opened first, a member that does not
+  // match leaves the destination as it was.
+  const bool memberFirst = m_files.Manifest() != nullptr;
+  if (memberFirst && !m_pFile->HHTFileOpen(member)) return 0;
   auto& fs = platform::Fs();
   const uint32_t attributes = fs.GetAttributes(destination);
   if (attributes != platform::kInvalidValue) {
@@ -171,10 +175,11 @@ int CScript::ControlCopyFile(std::string_view member, std::string_view destinati
               platform::Disposition::kCreateAlways,
               platform::kAttributeNormal | platform::kFlagWriteThrough);
   if (target == platform::kInvalidHandle) {
+    if (memberFirst) m_pFile->HHTFileClose();
     ReportCopyError(1001, text::Sprintf("Cannot open for writing [%s]", destination));
     return 0;
   }
-  if (!m_pFile->HHTFileOpen(member)) {
+  if (!memberFirst && !m_pFile->HHTFileOpen(member)) {
     fs.Close(target);
     return 0;
   }
@@ -202,5 +207,8 @@ int CScript::ControlCopyFile(std::string_view member, std::string_view destinati
   } while (read == kCopyBufferSize);
   m_pFile->HHTFileClose();
   fs.Close(target);
+  // The desktop may serve other bytes than it served for the check; they are found at the last
+  // read, and what was copied of them goes.
+  if (!ok && memberFirst) fs.Delete(destination);
   return ok ? 1 : 0;
 }

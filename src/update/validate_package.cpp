@@ -3,6 +3,9 @@
 #include <string>
 
 #include "log/log.h"
+#include "package/file_virtual.h"
+#include "package/signature.h"
+#include "platform/platform.h"
 #include "settings/run_state.h"
 #include "settings/settings.h"
 #include "text/text.h"
@@ -14,6 +17,7 @@ constexpr const char* kSettingsName = "Vostrel.ini";
 constexpr const char* kChecksumBypass = "nochecksum.chk";
 constexpr const char* kValidateOperation = "CValidatePackage::IsValidBinFile";
 constexpr const char* kLoadOperation = "CValidatePackage::LoadAppSettings";
+constexpr const char* kSignatureOperation = "CValidatePackage::CheckSignature";
 
 void Report(int32_t number, const std::string& message, const char* operation) {
   LogAppError(number, FormatErrorText(message), operation);
@@ -36,6 +40,26 @@ bool CValidatePackage::FoundSettings() {
   return true;
 }
 
+bool CValidatePackage::CheckSignature() {
+  if (m_files == nullptr) return true;
+  CFileVirtual package(m_state.m_bActiveSync, m_state.m_strPackagePath);
+  std::shared_ptr<const manifest::Manifest> signedManifest;
+  if (CheckPackageSignature(package, kSignatureOperation, &signedManifest) == 0) return false;
+  m_files->SetManifest(std::move(signedManifest));
+  return true;
+}
+
+bool CValidatePackage::CheckSettingsFile(bool extracted) {
+  if (m_files == nullptr || m_files->Manifest() == nullptr) return true;
+  if (CheckFileAgainstManifest(*m_files->Manifest(), kSettingsName, m_state.m_strSettingsPath,
+                               kSignatureOperation) != 0) {
+    return true;
+  }
+  // An extracted settings file that is not the signed one must not outlive the refusal.
+  if (extracted) platform::Fs().Delete(m_state.m_strSettingsPath);
+  return false;
+}
+
 bool CValidatePackage::IsValidBinFile(std::string_view packageName) {
   if (m_state.m_bActiveSync) {
     m_state.m_strPackageFolder = "\\";
@@ -51,6 +75,7 @@ bool CValidatePackage::IsValidBinFile(std::string_view packageName) {
              kValidateOperation);
       return false;
     }
+    if (!CheckSignature() || !CheckSettingsFile(false)) return false;
     LogAt(2, "CValidatePackage::IsValidBinFile: Found INI file @ %s", m_state.m_strSettingsPath);
     LoadSettings(m_state.m_strSettingsPath);
     return FoundSettings();
@@ -72,6 +97,7 @@ bool CValidatePackage::IsValidBinFile(std::string_view packageName) {
   } else if (!IsCheckSumValid()) {
     return false;
   }
+  if (!CheckSignature()) return false;
   if (!LoadAppSettings(kSettingsName)) return false;
   return FoundSettings();
 }
@@ -89,6 +115,7 @@ bool CValidatePackage::LoadAppSettings(std::string_view settingsName) {
            kLoadOperation);
     return false;
   }
+  if (!CheckSettingsFile(true)) return false;
   LogAt(2, "CValidatePackage::LoadAppSettings: Extracted [%s to %s][%s]", settingsName,
         m_state.m_strPackageFolder, m_state.m_strSettingsPath);
   LoadSettings(m_state.m_strSettingsPath);

@@ -12,6 +12,7 @@
 #include "sim/hal.h"
 #include "sim/keys.h"
 #include "sim/memory.h"
+#include "sim/security_config.h"
 #include "sim/shell.h"
 
 namespace {
@@ -129,6 +130,10 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
                                       .holdFlagMs = 5,
                                       .lookingNoAt = 4,
                                       .allowBadChecksum = true};
+  config.Get<sim::SecurityConfig>() = {
+      .trustedKeys = {"-----BEGIN PUBLIC KEY-----\n"
+                      "MCowBQYDK2VwAyEAvdUOoHeUD3k3EdKsABgjdxdW7g/JklrYJoKe7+pi8to=\n"
+                      "-----END PUBLIC KEY-----\n"}};
   // Every key differs from its default, so a key dropped on the way out, or not read back,
   // comes back as its default and the comparison fails.
   const auto defaults = Leaves(sim::ConfigToJson({}));
@@ -158,6 +163,7 @@ TEST(ConfigTest, RefusesBadValuesNamingTheKey) {
       {R"({"folders": "\\Flash Disk"})", "\"folders\""},
       {R"({"hal": {"reboot_fail": true}})", "\"hal.reboot_fail\""},
       {R"({"chargr": {}})", "\"chargr\""},
+      {R"({"security": {"trusted_keys": ["not a key"]}})", "\"security.trusted_keys\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);

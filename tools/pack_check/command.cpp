@@ -84,6 +84,8 @@ void AddPackCheckCommand(CLI::App& pack, int* exitCode) {
       report.Print(stdout, args->terminal);
     }
     *exitCode = report.ExitCode();
+    if (!args->json && !args->terminal.empty())
+      CheckTerminalSignature(args->package, args->terminal, exitCode);
   });
 }
 
