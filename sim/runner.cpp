@@ -4,6 +4,7 @@
 #include "sim/desktop_peer.h"
 #include "sim/gps_chip.h"
 #include "sim/gui.h"
+#include "sim/part_versions.h"
 #include "update/run_context.h"
 
 namespace sim {
@@ -12,12 +13,6 @@ namespace {
 
 constexpr const char* kMarkers[] = {"\\Flash disk2\\error.dbg", "\\Flash disk2\\progress.dbg",
                                     "\\Flash disk2\\detailed.dbg"};
-
-// The terminal's installed version of each part, in the order of the updater's parts.
-constexpr const std::string InstalledVersions::*kInstalled[] = {
-    &InstalledVersions::boot, &InstalledVersions::kernel, &InstalledVersions::application,
-    &InstalledVersions::gps};
-static_assert(std::size(kInstalled) == kUpdatePartCount);
 
 }  // namespace
 
@@ -110,8 +105,8 @@ RunOutcome NotStarted(Terminal& terminal) {
   outcome.bootAfter = terminal.Boot();
   const InstalledVersions versions = terminal.Versions();
   for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
-    outcome.parts[i].installedBefore = versions.*kInstalled[i];
-    outcome.parts[i].installedAfter = versions.*kInstalled[i];
+    outcome.parts[i].installedBefore = VersionOf(versions, kUpdateParts[i].part);
+    outcome.parts[i].installedAfter = VersionOf(versions, kUpdateParts[i].part);
   }
   return outcome;
 }
@@ -172,8 +167,8 @@ RunOutcome RunUpdater(Terminal& terminal, const RunOptions& options) {
 
   const InstalledVersions after = terminal.Versions();
   for (std::size_t i = 0; i < kUpdatePartCount; ++i) {
-    outcome.parts[i].installedBefore = before.*kInstalled[i];
-    outcome.parts[i].installedAfter = after.*kInstalled[i];
+    outcome.parts[i].installedBefore = VersionOf(before, kUpdateParts[i].part);
+    outcome.parts[i].installedAfter = VersionOf(after, kUpdateParts[i].part);
   }
 
   if (terminal.Seen().powerCut) {
