@@ -1,10 +1,17 @@
 // vostrel sim: create, run and inspect simulated terminals.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,6 +84,54 @@ int RunInit(const std::string& dir) {
   std::printf("  %s/fs/            its file system, \"\\\"\n", dir.c_str());
   return 0;
 }
+
+// Ctrl-C during a run is what pulling the terminal's battery is: the power goes at once, on the
+// terminal's clock, and the run then says so like any other power cut instead of ending without a
+// word. The handler only writes a byte into a pipe; a watcher thread posts the cut to the clock.
+class PowerCutOnInterrupt {
+ public:
+  explicit PowerCutOnInterrupt(sim::Terminal& terminal) {
+    if (::pipe2(s_pipe, O_CLOEXEC) != 0) return;
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      const char byte = 'c';
+      [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    // A second Ctrl-C ends the process at once, should the cut itself not end the run.
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, &m_previous);
+    m_watcher = std::thread([this, &terminal] {
+      char byte = 0;
+      while (::read(s_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+      if (byte != 'c') return;  // the run ended first
+      m_cut = true;
+      terminal.Clock().Post([&terminal] {
+        terminal.CutPower();
+        terminal.Clock().WakeThreadsOf(sim::kUpdaterProcess);
+      });
+    });
+  }
+  ~PowerCutOnInterrupt() {
+    if (!m_watcher.joinable()) return;
+    ::sigaction(SIGINT, &m_previous, nullptr);
+    const char byte = 'e';
+    [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    m_watcher.join();
+    ::close(s_pipe[0]);
+    ::close(s_pipe[1]);
+  }
+  PowerCutOnInterrupt(const PowerCutOnInterrupt&) = delete;
+  PowerCutOnInterrupt& operator=(const PowerCutOnInterrupt&) = delete;
+  bool Cut() const { return m_cut; }
+
+ private:
+  static inline int s_pipe[2] = {-1, -1};
+  struct sigaction m_previous {};
+  std::thread m_watcher;
+  std::atomic<bool> m_cut{false};
+};
 
 int RunRun(const RunArgs& args) {
   if (std::string wrong = CheckWindowArgs(args.window, args.realtime); !wrong.empty()) {
@@ -157,6 +212,9 @@ int RunRun(const RunArgs& args) {
     if (!started) return SimError("--package: " + started.error());
     desktop = std::move(*started);
   }
+  // Taken before the run says anything, so that a Ctrl-C it prompts is always a power cut.
+  std::unique_ptr<PowerCutOnInterrupt> interrupt;
+  if (!window) interrupt = std::make_unique<PowerCutOnInterrupt>(**terminal);
   if (desktopMode && args.package.empty()) {
     // Nothing in this process answers: say what the terminal waits for and how to end it.
     std::fprintf(stderr,
@@ -183,11 +241,24 @@ int RunRun(const RunArgs& args) {
   std::printf("Screens:");
   for (const int screen : outcome.screens) std::printf(" %d", screen);
   std::printf("\nFinal screen: %d (%s)\n", outcome.finalScreen, sim::RunEndName(outcome.end));
+  if (interrupt != nullptr && interrupt->Cut() && outcome.end == sim::RunEnd::kPowerCut) {
+    if (outcome.writeSteps.empty()) {
+      std::printf("Ctrl-C cut the power before the run's first write step.\n");
+    } else {
+      std::printf("Ctrl-C cut the power after write step %llu (%s).\n",
+                  static_cast<unsigned long long>(outcome.writeSteps.back().number),
+                  outcome.writeSteps.back().what.c_str());
+    }
+  }
   if (outcome.rebooted) std::printf("The terminal rebooted.\n");
   if (outcome.end == sim::RunEnd::kPowerCut && outcome.bootAfter == sim::BootState::kStarts) {
     std::printf("After the power cut the terminal starts again.\n");
   } else if (outcome.end == sim::RunEnd::kPowerCut) {
     std::printf("After the power cut the terminal %s: %s.\n", sim::BootStateName(outcome.bootAfter),
+                (*terminal)->BootReason().c_str());
+  } else if (outcome.bootAfter != sim::BootState::kStarts) {
+    // It started before the run (a run needs that), so this run changed it.
+    std::printf("After this run the terminal %s: %s.\n", sim::BootStateName(outcome.bootAfter),
                 (*terminal)->BootReason().c_str());
   }
   if (outcome.rerunnerStarted) std::printf("The rerunner was started.\n");

@@ -199,7 +199,7 @@ TEST_F(SandboxCli, ATimedKeyFarAheadMovesTheClockThere) {
   EXPECT_GE(report["virtual_milliseconds"].get<uint64_t>(), 9223372036854u);
 }
 
-TEST_F(SandboxCli, ADesktopRunWithNobodyServingSaysWhatItWaitsFor) {
+TEST_F(SandboxCli, ADesktopRunWithNobodyServingSaysWhatItWaitsForAndCtrlCCutsThePower) {
   ASSERT_EQ(Vostrel("sim init " + Path("T")).exitCode, 0);
   // The run waits in real time for as long as nobody serves it: read what it says, then end it
   // as a user would, with Ctrl-C.
@@ -211,10 +211,16 @@ TEST_F(SandboxCli, ADesktopRunWithNobodyServingSaysWhatItWaitsFor) {
   ASSERT_NE(std::fgets(line, sizeof line, run), nullptr);
   const pid_t pid = static_cast<pid_t>(std::stol(line));
   ASSERT_NE(std::fgets(line, sizeof line, run), nullptr);
-  ::kill(pid, SIGINT);
-  ::pclose(run);
   EXPECT_THAT(line, HasSubstr("waits for a desktop in " + Path("T") + "/fs"));
   EXPECT_THAT(line, HasSubstr("Ctrl-C"));
+  // Ctrl-C is a power cut: the run says so, and how the terminal starts, rather than just ending.
+  ::kill(pid, SIGINT);
+  std::string rest;
+  while (std::fgets(line, sizeof line, run) != nullptr) rest += line;
+  ::pclose(run);
+  EXPECT_THAT(rest, HasSubstr("(power cut)"));
+  EXPECT_THAT(rest, HasSubstr("Ctrl-C cut the power before the run's first write step."));
+  EXPECT_THAT(rest, HasSubstr("After the power cut the terminal starts again."));
 }
 
 // --- no lock ----------------------------------------------------------------------------------
