@@ -18,6 +18,7 @@
 namespace {
 
 using testing_support::ApplicationSettings;
+using testing_support::BigMember;
 using testing_support::BuildPackage;
 using testing_support::PackageMember;
 using testing_support::TerminalTest;
@@ -64,13 +65,6 @@ std::vector<PackageMember> WithSignature(PackageMember signature,
   std::vector<PackageMember> all = {std::move(signature)};
   all.insert(all.end(), members.begin(), members.end());
   return all;
-}
-
-std::string BigMember() {
-  // Larger than the transfer buffer and than a cache fill, so the check reads it in pieces.
-  std::string big(1300 * 1024, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131) ^ (i >> 11));
-  return big;
 }
 
 const std::string kScript =

@@ -14,18 +14,12 @@
 namespace {
 
 using testing_support::ApplicationSettings;
+using testing_support::BigMember;
 using testing_support::BuildPackage;
 using testing_support::PackageMember;
 using testing_support::TerminalTest;
 
 enum class Mode { kTerminal, kDesktop };
-
-std::string BigMember() {
-  // Larger than the 262,144-byte transfer buffer and than a 1 MiB cache fill.
-  std::string big(1300 * 1024, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131) ^ (i >> 11));
-  return big;
-}
 
 const std::string kScript =
     "; install the application\r\n"

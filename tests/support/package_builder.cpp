@@ -26,4 +26,10 @@ std::string ApplicationSettings(const std::string& version, const std::string& s
          "[AppScript]\r\n###CommandStart###\r\n" + script + "###CommandEnd###\r\n";
 }
 
+std::string BigMember() {
+  std::string big(1300 * 1024, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131) ^ (i >> 11));
+  return big;
+}
+
 }  // namespace testing_support

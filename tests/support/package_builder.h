@@ -18,4 +18,8 @@ std::string BuildPackage(const std::vector<PackageMember>& members);
 // Settings with an application script, for packages that update the application.
 std::string ApplicationSettings(const std::string& version, const std::string& script);
 
+// A member larger than the 262,144-byte transfer buffer and than a 1 MiB cache fill, so that it
+// is read in pieces, with bytes that do not repeat at either size.
+std::string BigMember();
+
 }  // namespace testing_support
