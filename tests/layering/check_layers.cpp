@@ -5,8 +5,8 @@
 //
 // The updater's modules are the folders of src/, in this order from the bottom up; a module may
 // include itself and the modules below it. flash/driver is a module of its own, below
-// everything but the platform and the text helpers. Inside a module, a file pair
-// (flash/flash_part.h with flash/flash_part.cpp) is one node.
+// everything but the platform, the text helpers and the digests (hash/). Inside a module, a file
+// pair (flash/flash_part.h with flash/flash_part.cpp) is one node.
 //
 // The simulator's modules are its file pairs (sim/shell.h with sim/shell.cpp); they may include
 // any module of the updater and each other, but never in a circle. Of the tools they may use
@@ -37,9 +37,9 @@ constexpr const char* kGpsImages = "tools/gps_images/";
 
 // Module ranks of the updater, bottom first. Modules of equal rank may not include each other.
 const std::map<std::string, int> kRanks = {
-    {"platform", 0}, {"text", 0},     {"flash/driver", 1}, {"log", 1},    {"ui", 1},
-    {"utils", 2},    {"settings", 3}, {"package", 4},      {"script", 5}, {"flash", 6},
-    {"gps", 6},      {"update", 7},   {"app", 8},
+    {"platform", 0}, {"text", 0},  {"hash", 0},     {"flash/driver", 1}, {"log", 1},
+    {"ui", 1},       {"utils", 2}, {"settings", 3}, {"package", 4},      {"script", 5},
+    {"flash", 6},    {"gps", 6},   {"update", 7},   {"app", 8},
 };
 
 struct Include {
