@@ -4,7 +4,7 @@
 
 PACKAGES := cmake ninja-build g++ make pkg-config \
 	libgtest-dev libgmock-dev libfmt-dev nettle-dev nlohmann-json3-dev libcli11-dev \
-	libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev fonts-dejavu-core
+	libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev fonts-dejavu-core b3sum
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 

@@ -17,6 +17,8 @@ void ReadSection(ConfigReader& reader, DesktopConfig& config) {
   reader.Read("hold_flag_ms", config.holdFlagMs, "a number of milliseconds");
   reader.ReadOptional("looking_no_at", config.lookingNoAt, "the number of an exchange, or null");
   reader.Read("allow_bad_checksum", config.allowBadChecksum, "true or false");
+  reader.Read("change_served_again", config.changeServedAgain,
+              "a member's name, or \"\" for none");
 }
 
 nlohmann::json SectionJson(const DesktopConfig& config) {
@@ -28,7 +30,8 @@ nlohmann::json SectionJson(const DesktopConfig& config) {
           {"empty_response_at", OptionalJson(config.emptyResponseAt)},
           {"hold_flag_ms", config.holdFlagMs},
           {"looking_no_at", OptionalJson(config.lookingNoAt)},
-          {"allow_bad_checksum", config.allowBadChecksum}};
+          {"allow_bad_checksum", config.allowBadChecksum},
+          {"change_served_again", config.changeServedAgain}};
 }
 
 }  // namespace sim

@@ -437,11 +437,23 @@ DesktopPeer::Answer DesktopPeer::AnswerReadCache(const Request& request, PeerFol
   if (!ReadAt(m_fd, bytes.data(), bytes.size(), request.value)) {
     return {{}, "the package cannot be read (" + ErrnoText(errno) + ")", false};
   }
+  if (!m_config.changeServedAgain.empty()) ChangeServedAgain(request.value, &bytes);
   if (Status written = folder.Write(kCacheFile, bytes); !written) {
     return {{}, written.error(), false};
   }
   return {Le32Bytes(static_cast<uint32_t>(fill)),
           text::Sprintf("%llu bytes in cache.bin", static_cast<unsigned long long>(fill)), true};
+}
+
+void DesktopPeer::ChangeServedAgain(uint64_t start, std::vector<uint8_t>* bytes) {
+  const container::Entry* entry = FindEntry(m_entries, m_config.changeServedAgain);
+  if (entry == nullptr || entry->fileLen == 0) return;
+  const uint64_t first = std::max<uint64_t>(start, entry->offset);
+  const uint64_t end = std::min<uint64_t>(start + bytes->size(),
+                                          static_cast<uint64_t>(entry->offset) + entry->fileLen);
+  if (first >= end) return;
+  if (m_servedStarts.insert(start).second) return;
+  (*bytes)[first - start] ^= 0x01;
 }
 
 DesktopPeer::Answer DesktopPeer::AnswerFileSize(const Request& request, PeerFolder&) {

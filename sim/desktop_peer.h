@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -180,6 +181,8 @@ class DesktopPeer {
   static Request ParseRequest(std::span<const uint8_t> bytes);
   Answer AnswerFinished(const Request& request, PeerFolder& folder);
   Answer AnswerReadCache(const Request& request, PeerFolder& folder);
+  // The DesktopConfig::changeServedAgain fault on a fill of the package from `start`.
+  void ChangeServedAgain(uint64_t start, std::vector<uint8_t>* bytes);
   Answer AnswerFileSize(const Request& request, PeerFolder& folder);
   Answer AnswerSizeOS(const Request& request, PeerFolder& folder);
   Answer AnswerSizeApp(const Request& request, PeerFolder& folder);
@@ -194,6 +197,8 @@ class DesktopPeer {
   DesktopConfig m_config;
   std::vector<uint8_t> m_headerPart;  // stored bytes
   std::vector<container::Entry> m_entries;
+  // Where the fills that held the member of DesktopConfig::changeServedAgain started.
+  std::set<uint64_t> m_servedStarts;
   std::optional<std::string> m_settings;  // Vostrel.ini's bytes, when the package holds it
   uint32_t m_sizeOS = 0;
   uint32_t m_sizeApp = 0;

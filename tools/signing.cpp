@@ -6,9 +6,13 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
 
 #include "text/text.h"
 
@@ -40,24 +44,51 @@ class PackageMemberContent final : public container::ContentSource {
   uint64_t m_done = 0;
 };
 
-sim::Result<manifest::Digest> HashMember(const PackageFile& package,
-                                         const container::Entry& entry) {
-  sha256_ctx context;
-  sha256_init(&context);
-  const host::IoBuffer buffer = host::MakeIoBuffer();
-  PackageMemberContent content(package, entry);
-  for (uint64_t left = entry.fileLen; left > 0;) {
-    std::size_t read = 0;
-    if (!content.Read(std::span(buffer.get(), std::min<uint64_t>(host::kIoChunk, left)), &read)) {
-      return sim::Result<manifest::Digest>::Failure(
-          text::Sprintf("%s: the member \"%s\" cannot be read", package.Path(), entry.name));
-    }
-    sha256_update(&context, read, buffer.get());
-    left -= read;
+// The digests of every piece of the entries, hashed on every core the host has.
+using PieceDigests = std::vector<std::vector<manifest::Digest>>;
+sim::Result<PieceDigests> HashPieces(const PackageFile& package,
+                                     std::span<const container::Entry* const> entries) {
+  PieceDigests digests(entries.size());
+  struct Piece {
+    std::size_t entry;
+    uint32_t index;
+  };
+  std::vector<Piece> pieces;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    digests[i].resize(manifest::PieceCount(entries[i]->fileLen));
+    for (uint32_t index = 0; index < digests[i].size(); ++index) pieces.push_back({i, index});
   }
-  manifest::Digest digest;
-  sha256_digest(&context, digest.size(), digest.data());
-  return digest;
+  std::atomic<std::size_t> next = 0;
+  std::atomic<bool> failed = false;
+  std::mutex mutex;
+  std::string error;
+  auto work = [&] {
+    const host::IoBuffer buffer = host::MakeIoBuffer(manifest::kPieceSize);
+    for (std::size_t taken = next++; taken < pieces.size() && !failed; taken = next++) {
+      const container::Entry& entry = *entries[pieces[taken].entry];
+      const uint32_t index = pieces[taken].index;
+      const uint32_t length = manifest::PieceLength(entry.fileLen, index);
+      std::size_t read = 0;
+      if (!package.ReadStored(static_cast<uint64_t>(entry.offset) +
+                                  static_cast<uint64_t>(index) * manifest::kPieceSize,
+                              buffer.get(), length, &read) ||
+          read != length) {
+        const std::lock_guard lock(mutex);
+        error = text::Sprintf("%s: the member \"%s\" cannot be read", package.Path(), entry.name);
+        failed = true;
+        return;
+      }
+      container::Complement({buffer.get(), length});
+      digests[pieces[taken].entry][index] = manifest::PieceDigest(buffer.get(), length);
+    }
+  };
+  std::vector<std::thread> helpers;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 1; i < cores && i < pieces.size(); ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failed) return sim::Result<PieceDigests>::Failure(error);
+  return digests;
 }
 
 // The package must be one the terminal takes before it is signed: a signature over a broken
@@ -137,12 +168,16 @@ struct Unsigned {
 
 sim::Status ReadUnsigned(const PackageFile& package, Unsigned* out) {
   if (sim::Status intact = CheckIntact(package); !intact) return intact;
-  manifest::Manifest contents;
+  std::vector<const container::Entry*> entries;
   for (const container::Entry& entry : package.Headers().entries) {
-    if (entry.name == manifest::kSignatureMember) continue;
-    auto digest = HashMember(package, entry);
-    if (!digest) return sim::Status::Failure(digest.error());
-    contents.items.push_back({entry.name, entry.attrib, entry.fileLen, *digest});
+    if (entry.name != manifest::kSignatureMember) entries.push_back(&entry);
+  }
+  auto digests = HashPieces(package, entries);
+  if (!digests) return sim::Status::Failure(digests.error());
+  manifest::Manifest contents;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const container::Entry& entry = *entries[i];
+    contents.items.push_back({entry.name, entry.attrib, entry.fileLen, std::move((*digests)[i])});
     out->sources.push_back(std::make_unique<PackageMemberContent>(package, entry));
     container::Member member;
     member.name = entry.name;
@@ -292,16 +327,24 @@ SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes
     return report;
   }
   if (hashes == MemberHashes::kSkip) return report;
+  std::vector<const container::Entry*> members;
+  std::vector<const manifest::Item*> items;
   for (const container::Entry& entry : package.Headers().entries) {
     const manifest::Item* item = contents.Find(entry.name);
     if (item == nullptr) continue;  // the signature member
-    auto digest = HashMember(package, entry);
-    if (!digest) {
-      report.problem = digest.error();
-    } else if (*digest != item->sha256) {
-      report.problem = text::Sprintf("the member \"%s\" differs from its manifest", entry.name);
+    members.push_back(&entry);
+    items.push_back(item);
+  }
+  auto digests = HashPieces(package, members);
+  if (!digests) {
+    report.problem = digests.error();
+    return report;
+  }
+  for (std::size_t i = 0; i < members.size() && !report.problem; ++i) {
+    if ((*digests)[i] != items[i]->pieces) {
+      report.problem =
+          text::Sprintf("the member \"%s\" differs from its manifest", members[i]->name);
     }
-    if (report.problem) break;
   }
   return report;
 }

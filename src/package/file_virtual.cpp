@@ -93,6 +93,7 @@ int CFileVirtual::SetupFileAccess() {
 
 int CFileVirtual::HHTFileOpen(std::string_view name) {
   SetupFileAccess();
+  m_item = nullptr;
   m_strName = std::string(name);
   if (IsDesktop()) {
     m_pHeader = m_fileAccess.GetFileHeader(name);
@@ -138,53 +139,80 @@ int CFileVirtual::HHTFileOpen(std::string_view name) {
 }
 
 bool CFileVirtual::MatchesManifest(std::string_view name) {
-  m_servedHash.reset();
-  const manifest::Item* item = m_manifest->Find(m_pHeader->Name);
-  const std::unique_ptr<platform::Sha256> hash = platform::Crypt().NewSha256();
-  // Locally the container stays open without sharing from here to the close, so the bytes
-  // checked are the bytes read. The desktop's cache holds any read up to its fill size.
-  const uint32_t chunk = IsDesktop() ? 65536 : container::kTransferBufferSize;
-  const container::TransferBuffer buffer = container::NewTransferBuffer(chunk);
-  bool ok = item != nullptr && hash != nullptr && buffer != nullptr;
-  const uint32_t end = m_pHeader->Offset + m_pHeader->FileLen;
-  while (ok && m_nPosition < end) {
-    uint32_t read = 0;
-    ok = ReadAtPosition(buffer.get(), std::min(chunk, end - m_nPosition), &read) && read > 0;
-    hash->Update(buffer.get(), read);
-    m_nPosition += read;
-  }
-  m_nPosition = m_pHeader->Offset;
-  if (!ok || hash->Finish() != item->sha256) {
+  m_item = m_manifest->Find(m_pHeader->Name);
+  m_pieceIndex = kNoPiece;
+  if (m_piece == nullptr) m_piece = container::NewTransferBuffer(manifest::kPieceSize);
+  // The validation compared the entries with the manifest; a header table read again since
+  // must still agree, or the pieces would not be the manifest's.
+  if (m_item == nullptr || m_item->length != m_pHeader->FileLen || m_piece == nullptr) {
+    m_item = nullptr;
     ReportError(1053, kHHTFileOpen, "Member differs from its manifest [%s]", name);
     return false;
   }
-  if (IsDesktop()) {
-    m_servedHash = platform::Crypt().NewSha256();
-    m_expected = item->sha256;
+  for (uint32_t index = 0; index < m_item->pieces.size(); ++index) {
+    if (!LoadPiece(index, kHHTFileOpen)) {
+      m_item = nullptr;
+      return false;
+    }
   }
   return true;
 }
 
-bool CFileVirtual::ReadAtPosition(uint8_t* buffer, uint32_t count, uint32_t* read) {
+bool CFileVirtual::LoadPiece(uint32_t index, const char* operation) {
+  m_pieceIndex = kNoPiece;
+  const uint32_t length = manifest::PieceLength(m_item->length, index);
+  const uint32_t start = m_pHeader->Offset + index * manifest::kPieceSize;
+  bool ok = true;
+  for (uint32_t done = 0; ok && done < length;) {
+    uint32_t read = 0;
+    ok = ReadAt(start + done, m_piece.get() + done, length - done, &read) && read > 0;
+    done += read;
+  }
+  if (!ok || manifest::PieceDigest(m_piece.get(), length) != m_item->pieces[index]) {
+    ReportError(1053, operation, "Member differs from its manifest [%s]", m_strName);
+    return false;
+  }
+  m_pieceIndex = index;
+  return true;
+}
+
+bool CFileVirtual::ReadAt(uint32_t position, uint8_t* buffer, uint32_t count, uint32_t* read) {
   if (IsDesktop()) {
-    if (m_semaphore.ActiveSyncFileReadCache(m_nPosition, m_pHeader->Offset, m_pHeader->FileLen,
-                                            buffer, count, read) == 0) {
+    if (m_semaphore.ActiveSyncFileReadCache(position, m_pHeader->Offset, m_pHeader->FileLen, buffer,
+                                            count, read) == 0) {
       ReportError(1033, kHHTFileRead, "Failed to ActiveSync read [%s] Off=[%ld] Num=[%ld]",
-                  m_semaphore.m_strFileName, text::AsLong(m_nPosition), text::AsLong(count));
+                  m_semaphore.m_strFileName, text::AsLong(position), text::AsLong(count));
       return false;
     }
   } else {
-    const bool done = CFileAccess::ReadFromFileOffset(m_hLocal, buffer, m_nPosition,
-                                                      m_pHeader->Offset, m_pHeader->FileLen,
-                                                      count, read, ReadClip::kToMember) != 0;
+    const bool done =
+        CFileAccess::ReadFromFileOffset(m_hLocal, buffer, position, m_pHeader->Offset,
+                                        m_pHeader->FileLen, count, read, ReadClip::kToMember) != 0;
     // A file that ends before the member's data do has not given the member.
-    if (!done || (*read < count && m_nPosition - m_pHeader->Offset + *read < m_pHeader->FileLen)) {
-      ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]",
-                  m_strContainerPath, text::AsLong(m_nPosition), text::AsLong(count));
+    if (!done || (*read < count && position - m_pHeader->Offset + *read < m_pHeader->FileLen)) {
+      ReportError(1033, kHHTFileRead, "Failed to read [%s] Off=[%ld] Num=[%ld]", m_strContainerPath,
+                  text::AsLong(position), text::AsLong(count));
       *read = 0;
       return false;
     }
   }
+  return true;
+}
+
+bool CFileVirtual::ReadChecked(uint8_t* buffer, uint32_t count, uint32_t* read) {
+  uint32_t position = m_nPosition - m_pHeader->Offset;
+  uint32_t done = 0;
+  while (done < count && position < m_pHeader->FileLen) {
+    const uint32_t index = position / manifest::kPieceSize;
+    if (index != m_pieceIndex && !LoadPiece(index, kHHTFileRead)) return false;
+    const uint32_t within = position - index * manifest::kPieceSize;
+    const uint32_t n =
+        std::min(count - done, manifest::PieceLength(m_item->length, index) - within);
+    std::copy_n(m_piece.get() + within, n, buffer + done);
+    done += n;
+    position += n;
+  }
+  *read = done;
   return true;
 }
 
@@ -197,16 +225,11 @@ int CFileVirtual::HHTFileRead(uint8_t* buffer, uint32_t count, uint32_t* read) {
                 text::AsLong(count));
     return 0;
   }
-  if (!ReadAtPosition(buffer, count, read)) return 0;
-  if (m_servedHash != nullptr && *read > 0) {
-    m_servedHash->Update(buffer, *read);
-    if (m_nPosition + *read == m_pHeader->Offset + m_pHeader->FileLen &&
-        m_servedHash->Finish() != m_expected) {
-      m_servedHash.reset();
-      ReportError(1053, kHHTFileRead, "Member differs from its manifest [%s]", m_strName);
-      *read = 0;
-      return 0;
-    }
+  const bool ok = m_item != nullptr ? ReadChecked(buffer, count, read)
+                                    : ReadAt(m_nPosition, buffer, count, read);
+  if (!ok) {
+    *read = 0;
+    return 0;
   }
   if (*read > 0) {
     m_nPosition += *read;

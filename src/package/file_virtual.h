@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "package/container_format.h"
 #include "package/file_access.h"
 #include "package/file_semaphore.h"
 #include "package/manifest.h"
-#include "platform/crypto.h"
 #include "platform/types.h"
 #include "settings/run_state.h"
 
@@ -71,17 +71,22 @@ class CFileVirtual {
   CFileAccess& Access() { return m_fileAccess; }
   const std::string& ContainerPath() const { return m_strContainerPath; }
   // From now on every member opened must hold the bytes that the signed manifest lists: the
-  // open reads it whole first and fails (error 1053) on a difference, so that no byte of it
-  // reaches its reader. Null checks nothing.
+  // open reads it whole first and fails (error 1053) on a difference, so that no byte of a
+  // member that differs reaches its reader; reads then hand on each piece only after checking
+  // it again, so bytes served differently the second time fail the read. Null checks nothing.
   void SetManifest(const manifest::Manifest* signedManifest) { m_manifest = signedManifest; }
 
  private:
   bool IsDesktop() const { return m_nMode != 0; }
-  // Reads at the position without moving it; reports a failure.
-  bool ReadAtPosition(uint8_t* buffer, uint32_t count, uint32_t* read);
-  // Hashes the open member whole and compares it with the manifest; the position is back at
-  // the member's first byte afterwards.
+  // Reads at a position of the container; reports a failure.
+  bool ReadAt(uint32_t position, uint8_t* buffer, uint32_t count, uint32_t* read);
+  // Checks every piece of the open member against the manifest.
   bool MatchesManifest(std::string_view name);
+  // Reads piece `index` of the open member whole into m_piece and checks it; false after
+  // reporting a read failure or a difference under `operation`.
+  bool LoadPiece(uint32_t index, const char* operation);
+  // HHTFileRead of a member of a signed package: only from checked pieces.
+  bool ReadChecked(uint8_t* buffer, uint32_t count, uint32_t* read);
   // No bytes done yet of a phase of `total` bytes.
   void StartProgress(uint32_t total);
   // Moves the bar when the phase's percentage changed.
@@ -97,10 +102,11 @@ class CFileVirtual {
   const CFileHeader* m_pHeader = nullptr;
   CFileSemaphore m_semaphore;
   const manifest::Manifest* m_manifest = nullptr;
-  // The desktop serves a member again after its check; what it serves then is hashed too and
-  // must be the same when the member's last byte is read.
-  std::unique_ptr<platform::Sha256> m_servedHash;
-  manifest::Digest m_expected{};
+  // The open member's entry in the manifest (null without one), and its one checked piece.
+  const manifest::Item* m_item = nullptr;
+  container::TransferBuffer m_piece;
+  uint32_t m_pieceIndex = kNoPiece;
+  static constexpr uint32_t kNoPiece = UINT32_MAX;
 };
 
 // The virtual files of a run: the package the run reads (its mode and path, from the run's

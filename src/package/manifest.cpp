@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "hash/blake3.h"
 #include "text/text.h"
 
 namespace manifest {
@@ -163,55 +164,105 @@ const Item* Manifest::FindFolded(std::string_view name) const {
   return nullptr;
 }
 
+Digest PieceDigest(const uint8_t* data, std::size_t length) { return blake3::Hash(data, length); }
+
+std::vector<Digest> PieceDigestsOf(std::span<const uint8_t> bytes) {
+  std::vector<Digest> digests;
+  for (std::size_t start = 0; start < bytes.size(); start += kPieceSize) {
+    digests.push_back(
+        PieceDigest(bytes.data() + start, std::min<std::size_t>(kPieceSize, bytes.size() - start)));
+  }
+  return digests;
+}
+
 std::string FormatManifest(const Manifest& manifest) {
   std::string text(kFormatLine);
   for (const Item& item : manifest.items) {
-    text += text::Sprintf("%s %u %08x %s\n", Hex(item.sha256), item.length, item.attrib, item.name);
+    text += text::Sprintf("%u %08x %s\n", item.length, item.attrib, item.name);
+    for (const Digest& piece : item.pieces) {
+      text += Hex(piece);
+      text += '\n';
+    }
   }
   return text;
 }
 
+namespace {
+
+// The manifest's text, a line at a time, counting lines for the messages.
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : m_text(text) {}
+  bool AtEnd() const { return m_text.empty(); }
+  std::size_t Number() const { return m_number; }
+  bool Next(std::string_view* line, std::string* error) {
+    ++m_number;
+    const std::size_t newline = m_text.find('\n');
+    if (newline == std::string_view::npos) {
+      *error = text::Sprintf("manifest line %zu does not end with a line feed", m_number);
+      return false;
+    }
+    *line = m_text.substr(0, newline);
+    m_text.remove_prefix(newline + 1);
+    return true;
+  }
+
+ private:
+  std::string_view m_text;
+  std::size_t m_number = 1;  // the format line
+};
+
+bool ParseItemLine(std::string_view line, std::size_t number, Item* item, std::string* error) {
+  std::string_view length, attrib;
+  uint8_t word[4];
+  if (!TakeField(&line, &length) || !TakeField(&line, &attrib) ||
+      !ParseDecimal(length, &item->length) || attrib.size() != 8 || !ParseHex(attrib, word, 4)) {
+    *error = text::Sprintf("manifest line %zu is not \"LENGTH ATTRIB NAME\"", number);
+    return false;
+  }
+  item->attrib = static_cast<uint32_t>(word[0]) << 24 | static_cast<uint32_t>(word[1]) << 16 |
+                 static_cast<uint32_t>(word[2]) << 8 | word[3];
+  const bool control = std::any_of(line.begin(), line.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
+  if (line.empty() || control || line == kSignatureMember) {
+    *error = text::Sprintf("manifest line %zu names no member that can be signed", number);
+    return false;
+  }
+  item->name = std::string(line);
+  return true;
+}
+
+}  // namespace
+
 bool ParseManifest(std::string_view text, Manifest* manifest, std::string* error) {
   manifest->items.clear();
   if (!text.starts_with(kFormatLine)) {
-    *error = "the manifest does not begin with \"vostrel-manifest 1\"";
+    *error = "the manifest does not begin with \"vostrel-manifest 2\"";
     return false;
   }
-  text.remove_prefix(kFormatLine.size());
-  std::set<std::string_view> names;
-  for (std::size_t number = 2; !text.empty(); ++number) {
-    const std::size_t newline = text.find('\n');
-    if (newline == std::string_view::npos) {
-      *error = text::Sprintf("manifest line %zu does not end with a line feed", number);
-      return false;
-    }
-    std::string_view line = text.substr(0, newline);
-    text.remove_prefix(newline + 1);
+  Lines lines(text.substr(kFormatLine.size()));
+  std::set<std::string> names;
+  while (!lines.AtEnd()) {
+    std::string_view line;
     Item item;
-    std::string_view hash, length, attrib;
-    const bool parsed = TakeField(&line, &hash) && TakeField(&line, &length) &&
-                        TakeField(&line, &attrib) &&
-                        ParseHex(hash, item.sha256.data(), kDigestSize) &&
-                        ParseDecimal(length, &item.length) && attrib.size() == 8;
-    uint8_t word[4];
-    if (!parsed || !ParseHex(attrib, word, 4)) {
-      *error = text::Sprintf("manifest line %zu is not \"SHA256 LENGTH ATTRIB NAME\"", number);
+    if (!lines.Next(&line, error) || !ParseItemLine(line, lines.Number(), &item, error)) {
       return false;
     }
-    item.attrib = static_cast<uint32_t>(word[0]) << 24 | static_cast<uint32_t>(word[1]) << 16 |
-                  static_cast<uint32_t>(word[2]) << 8 | word[3];
-    const bool control = std::any_of(line.begin(), line.end(), [](char c) {
-      return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-    });
-    if (line.empty() || control || line == kSignatureMember) {
-      *error = text::Sprintf("manifest line %zu names no member that can be signed", number);
+    if (!names.insert(item.name).second) {
+      *error =
+          text::Sprintf("manifest line %zu repeats the member \"%s\"", lines.Number(), item.name);
       return false;
     }
-    if (!names.insert(line).second) {
-      *error = text::Sprintf("manifest line %zu repeats the member \"%s\"", number, line);
-      return false;
+    item.pieces.resize(PieceCount(item.length));
+    for (Digest& piece : item.pieces) {
+      if (!lines.Next(&line, error)) return false;
+      if (line.size() != 2 * kDigestSize || !ParseHex(line, piece.data(), kDigestSize)) {
+        *error = text::Sprintf("manifest line %zu is not the digest of a piece of \"%s\"",
+                               lines.Number(), item.name);
+        return false;
+      }
     }
-    item.name = std::string(line);
     manifest->items.push_back(std::move(item));
   }
   return true;

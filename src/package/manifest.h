@@ -1,13 +1,14 @@
 // The signature of an update package: one member of its own, named kSignatureMember, whose
-// bytes are a text manifest of every other member (name, attribute word, length and SHA-256 of
-// its data), then the 64-byte Ed25519 signature of exactly those manifest bytes, then the
-// signer's 32-byte public key. A terminal that trusts a key checks the signature before it
-// uses the package and each member's bytes against the manifest before they go anywhere; a
-// terminal without a key never asks for the member, so unsigned and signed packages work there
-// as before. Keys travel as the PEM files that common key tools write. Everything here reads
-// bytes and texts; hashing and verifying are the caller's.
+// bytes are a text manifest of every other member (name, attribute word, length, and the digest
+// of each kPieceSize piece of its data), then the 64-byte Ed25519 signature of exactly those
+// manifest bytes, then the signer's 32-byte public key. A terminal that trusts a key checks the
+// signature before it uses the package and each member's bytes against the manifest before they go
+// anywhere; a terminal without a key never asks for the member, so unsigned and signed packages
+// work there as before. Keys travel as the PEM files that common key tools write. Everything here
+// reads bytes and texts; hashing and verifying are the caller's.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +23,11 @@ namespace manifest {
 // The member's name: '<' and '>' are refused in members' names by the package builder and by
 // the terminal's file system, so no member that a script copies can be called so.
 inline constexpr const char* kSignatureMember = "<signature>";
-inline constexpr std::string_view kFormatLine = "vostrel-manifest 1\n";
+inline constexpr std::string_view kFormatLine = "vostrel-manifest 2\n";
+// Members are hashed in pieces of this size (the last one shorter), so that a reader checks each
+// piece as it arrives, before handing on any of its bytes, and several cores hash one member.
+// One piece is also what the desktop serves in one read.
+inline constexpr uint32_t kPieceSize = 65536;
 inline constexpr std::size_t kDigestSize = 32;
 inline constexpr std::size_t kSignatureSize = 64;
 inline constexpr std::size_t kKeySize = 32;
@@ -40,7 +45,7 @@ struct Item {
   std::string name;  // UTF-8, as in the container
   uint32_t attrib = 0;
   uint32_t length = 0;
-  Digest sha256{};
+  std::vector<Digest> pieces;  // PieceCount(length) of them
 
   bool operator==(const Item&) const = default;
 };
@@ -55,8 +60,22 @@ struct Manifest {
   const Item* FindFolded(std::string_view name) const;
 };
 
-// The text form: the format line, then one line a member: "<sha256 hex> <length> <attrib as 8
-// hex digits> <name>\n". Lower-case hex, decimal length, nothing else.
+// The number of pieces of a member of this length; an empty member has none.
+constexpr uint32_t PieceCount(uint32_t length) {
+  return length / kPieceSize + (length % kPieceSize != 0 ? 1 : 0);
+}
+// The length of piece `index` of a member of this length.
+constexpr uint32_t PieceLength(uint32_t length, uint32_t index) {
+  return std::min(kPieceSize, length - index * kPieceSize);
+}
+// The digest of a piece: its 32-byte BLAKE3 hash.
+Digest PieceDigest(const uint8_t* data, std::size_t length);
+// The digests of every piece of a member's bytes, one after another.
+std::vector<Digest> PieceDigestsOf(std::span<const uint8_t> bytes);
+
+// The text form: the format line, then for each member a line "<length> <attrib as 8 hex
+// digits> <name>\n" followed by one line "<digest hex>\n" for each of its pieces. Lower-case
+// hex, decimal length, nothing else.
 std::string FormatManifest(const Manifest& manifest);
 // The strict reverse of FormatManifest. False with a message naming the line when the text is
 // anything FormatManifest would not write, a name holds a control character, is empty, is the

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "package/container_format.h"
 #include "package/file_virtual.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -131,17 +132,22 @@ int CheckFileAgainstManifest(const manifest::Manifest& signedManifest, std::stri
   const platform::Handle file =
       fs.Open(path, platform::kGenericRead, platform::kShareNone,
               platform::Disposition::kOpenExisting, platform::kAttributeNormal);
-  const std::unique_ptr<platform::Sha256> hash = platform::Crypt().NewSha256();
-  bool ok = item != nullptr && file != platform::kInvalidHandle && hash != nullptr;
-  uint64_t total = 0;
-  std::vector<uint8_t> buffer(kSignatureReadSize);
-  uint32_t read = 0;
-  while (ok && fs.Read(file, buffer.data(), kSignatureReadSize, &read) && read > 0) {
-    hash->Update(buffer.data(), read);
-    total += read;
+  const container::TransferBuffer piece = container::NewTransferBuffer(manifest::kPieceSize);
+  bool ok = item != nullptr && file != platform::kInvalidHandle && piece != nullptr;
+  // One read past the last piece finds the file's end.
+  for (uint32_t index = 0; ok && index <= item->pieces.size(); ++index) {
+    const uint32_t expected =
+        index < item->pieces.size() ? manifest::PieceLength(item->length, index) : 0;
+    uint32_t length = 0;
+    uint32_t read = 0;
+    do {
+      ok = fs.Read(file, piece.get() + length, manifest::kPieceSize - length, &read);
+      length += ok ? read : 0;
+    } while (ok && read > 0 && length < manifest::kPieceSize);
+    ok = ok && length == expected &&
+         (expected == 0 || manifest::PieceDigest(piece.get(), length) == item->pieces[index]);
   }
   if (file != platform::kInvalidHandle) fs.Close(file);
-  ok = ok && total == item->length && hash->Finish() == item->sha256;
   if (!ok) ReportError(1053, operation, "Member differs from its manifest [%s]", member);
   return ok ? 1 : 0;
 }

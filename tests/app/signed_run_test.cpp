@@ -3,7 +3,6 @@
 // not the signed ones fails its item with its destination left as it was.
 #include <gtest/gtest.h>
 #include <nettle/eddsa.h>
-#include <nettle/sha2.h>
 
 #include <string>
 #include <vector>
@@ -42,14 +41,10 @@ PackageMember SignatureOf(const std::vector<PackageMember>& members,
                           const manifest::PrivateKey& seed) {
   manifest::Manifest contents;
   for (const PackageMember& member : members) {
-    manifest::Item item{
-        member.name, container::kAttribNormal, static_cast<uint32_t>(member.contents.size()), {}};
-    sha256_ctx context;
-    sha256_init(&context);
-    sha256_update(&context, member.contents.size(),
-                  reinterpret_cast<const uint8_t*>(member.contents.data()));
-    sha256_digest(&context, item.sha256.size(), item.sha256.data());
-    contents.items.push_back(item);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(member.contents.data());
+    contents.items.push_back({member.name, container::kAttribNormal,
+                              static_cast<uint32_t>(member.contents.size()),
+                              manifest::PieceDigestsOf({bytes, member.contents.size()})});
   }
   const std::string text = manifest::FormatManifest(contents);
   const manifest::PublicKey key = PublicOf(seed);

@@ -8,13 +8,17 @@
 
 namespace {
 
-const std::string kHash(64, 'a');
+const std::string kDigest = std::string(64, 'a') + "\n";
 
 TEST(ManifestTest, ReadsBackWhatItWritesAndRefusesEverythingElse) {
   manifest::Manifest written;
   written.items.push_back({"Vostrel.ini", 0x80, 1792, {}});
   written.items.push_back({"Apps\\Nav ü.exe", 0x1, 0, {}});
-  written.items[0].sha256.fill(0xab);
+  written.items.push_back({"Data\\two pieces.bin", 0x80, manifest::kPieceSize + 1, {}});
+  written.items[0].pieces.resize(1);
+  written.items[0].pieces[0].fill(0xab);
+  written.items[2].pieces.resize(2);
+  written.items[2].pieces[1].fill(0x01);
   const std::string text = manifest::FormatManifest(written);
   manifest::Manifest read;
   std::string error;
@@ -23,24 +27,27 @@ TEST(ManifestTest, ReadsBackWhatItWritesAndRefusesEverythingElse) {
   EXPECT_EQ(read.FindFolded("vostrel.INI"), &read.items[0]);
   EXPECT_EQ(read.Find("vostrel.INI"), nullptr);
 
-  const std::string head = "vostrel-manifest 1\n";
+  const std::string head = "vostrel-manifest 2\n";
   const struct {
     const char* why;
     std::string text;
   } refused[] = {
-      {"no format line", kHash + " 1 00000080 a\n"},
-      {"another version", "vostrel-manifest 2\n"},
-      {"no final line feed", head + kHash + " 1 00000080 a"},
-      {"upper-case hash", head + std::string(64, 'A') + " 1 00000080 a\n"},
-      {"short hash", head + std::string(62, 'a') + " 1 00000080 a\n"},
-      {"leading zero", head + kHash + " 01 00000080 a\n"},
-      {"past 32 bits", head + kHash + " 4294967296 00000080 a\n"},
-      {"signed length", head + kHash + " -1 00000080 a\n"},
-      {"short attributes", head + kHash + " 1 80 a\n"},
-      {"empty name", head + kHash + " 1 00000080 \n"},
-      {"carriage return in a name", head + kHash + " 1 00000080 a\r\n"},
-      {"the signature member", head + kHash + " 1 00000080 <signature>\n"},
-      {"a repeated name", head + kHash + " 1 00000080 a\n" + kHash + " 2 00000080 a\n"},
+      {"no format line", "1 00000080 a\n" + kDigest},
+      {"another version", "vostrel-manifest 1\n"},
+      {"no final line feed", head + "1 00000080 a\n" + std::string(64, 'a')},
+      {"upper-case digest", head + "1 00000080 a\n" + std::string(64, 'A') + "\n"},
+      {"short digest", head + "1 00000080 a\n" + std::string(62, 'a') + "\n"},
+      {"a piece without its digest", head + "65537 00000080 a\n" + kDigest},
+      {"a digest too many", head + "1 00000080 a\n" + kDigest + kDigest},
+      {"a digest for an empty member", head + "0 00000080 a\n" + kDigest},
+      {"leading zero", head + "01 00000080 a\n" + kDigest},
+      {"past 32 bits", head + "4294967296 00000080 a\n"},
+      {"signed length", head + "-1 00000080 a\n"},
+      {"short attributes", head + "1 80 a\n" + kDigest},
+      {"empty name", head + "1 00000080 \n" + kDigest},
+      {"carriage return in a name", head + "1 00000080 a\r\n" + kDigest},
+      {"the signature member", head + "1 00000080 <signature>\n" + kDigest},
+      {"a repeated name", head + "1 00000080 a\n" + kDigest + "1 00000080 a\n" + kDigest},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.why);

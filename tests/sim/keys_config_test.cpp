@@ -129,7 +129,8 @@ TEST(ConfigTest, WritesAndReadsBackEveryKey) {
                                       .emptyResponseAt = 2,
                                       .holdFlagMs = 5,
                                       .lookingNoAt = 4,
-                                      .allowBadChecksum = true};
+                                      .allowBadChecksum = true,
+                                      .changeServedAgain = "NK.BIN"};
   config.Get<sim::SecurityConfig>() = {
       .trustedKeys = {"-----BEGIN PUBLIC KEY-----\n"
                       "MCowBQYDK2VwAyEAvdUOoHeUD3k3EdKsABgjdxdW7g/JklrYJoKe7+pi8to=\n"

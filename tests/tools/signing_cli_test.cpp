@@ -70,7 +70,17 @@ TEST_F(SigningCliTest, AnOpensslKeySignsAndOpensslChecksTheDocumentedBytes) {
       "openssl pkeyutl -verify -pubin -inkey pub.pem -rawin -in manifest.txt -sigfile sig.bin");
   EXPECT_EQ(checked.exitCode, 0) << checked.out;
   EXPECT_THAT(checked.out, HasSubstr("Signature Verified Successfully"));
-  EXPECT_THAT(ReadHostFile(Path("manifest.txt")), HasSubstr(" 300000 00000080 Apps\\Nav.exe\n"));
+  // Each member's line is followed by the BLAKE3 digests of its 64 KiB pieces, as b3sum
+  // prints them.
+  const std::string text = ReadHostFile(Path("manifest.txt"));
+  const std::string line = "\n300000 00000080 Apps\\Nav.exe\n";
+  ASSERT_THAT(text, HasSubstr(line));
+  const CommandResult pieces = Shell(std::string(VOSTREL_BINARY) +
+                                     " pack extract p.bin 'Apps\\Nav.exe' -C y && "
+                                     "split -b 65536 -d y/Apps/Nav.exe piece. && "
+                                     "b3sum piece.* | cut -d' ' -f1");
+  ASSERT_EQ(pieces.exitCode, 0) << pieces.err;
+  EXPECT_EQ(text.substr(text.find(line) + line.size(), 5 * 65), pieces.out);
 
   EXPECT_EQ(Vostrel("pack verify " + Q("p.bin") + " --key " + Q("pub.pem")).exitCode, 0);
   ASSERT_EQ(
