@@ -17,8 +17,7 @@ void ReadSection(ConfigReader& reader, DesktopConfig& config) {
   reader.Read("hold_flag_ms", config.holdFlagMs, "a number of milliseconds");
   reader.ReadOptional("looking_no_at", config.lookingNoAt, "the number of an exchange, or null");
   reader.Read("allow_bad_checksum", config.allowBadChecksum, "true or false");
-  reader.Read("change_served_again", config.changeServedAgain,
-              "a member's name, or \"\" for none");
+  reader.Read("change_served_again", config.changeServedAgain, "a member's name, or \"\" for none");
 }
 
 nlohmann::json SectionJson(const DesktopConfig& config) {

@@ -34,9 +34,9 @@ struct DesktopConfig {
   // Serves a package whose checksum fails, which the desktop otherwise refuses: the terminal
   // does not check it in desktop mode, so only a test of that should ask for this.
   bool allowBadChecksum = false;
-  // A member's name (empty: none): its bytes are served as they are the first time a fill holds them, and with
-  // one byte changed every later time, as by a desktop that changes the member between the
-  // terminal's check of it and its use.
+  // A member's name (empty: none): its bytes are served as they are the first time a fill holds
+  // them, and with one byte changed every later time, as by a desktop that changes the member
+  // between the terminal's check of it and its use.
   std::string changeServedAgain = {};
 
   bool operator==(const DesktopConfig&) const = default;

@@ -4,9 +4,18 @@
 
 #include <CLI/CLI.hpp>
 #include <cstddef>
+#include <functional>
 #include <string>
 
+#include "sim/result.h"
+
+namespace container {
+class ChecksumReader;
+}
+
 namespace tools {
+
+class PackageFile;
 
 // Exit code of a bad command line or a terminal folder that cannot be used.
 inline constexpr int kExitUsage = 64;
@@ -31,6 +40,11 @@ void AddPackSigning(CLI::App& pack, int* exitCode);
 // The signature step after "pack build", "list" or "verify" (given as the subcommand) did its
 // own work and set *exitCode.
 void AfterPackCommand(const CLI::App& command, int* exitCode);
+// "pack verify"'s sum of the package: a signed package is summed in the reads that check its
+// signature and members' hashes (the step after verify reports what they found); any other with
+// `plainSum`.
+sim::Status SumForVerify(const PackageFile& package, container::ChecksumReader* checksum,
+                         const std::function<sim::Status()>& plainSum);
 // "pack check --terminal": whether the terminal takes the package's signature; a refusal sets
 // *exitCode to 1.
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,

@@ -39,7 +39,8 @@ enum class PackageKind {
   // no package header in the root folder.
   kNone,
   kDemoCorrupt,  // the demo's package with one byte of its data changed
-  // The demo's package signed with the matrix's key (kMatrixKeyPem), and made wrong after:
+  // The demo's package signed with the matrix's key (kMatrixKeyPem), as it is and made wrong:
+  kSigned,
   kSignedMemberChanged,    // a byte of the GPS firmware changed after signing
   kSignedByAnotherKey,     // signed with another key
   kSignedForeignManifest,  // the signature member of another package signed with the key

@@ -619,10 +619,10 @@ std::vector<FaultRow> MakeRows() {
                               "Member differs from its manifest [GPS\\VGPS_330.BIN]"},
        .touches = kTouchNothing,
        .trace = "Member differs from its manifest [GPS\\VGPS_330.BIN]",
-       .why =
-           "the firmware is hashed whole when it is opened, before a byte goes to the chip: "
-           "the GPS item fails and ends the run as a failed programming does, its screen showing "
-           "the open's report"},
+       .why = "the firmware is checked piece by piece when it is opened, before a byte goes to the "
+              "chip: the GPS item fails and ends the run as a failed programming does, its screen "
+              "showing "
+              "the open's report"},
       {.id = "signed-by-another-key",
        .settings = {TrustsMatrixKey()},
        .note = "signed with a key the terminal does not trust",
@@ -672,6 +672,20 @@ std::vector<FaultRow> MakeRows() {
        .touches = kTouchNothing,
        .why = "the settings file is checked against the manifest before it is loaded: invalid "
               "package"},
+      {.id = "signed-served-differently",
+       .settings = {TrustsMatrixKey(), "desktop.cache_size: 65536",
+                    R"(desktop.change_served_again: "GPS\\VGPS_330.BIN")"},
+       .note = "the desktop serves the GPS firmware changed after the terminal checked it",
+       .part = Surrounding::kDesktopLink,
+       .modes = kDesktopOnly,
+       .package = PackageKind::kSigned,
+       .screen = 9,
+       .error = ExpectedError{1053, "CFileVirtual::HHTFileRead:",
+                              "Member differs from its manifest [GPS\\VGPS_330.BIN]"},
+       .touches = kTouchNothing,
+       .trace = "Member differs from its manifest [GPS\\VGPS_330.BIN]",
+       .why = "each piece is checked again as it is read for the chip: the first piece served "
+              "differently fails the read before any of its bytes are written"},
   };
 }
 

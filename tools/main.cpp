@@ -1,8 +1,7 @@
 // vostrel: the updater's host tools. vostrel <area> <verb> [options]
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
 
@@ -22,9 +21,10 @@ bool CheckCommandWords(CLI::App& app, int argc, char** argv) {
     }
     if (next == nullptr) {
       std::string names;
-      for (const CLI::App* sub : subcommands) names += (names.empty() ? "" : ", ") + sub->get_name();
-      std::fprintf(stderr, "vostrel: unknown command \"%s\" (expected one of: %s)\n",
-                   word.c_str(), names.c_str());
+      for (const CLI::App* sub : subcommands)
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+      std::fprintf(stderr, "vostrel: unknown command \"%s\" (expected one of: %s)\n", word.c_str(),
+                   names.c_str());
       return false;
     }
     current = next;

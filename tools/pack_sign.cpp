@@ -92,17 +92,24 @@ int RunManifest(const std::string& package, const std::string& out) {
   return 0;
 }
 
-// After "pack verify": the signature, every member's hash, and with --key the signer.
-int VerifySignature(const std::string& path, const std::string& keyPath) {
+// After "pack verify": the signature, every member's hash, and with --key the signer. `made`
+// is the inspection made while the checksum was summed, when there was one.
+int VerifySignature(const std::string& path, const std::string& keyPath,
+                    const std::optional<SignatureReport>& made) {
   std::optional<manifest::PublicKey> wanted;
   if (!keyPath.empty()) {
     auto key = ReadPublicKeyFile(keyPath);
     if (!key) return SignError(key.error(), kExitUsage);
     wanted = *key;
   }
-  auto package = PackageFile::Open(path);
-  if (!package) return SignError(package.error());
-  const SignatureReport report = InspectSignature(*package, MemberHashes::kCheck);
+  SignatureReport report;
+  if (made) {
+    report = *made;
+  } else {
+    auto package = PackageFile::Open(path);
+    if (!package) return SignError(package.error());
+    report = InspectSignature(*package, MemberHashes::kCheck);
+  }
   std::printf("%s: %s\n", path.c_str(), DescribeSignature(report).c_str());
   if (report.present && report.problem) return kExitBadSignature;
   if (wanted && !report.present) return SignError(path + ": not signed");
@@ -116,6 +123,9 @@ int VerifySignature(const std::string& path, const std::string& keyPath) {
 struct AddedOptions {
   std::string buildKey;
   std::string verifyKey;
+  // The signature and member hashes of the package that "pack verify" checks, inspected as it
+  // summed the checksum.
+  std::optional<SignatureReport> verifyReport;
 };
 AddedOptions& SigningOptions() {
   static AddedOptions options;
@@ -138,8 +148,9 @@ void AddPackSigning(CLI::App& pack, int* exitCode) {
 
   auto* sign = pack.add_subcommand(
       "sign",
-      "Sign a package: a manifest of every member's name, attribute word, length and SHA-256, "
-      "with its Ed25519 signature and the public key, becomes the package's first member "
+      "Sign a package: a manifest of every member's name, attribute word, length and the "
+      "BLAKE3 digests of its 64 KiB pieces, with its Ed25519 signature and the public key, becomes "
+      "the package's first member "
       "\"<signature>\" (replacing one it had). With --signature, the signature was made "
       "elsewhere over the bytes that \"pack manifest\" writes. The package is rewritten under a "
       "temporary name and renamed.");
@@ -190,8 +201,16 @@ void AfterPackCommand(const CLI::App& command, int* exitCode) {
     std::printf("signature: %s\n",
                 DescribeSignature(InspectSignature(*opened, MemberHashes::kSkip)).c_str());
   } else if (name == "verify") {
-    *exitCode = VerifySignature(package, SigningOptions().verifyKey);
+    *exitCode = VerifySignature(package, SigningOptions().verifyKey, SigningOptions().verifyReport);
   }
+}
+
+sim::Status SumForVerify(const PackageFile& package, container::ChecksumReader* checksum,
+                         const std::function<sim::Status()>& plainSum) {
+  sim::Status summed;
+  SignatureReport report = SumAndInspect(package, checksum, plainSum, &summed);
+  if (report.present) SigningOptions().verifyReport = std::move(report);
+  return summed;
 }
 
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,

@@ -77,6 +77,7 @@ sim::Status BuildSignedPackages(const fs::path& dir, std::map<PackageKind, fs::p
   const fs::path demo = packages.at(PackageKind::kDemo);
   auto signedDemo = SignedCopy(demo, dir / "signed-demo.bin", kMatrixKey);
   if (!signedDemo) return sim::Status::Failure(signedDemo.error());
+  packages[PackageKind::kSigned] = dir / "signed-demo.bin";
   // The GPS firmware, written first; a package without one has its last member changed.
   container::Member* firmware = Find(*signedDemo, "GPS\\VGPS_330.BIN");
   if (firmware == nullptr) firmware = &signedDemo->back();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -44,19 +45,28 @@ class PackageMemberContent final : public container::ContentSource {
   uint64_t m_done = 0;
 };
 
-// The digests of every piece of the entries, hashed on every core the host has.
-using PieceDigests = std::vector<std::vector<manifest::Digest>>;
-sim::Result<PieceDigests> HashPieces(const PackageFile& package,
+// The digests of every piece of the entries, hashed on every core the host has, and the sum of
+// each piece's stored bytes, for the checksum.
+struct HashedPieces {
+  std::vector<std::vector<manifest::Digest>> digests;
+  std::vector<std::vector<uint32_t>> storedSums;
+};
+sim::Result<HashedPieces> HashPieces(const PackageFile& package,
                                      std::span<const container::Entry* const> entries) {
-  PieceDigests digests(entries.size());
+  HashedPieces hashed;
+  hashed.digests.resize(entries.size());
+  hashed.storedSums.resize(entries.size());
   struct Piece {
     std::size_t entry;
     uint32_t index;
   };
   std::vector<Piece> pieces;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    digests[i].resize(manifest::PieceCount(entries[i]->fileLen));
-    for (uint32_t index = 0; index < digests[i].size(); ++index) pieces.push_back({i, index});
+    hashed.digests[i].resize(manifest::PieceCount(entries[i]->fileLen));
+    hashed.storedSums[i].resize(hashed.digests[i].size());
+    for (uint32_t index = 0; index < hashed.digests[i].size(); ++index) {
+      pieces.push_back({i, index});
+    }
   }
   std::atomic<std::size_t> next = 0;
   std::atomic<bool> failed = false;
@@ -65,8 +75,8 @@ sim::Result<PieceDigests> HashPieces(const PackageFile& package,
   auto work = [&] {
     const host::IoBuffer buffer = host::MakeIoBuffer(manifest::kPieceSize);
     for (std::size_t taken = next++; taken < pieces.size() && !failed; taken = next++) {
-      const container::Entry& entry = *entries[pieces[taken].entry];
-      const uint32_t index = pieces[taken].index;
+      const auto [i, index] = pieces[taken];
+      const container::Entry& entry = *entries[i];
       const uint32_t length = manifest::PieceLength(entry.fileLen, index);
       std::size_t read = 0;
       if (!package.ReadStored(static_cast<uint64_t>(entry.offset) +
@@ -78,8 +88,11 @@ sim::Result<PieceDigests> HashPieces(const PackageFile& package,
         failed = true;
         return;
       }
-      container::Complement({buffer.get(), length});
-      digests[pieces[taken].entry][index] = manifest::PieceDigest(buffer.get(), length);
+      // While the piece is in the cache: its stored sum, then its logical bytes' digest.
+      const std::span<uint8_t> bytes(buffer.get(), length);
+      hashed.storedSums[i][index] = container::SumBytes(bytes);
+      container::Complement(bytes);
+      hashed.digests[i][index] = manifest::PieceDigest(bytes.data(), length);
     }
   };
   std::vector<std::thread> helpers;
@@ -87,8 +100,8 @@ sim::Result<PieceDigests> HashPieces(const PackageFile& package,
   for (unsigned i = 1; i < cores && i < pieces.size(); ++i) helpers.emplace_back(work);
   work();
   for (std::thread& helper : helpers) helper.join();
-  if (failed) return sim::Result<PieceDigests>::Failure(error);
-  return digests;
+  if (failed) return sim::Result<HashedPieces>::Failure(error);
+  return hashed;
 }
 
 // The package must be one the terminal takes before it is signed: a signature over a broken
@@ -172,12 +185,13 @@ sim::Status ReadUnsigned(const PackageFile& package, Unsigned* out) {
   for (const container::Entry& entry : package.Headers().entries) {
     if (entry.name != manifest::kSignatureMember) entries.push_back(&entry);
   }
-  auto digests = HashPieces(package, entries);
-  if (!digests) return sim::Status::Failure(digests.error());
+  auto hashed = HashPieces(package, entries);
+  if (!hashed) return sim::Status::Failure(hashed.error());
   manifest::Manifest contents;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const container::Entry& entry = *entries[i];
-    contents.items.push_back({entry.name, entry.attrib, entry.fileLen, std::move((*digests)[i])});
+    contents.items.push_back(
+        {entry.name, entry.attrib, entry.fileLen, std::move(hashed->digests[i])});
     out->sources.push_back(std::make_unique<PackageMemberContent>(package, entry));
     container::Member member;
     member.name = entry.name;
@@ -285,67 +299,149 @@ sim::Status AttachSignature(const std::string& path, const std::string& signatur
   return WriteSigned(path, contents, signature, publicKey);
 }
 
-SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes) {
-  SignatureReport report;
+namespace {
+
+// The members of a package whose signature and entries hold, each with its manifest item.
+struct SignedMembers {
+  manifest::Manifest contents;
+  std::vector<const container::Entry*> entries;
+  std::vector<const manifest::Item*> items;
+};
+
+// Reads the signature member and checks the signature and the entries; the members to hash
+// when they hold, nothing after recording in the report why not.
+std::optional<SignedMembers> InspectUpToHashes(const PackageFile& package,
+                                               SignatureReport* report) {
   const container::Entry* found = nullptr;
   for (const container::Entry& entry : package.Headers().entries) {
     if (entry.name == manifest::kSignatureMember) found = &entry;
   }
-  if (found == nullptr) return report;
-  report.present = true;
+  if (found == nullptr) return std::nullopt;
+  report->present = true;
   std::string bytes;
   if (sim::Status read = package.ReadMember(*found, &bytes); !read) {
-    report.problem = read.error();
-    return report;
+    report->problem = read.error();
+    return std::nullopt;
   }
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   manifest::SignedParts parts;
   std::string error;
   if (!manifest::SplitMember(std::span(data, bytes.size()), &parts, &error)) {
-    report.problem = error;
-    return report;
+    report->problem = error;
+    return std::nullopt;
   }
-  report.key = parts.key;
+  report->key = parts.key;
   if (ed25519_sha512_verify(parts.key.data(), parts.manifestText.size(), parts.manifestText.data(),
                             parts.signature.data()) != 1) {
-    report.problem = "the signature does not match the manifest";
-    return report;
+    report->problem = "the signature does not match the manifest";
+    return std::nullopt;
   }
-  manifest::Manifest contents;
+  SignedMembers members;
   const std::string_view text(reinterpret_cast<const char*>(parts.manifestText.data()),
                               parts.manifestText.size());
-  if (!manifest::ParseManifest(text, &contents, &error)) {
-    report.problem = error;
-    return report;
+  if (!manifest::ParseManifest(text, &members.contents, &error)) {
+    report->problem = error;
+    return std::nullopt;
   }
-  std::vector<manifest::EntryView> entries;
+  std::vector<manifest::EntryView> views;
   for (const container::Entry& entry : package.Headers().entries) {
-    entries.push_back({entry.name, entry.attrib, entry.fileLen});
+    views.push_back({entry.name, entry.attrib, entry.fileLen});
   }
-  if (auto mismatch = manifest::CompareEntries(contents, entries)) {
-    report.problem = std::move(mismatch);
-    return report;
+  if (auto mismatch = manifest::CompareEntries(members.contents, views)) {
+    report->problem = std::move(mismatch);
+    return std::nullopt;
   }
-  if (hashes == MemberHashes::kSkip) return report;
-  std::vector<const container::Entry*> members;
-  std::vector<const manifest::Item*> items;
   for (const container::Entry& entry : package.Headers().entries) {
-    const manifest::Item* item = contents.Find(entry.name);
+    const manifest::Item* item = members.contents.Find(entry.name);
     if (item == nullptr) continue;  // the signature member
-    members.push_back(&entry);
-    items.push_back(item);
+    members.entries.push_back(&entry);
+    members.items.push_back(item);
   }
-  auto digests = HashPieces(package, members);
-  if (!digests) {
-    report.problem = digests.error();
-    return report;
-  }
-  for (std::size_t i = 0; i < members.size() && !report.problem; ++i) {
-    if ((*digests)[i] != items[i]->pieces) {
-      report.problem =
-          text::Sprintf("the member \"%s\" differs from its manifest", members[i]->name);
+  return members;
+}
+
+// Compares the hashed pieces with the manifest; the first member that differs goes into the
+// report.
+void CompareDigests(const SignedMembers& members, const HashedPieces& hashed,
+                    SignatureReport* report) {
+  for (std::size_t i = 0; i < members.entries.size() && !report->problem; ++i) {
+    if (hashed.digests[i] != members.items[i]->pieces) {
+      report->problem =
+          text::Sprintf("the member \"%s\" differs from its manifest", members.entries[i]->name);
     }
   }
+}
+
+// Whether the members' data lie one after another, in container order, before the checksum,
+// so that summing the bytes between them and their pieces' sums sums every byte once.
+bool LieInOrder(const SignedMembers& members, uint64_t dataLength) {
+  uint64_t end = 0;
+  for (const container::Entry* entry : members.entries) {
+    if (entry->offset < end) return false;
+    end = static_cast<uint64_t>(entry->offset) + entry->fileLen;
+  }
+  return end <= dataLength;
+}
+
+// Adds the stored bytes from..to of the package to the checksum.
+sim::Status SumRange(const PackageFile& package, uint64_t from, uint64_t to,
+                     container::ChecksumReader* checksum) {
+  const host::IoBuffer buffer = host::MakeIoBuffer();
+  while (from < to) {
+    std::size_t read = 0;
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<uint64_t>(host::kIoChunk, to - from));
+    if (!package.ReadStored(from, buffer.get(), count, &read) || read != count) {
+      return sim::Status::Failure(package.Path() + ": the file changed while it was read");
+    }
+    checksum->AddStored({buffer.get(), read});
+    from += read;
+  }
+  return {};
+}
+
+}  // namespace
+
+SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes) {
+  SignatureReport report;
+  const std::optional<SignedMembers> members = InspectUpToHashes(package, &report);
+  if (!members || hashes == MemberHashes::kSkip) return report;
+  auto hashed = HashPieces(package, members->entries);
+  if (!hashed) {
+    report.problem = hashed.error();
+  } else {
+    CompareDigests(*members, *hashed, &report);
+  }
+  return report;
+}
+
+SignatureReport SumAndInspect(const PackageFile& package, container::ChecksumReader* checksum,
+                              const std::function<sim::Status()>& plainSum, sim::Status* summed) {
+  SignatureReport report;
+  const std::optional<SignedMembers> members = InspectUpToHashes(package, &report);
+  if (!members || !LieInOrder(*members, checksum->DataLength())) {
+    *summed = plainSum();
+    if (members && *summed) report = InspectSignature(package, MemberHashes::kCheck);
+    return report;
+  }
+  auto hashed = HashPieces(package, members->entries);
+  if (!hashed) {
+    *summed = sim::Status::Failure(hashed.error());
+    return report;
+  }
+  CompareDigests(*members, *hashed, &report);
+  uint64_t position = 0;
+  for (std::size_t i = 0; i < members->entries.size(); ++i) {
+    const container::Entry& entry = *members->entries[i];
+    *summed = SumRange(package, position, entry.offset, checksum);
+    if (!*summed) return report;
+    for (uint32_t index = 0; index < hashed->storedSums[i].size(); ++index) {
+      checksum->AddStoredSum(manifest::PieceLength(entry.fileLen, index),
+                             hashed->storedSums[i][index]);
+    }
+    position = static_cast<uint64_t>(entry.offset) + entry.fileLen;
+  }
+  *summed = SumRange(package, position, package.Length(), checksum);
   return report;
 }
 

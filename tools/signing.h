@@ -3,6 +3,7 @@
 // src/package/manifest.h.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,13 @@ struct SignatureReport {
 // the manifest, and with `hashMembers` every member's bytes against their hash.
 enum class MemberHashes { kSkip, kCheck };
 SignatureReport InspectSignature(const PackageFile& package, MemberHashes hashes);
+
+// "pack verify"'s reading of a package: sums its checksum and inspects its signature with every
+// member's hash. A signed package whose members' data lie in order before the checksum is read
+// once, on every core, each piece's stored bytes summed where they are hashed; any other is
+// summed with `plainSum` (and, signed, inspected after). *summed says whether the sum was read.
+SignatureReport SumAndInspect(const PackageFile& package, container::ChecksumReader* checksum,
+                              const std::function<sim::Status()>& plainSum, sim::Status* summed);
 
 // One line for people: "unsigned", "signed by key <fingerprint>", or "signed by key <fp>, but
 // <problem>".

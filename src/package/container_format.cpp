@@ -164,6 +164,11 @@ void ChecksumReader::AddStored(std::span<const uint8_t> bytes) {
   }
 }
 
+void ChecksumReader::AddStoredSum(uint64_t count, uint64_t storedSum) {
+  m_sum += static_cast<uint32_t>(count * 255 - storedSum);
+  m_position += count;
+}
+
 void ChecksumReader::AddLogical(std::span<const uint8_t> bytes) {
   const uint64_t data =
       std::min<uint64_t>(bytes.size(), m_dataLength - std::min(m_position, m_dataLength));

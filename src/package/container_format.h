@@ -99,6 +99,11 @@ class ChecksumReader {
   // The next chunk, as stored or after complementing.
   void AddStored(std::span<const uint8_t> bytes);
   void AddLogical(std::span<const uint8_t> bytes);
+  // The next `count` stored bytes, summed elsewhere (SumBytes); all of them must lie before the
+  // stored checksum.
+  void AddStoredSum(uint64_t count, uint64_t storedSum);
+  // The bytes before the stored checksum.
+  uint64_t DataLength() const { return m_dataLength; }
 
   uint32_t Computed() const { return m_sum; }
   uint32_t Stored() const { return m_stored; }

@@ -1,7 +1,7 @@
 // The terminal's cryptographic provider, as the image decryption uses it: a DES key derived from
 // the SHA-1 hash of key material, and the decryption of one message with it in ECB mode. Beside
-// it, what the check of signed packages needs: the keys the terminal trusts, SHA-256 and
-// Ed25519 verification.
+// it, what the check of signed packages needs: the keys the terminal trusts, Ed25519
+// verification, and SHA-256 to name a key in the log.
 #pragma once
 
 #include <array>

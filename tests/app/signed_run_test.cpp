@@ -9,6 +9,7 @@
 
 #include "package/container_format.h"
 #include "package/manifest.h"
+#include "sim/desktop_config.h"
 #include "sim/runner.h"
 #include "sim/security_config.h"
 #include "support/package_builder.h"
@@ -79,9 +80,10 @@ class SignedRunTest : public TerminalTest, public ::testing::WithParamInterface<
             {"Apps\\App.exe", "application 2.0.0"},
             {"Apps\\Big.dat", BigMember()}};
   }
-  sim::RunOutcome Update(std::string_view keys, const std::vector<PackageMember>& members) {
+  sim::RunOutcome Update(std::string_view keys, const std::vector<PackageMember>& members,
+                         const sim::DesktopConfig& desktop = {}) {
     const std::string package = BuildPackage(members);
-    if (GetParam() == Mode::kDesktop) return RunDesktop(keys, package, {}, 2);
+    if (GetParam() == Mode::kDesktop) return RunDesktop(keys, package, desktop, 2);
     WriteFile("\\Storage Card\\install.bin", package);
     return Run(keys, "", 2);
   }
@@ -154,6 +156,26 @@ TEST_P(SignedRunTest, AMemberChangedAfterSigningFailsItsCopyAndLeavesTheDestinat
             std::string::npos)
       << log;
 }
+
+// A desktop that serves a member's bytes as signed for the terminal's check and changed for the
+// use: the changed piece fails the read before it reaches the copy, which is removed.
+using ChangingDesktopTest = SignedRunTest;
+
+TEST_P(ChangingDesktopTest, AMemberServedDifferentlyForItsUseFailsItsCopy) {
+  const sim::RunOutcome outcome =
+      Update("PLAY", WithSignature(SignatureOf(Members(), Seed(1)), Members()),
+             {.cacheSize = manifest::kPieceSize, .changeServedAgain = "Apps\\Big.dat"});
+  EXPECT_EQ(outcome.screens, (std::vector<int>{1, 3, 7, 9}));
+  EXPECT_EQ(ReadFile("\\Flash Disk2\\Apps\\App.exe"), "application 2.0.0");
+  EXPECT_FALSE(Exists("\\Flash Disk2\\Apps\\Big.dat"));
+  const std::string log = ReadFile("\\Flash disk2\\Vostrel.log");
+  EXPECT_NE(log.find("Error Number [1053] in Function [CFileVirtual::HHTFileRead:]"),
+            std::string::npos)
+      << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, ChangingDesktopTest, ::testing::Values(Mode::kDesktop),
+                         [](const ::testing::TestParamInfo<Mode>&) { return "Desktop"; });
 
 INSTANTIATE_TEST_SUITE_P(BothModes, SignedRunTest,
                          ::testing::Values(Mode::kTerminal, Mode::kDesktop),

@@ -263,7 +263,8 @@ TEST_F(DesktopPeerTest, TheDesktopSectionOfTerminalJsonIsReadAndChecked) {
                                  {"empty_response_at", 4U},
                                  {"hold_flag_ms", 50U},
                                  {"looking_no_at", 5U},
-                                 {"allow_bad_checksum", true}}}};
+                                 {"allow_bad_checksum", true},
+                                 {"change_served_again", "NK.BIN"}}}};
   auto parsed = sim::ParseConfig(full);
   ASSERT_TRUE(parsed.ok()) << parsed.error();
   const sim::DesktopConfig& desktop = parsed->Get<sim::DesktopConfig>();
@@ -276,6 +277,7 @@ TEST_F(DesktopPeerTest, TheDesktopSectionOfTerminalJsonIsReadAndChecked) {
   EXPECT_EQ(desktop.holdFlagMs, 50U);
   EXPECT_EQ(desktop.lookingNoAt, 5U);
   EXPECT_TRUE(desktop.allowBadChecksum);
+  EXPECT_EQ(desktop.changeServedAgain, "NK.BIN");
   EXPECT_EQ(sim::ConfigToJson(*parsed)["desktop"], full["desktop"]);
   const sim::DesktopConfig defaults =
       sim::ParseConfig(nlohmann::json::object())->Get<sim::DesktopConfig>();
