@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sim/result.h"
 
@@ -49,6 +50,12 @@ sim::Status SumForVerify(const PackageFile& package, container::ChecksumReader* 
 // *exitCode to 1.
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,
                             int* exitCode);
+// "--trust PUBLIC.pem" (repeatable) of "sim init" and "sim demo-init": the terminal made trusts
+// these keys. The files are read (ReadKeyFiles, the messages naming the file) before the terminal
+// is made, and written into its terminal.json after (TrustKeys).
+void AddTrustOption(CLI::App& init, std::vector<std::string>* keyFiles);
+sim::Result<std::vector<std::string>> ReadKeyFiles(const std::vector<std::string>& keyFiles);
+sim::Status TrustKeys(const std::string& terminalDir, const std::vector<std::string>& pems);
 // "desktop serve --require-signature PUBLIC.pem": the package is refused before anything is
 // served unless that key signed it.
 void AddServeSignatureCheck(CLI::App& serve, int* exitCode);

@@ -297,9 +297,13 @@ void AddOutsideRunCommands(CLI::App& sim, CLI::App& gps, int* exitCode) {
       "demo-init", "Create a terminal as \"vostrel demo\" updates it, before the update");
   auto initDir = std::make_shared<std::string>();
   init->add_option("DIR", *initDir, "Folder of the new terminal")->required();
-  init->callback([exitCode, initDir] {
-    const sim::Status created = InitDemoTerminal(*initDir);
-    *exitCode = created ? 0 : OutsideRunError(created.error());
+  auto initKeys = std::make_shared<std::vector<std::string>>();
+  AddTrustOption(*init, initKeys.get());
+  init->callback([exitCode, initDir, initKeys] {
+    auto pems = ReadKeyFiles(*initKeys);
+    sim::Status made = pems ? InitDemoTerminal(*initDir) : sim::Status::Failure(pems.error());
+    if (made) made = TrustKeys(*initDir, *pems);
+    *exitCode = made ? 0 : OutsideRunError(made.error());
   });
   auto* check = sim.add_subcommand(
       "demo-check",

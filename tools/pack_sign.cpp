@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -211,6 +212,40 @@ sim::Status SumForVerify(const PackageFile& package, container::ChecksumReader* 
   SignatureReport report = SumAndInspect(package, checksum, plainSum, &summed);
   if (report.present) SigningOptions().verifyReport = std::move(report);
   return summed;
+}
+
+void AddTrustOption(CLI::App& init, std::vector<std::string>* keyFiles) {
+  init.add_option("--trust", *keyFiles,
+                  "A public key (PEM) that the terminal trusts: it then installs only packages "
+                  "signed by one of its keys (terminal.json: security.trusted_keys). Repeatable")
+      ->check(CLI::ExistingFile);
+}
+
+sim::Result<std::vector<std::string>> ReadKeyFiles(const std::vector<std::string>& keyFiles) {
+  std::vector<std::string> pems;
+  for (const std::string& keyFile : keyFiles) {
+    auto key = ReadPublicKeyFile(keyFile);
+    if (!key) return sim::Result<std::vector<std::string>>::Failure(key.error());
+    pems.push_back(manifest::PublicKeyPem(*key));
+  }
+  return pems;
+}
+
+sim::Status TrustKeys(const std::string& terminalDir, const std::vector<std::string>& pems) {
+  if (pems.empty()) return {};
+  const std::filesystem::path file = std::filesystem::path(terminalDir) / "terminal.json";
+  auto config = sim::LoadConfig(file);
+  if (!config) return sim::Status::Failure(config.error());
+  std::vector<std::string>& trusted = config->Get<sim::SecurityConfig>().trustedKeys;
+  trusted.insert(trusted.end(), pems.begin(), pems.end());
+  for (const std::string& pem : pems) {
+    manifest::PublicKey key;
+    std::string error;
+    if (manifest::ParsePublicKeyPem(pem, &key, &error)) {
+      std::printf("  trusts key %s\n", KeyFingerprint(key).c_str());
+    }
+  }
+  return sim::SaveConfig(file, *config);
 }
 
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,

@@ -445,7 +445,20 @@ void AddSimCommands(CLI::App& app, int* exitCode) {
   auto* init = sim->add_subcommand("init", "Create a simulated terminal with default hardware");
   auto initDir = std::make_shared<std::string>();
   init->add_option("DIR", *initDir, "Folder of the new terminal")->required();
-  init->callback([exitCode, initDir] { *exitCode = RunInit(*initDir); });
+  auto initKeys = std::make_shared<std::vector<std::string>>();
+  AddTrustOption(*init, initKeys.get());
+  init->callback([exitCode, initDir, initKeys] {
+    auto pems = ReadKeyFiles(*initKeys);
+    if (!pems) {
+      *exitCode = SimError(pems.error());
+      return;
+    }
+    *exitCode = RunInit(*initDir);
+    if (*exitCode != 0) return;
+    if (sim::Status trusted = TrustKeys(*initDir, *pems); !trusted) {
+      *exitCode = SimError(trusted.error());
+    }
+  });
 
   auto* run = sim->add_subcommand(
       "run",

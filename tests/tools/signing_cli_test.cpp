@@ -147,6 +147,11 @@ TEST_F(SigningCliTest, VerifyFindsAMemberChangedAfterSigning) {
   const std::size_t at = bytes.size() - 4 - 3;  // inside the last member's data
   const uint8_t old = static_cast<uint8_t>(~bytes[at]);
   bytes[at] = static_cast<char>(~(old ^ 0x01));
+  // The checksum, summed in the same reads that hash the pieces, fails first.
+  WriteHostFile(Path("p.bin"), bytes);
+  const CommandResult summed = Vostrel("pack verify " + Q("p.bin") + " --key " + Q("pub.pem"));
+  EXPECT_EQ(summed.exitCode, 1);
+  EXPECT_THAT(summed.err, HasSubstr("bad package: the checksum fails"));
   const uint32_t sum =
       container::LoadLe32(reinterpret_cast<const uint8_t*>(&bytes[bytes.size() - 4]));
   uint8_t stored[4];
@@ -178,6 +183,13 @@ TEST_F(SigningCliTest, ATerminalsKeysDecideCheckAndTheDesktopRefusesUnsignedPack
   trust("pub.pem");
   const CommandResult accepted = Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term"));
   EXPECT_THAT(accepted.out, HasSubstr("signature: the terminal accepts it (key "));
+
+  // A terminal made to trust a file that holds no key is not made at all: made, it would trust
+  // nothing and take every package.
+  const CommandResult noKey = Vostrel("sim init " + Q("bad") + " --trust " + Q("Vostrel.ini"));
+  EXPECT_EQ(noKey.exitCode, 64);
+  EXPECT_THAT(noKey.err, HasSubstr(Path("Vostrel.ini") + ": expected one \"-----BEGIN PUBLIC KEY"));
+  EXPECT_FALSE(std::filesystem::exists(Path("bad")));
 
   ASSERT_EQ(Vostrel("pack build " + Q("u.bin") + " --ini " + Q("Vostrel.ini")).exitCode, 0);
   std::filesystem::create_directories(Path("root"));
