@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <cstddef>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,13 @@ void AfterPackCommand(const CLI::App& command, int* exitCode);
 // `plainSum`.
 sim::Status SumForVerify(const PackageFile& package, container::ChecksumReader* checksum,
                          const std::function<sim::Status()>& plainSum);
-// "pack check --terminal": whether the terminal takes the package's signature; a refusal sets
-// *exitCode to 1.
+// "pack check --terminal": whether the terminal takes the package's signature, printed, or as
+// JSON into *json when given; a refusal sets *exitCode to 1.
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,
-                            int* exitCode);
+                            int* exitCode, nlohmann::json* json = nullptr);
+// The package's signature as "pack list --json" shows it: "signed", "key" (the signer's
+// fingerprint) and "problem" (members not hashed).
+nlohmann::json ListedSignatureJson(const PackageFile& package);
 // "--trust PUBLIC.pem" (repeatable) of "sim init" and "sim demo-init": the terminal made trusts
 // these keys. The files are read (ReadKeyFiles, the messages naming the file) before the terminal
 // is made, and written into its terminal.json after (TrustKeys).

@@ -448,6 +448,7 @@ int RunList(const ListArgs& args) {
           {"computed", checksum.Computed()},
           {"holds", checksum.Holds()}}},
         {"error", problem ? nlohmann::json(*problem) : nlohmann::json(nullptr)},
+        {"signature", ListedSignatureJson(package)},
     };
     std::printf("%s\n", out.dump(2).c_str());
   } else {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -248,23 +249,43 @@ sim::Status TrustKeys(const std::string& terminalDir, const std::vector<std::str
   return sim::SaveConfig(file, *config);
 }
 
+namespace {
+
+nlohmann::json SignatureJson(const SignatureReport& report) {
+  return {{"signed", report.present},
+          {"key", report.present ? nlohmann::json(KeyFingerprint(report.key)) : nullptr},
+          {"problem", report.problem ? nlohmann::json(*report.problem) : nullptr}};
+}
+
+}  // namespace
+
 void CheckTerminalSignature(const std::string& package, const std::string& terminalDir,
-                            int* exitCode) {
+                            int* exitCode, nlohmann::json* json) {
   auto config = sim::LoadConfig(std::filesystem::path(terminalDir) / "terminal.json");
   auto opened = PackageFile::Open(package);
   if (!config || !opened) return;  // the check above has said why
   const std::vector<std::string>& trusted = config->Get<sim::SecurityConfig>().trustedKeys;
   const SignatureReport report = InspectSignature(*opened, MemberHashes::kCheck);
-  if (trusted.empty()) {
+  const auto refusal = TerminalRefusal(report, trusted);
+  if (refusal) *exitCode = kExitBadSignature;
+  if (json != nullptr) {
+    *json = SignatureJson(report);
+    (*json)["terminal_trusts_keys"] = !trusted.empty();
+    (*json)["terminal_accepts"] = !refusal;
+    (*json)["terminal_refusal"] = refusal ? nlohmann::json(*refusal) : nlohmann::json(nullptr);
+  } else if (trusted.empty()) {
     std::printf("signature: %s; the terminal trusts no key and does not check it\n",
                 DescribeSignature(report).c_str());
-  } else if (const auto refusal = TerminalRefusal(report, trusted)) {
+  } else if (refusal) {
     std::printf("signature: the terminal refuses the package: %s\n", refusal->c_str());
-    *exitCode = kExitBadSignature;
   } else {
     std::printf("signature: the terminal accepts it (key %s)\n",
                 KeyFingerprint(report.key).c_str());
   }
+}
+
+nlohmann::json ListedSignatureJson(const PackageFile& package) {
+  return SignatureJson(InspectSignature(package, MemberHashes::kSkip));
 }
 
 void AddServeSignatureCheck(CLI::App& serve, int* exitCode) {

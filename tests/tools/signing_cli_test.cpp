@@ -180,6 +180,18 @@ TEST_F(SigningCliTest, ATerminalsKeysDecideCheckAndTheDesktopRefusesUnsignedPack
   const CommandResult refused = Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term"));
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_THAT(refused.out, HasSubstr("signature: the terminal refuses the package: key "));
+  // The same verdict for programs, and the signer in the listing.
+  const CommandResult refusedJson =
+      Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term") + " --json");
+  EXPECT_EQ(refusedJson.exitCode, 1);
+  const nlohmann::json verdict = nlohmann::json::parse(refusedJson.out)["signature"];
+  EXPECT_EQ(verdict["terminal_accepts"], false);
+  EXPECT_THAT(verdict["terminal_refusal"].get<std::string>(),
+              HasSubstr("is not one the terminal trusts"));
+  const nlohmann::json listed =
+      nlohmann::json::parse(Vostrel("pack list " + Q("p.bin") + " --json").out)["signature"];
+  EXPECT_EQ(listed["signed"], true);
+  EXPECT_EQ(listed["key"], OpensslFingerprint("pub.pem"));
   trust("pub.pem");
   const CommandResult accepted = Vostrel("pack check " + Q("p.bin") + " --terminal " + Q("term"));
   EXPECT_THAT(accepted.out, HasSubstr("signature: the terminal accepts it (key "));

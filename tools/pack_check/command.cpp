@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,14 +79,18 @@ void AddPackCheckCommand(CLI::App& pack, int* exitCode) {
       }
     }
     const CheckReport report = CheckPackage(args->package, options);
+    *exitCode = report.ExitCode();
     if (args->json) {
-      std::printf("%s\n", report.ToJson().dump(2).c_str());
+      nlohmann::json json = report.ToJson();
+      if (!args->terminal.empty()) {
+        CheckTerminalSignature(args->package, args->terminal, exitCode, &json["signature"]);
+        json["exit_code"] = *exitCode;
+      }
+      std::printf("%s\n", json.dump(2).c_str());
     } else {
       report.Print(stdout, args->terminal);
+      if (!args->terminal.empty()) CheckTerminalSignature(args->package, args->terminal, exitCode);
     }
-    *exitCode = report.ExitCode();
-    if (!args->json && !args->terminal.empty())
-      CheckTerminalSignature(args->package, args->terminal, exitCode);
   });
 }
 
