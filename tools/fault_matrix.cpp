@@ -4,9 +4,11 @@
 
 #include "flash/image_format.h"
 #include "package/container_format.h"
+#include "package/manifest.h"
 #include "sim/image_cipher.h"
 #include "sim/part_versions.h"
 #include "text/text.h"
+#include "tools/signing.h"
 
 namespace tools::faults {
 
@@ -111,9 +113,37 @@ FaultPart::FaultPart(Surrounding what) {
   }
 }
 
+namespace {
+
+// A setting as the table shows it: a public key in PEM (JSON-escaped in the setting's value) as
+// its fingerprint, which says as much in one line.
+std::string ShownSetting(std::string setting) {
+  static const std::string kBegin = "\"-----BEGIN PUBLIC KEY-----";
+  static const std::string kEnd = "-----END PUBLIC KEY-----\\n\"";
+  for (std::size_t begin = setting.find(kBegin); begin != std::string::npos;
+       begin = setting.find(kBegin, begin + 1)) {
+    const std::size_t end = setting.find(kEnd, begin);
+    if (end == std::string::npos) break;
+    std::string pem = setting.substr(begin + 1, end + kEnd.size() - 1 - (begin + 1));
+    for (std::size_t at = pem.find("\\n"); at != std::string::npos; at = pem.find("\\n", at)) {
+      pem.replace(at, 2, "\n");
+    }
+    manifest::PublicKey key;
+    std::string error;
+    if (!manifest::ParsePublicKeyPem(pem, &key, &error)) continue;
+    const std::string shown = "key " + KeyFingerprint(key);
+    setting.replace(begin, end + kEnd.size() - begin, shown);
+  }
+  return setting;
+}
+
+}  // namespace
+
 std::string FaultText(const FaultRow& row) {
   std::string text;
-  for (const std::string& setting : row.settings) text += (text.empty() ? "" : ", ") + setting;
+  for (const std::string& setting : row.settings) {
+    text += (text.empty() ? "" : ", ") + ShownSetting(setting);
+  }
   if (text.empty()) return row.note;
   return row.note.empty() ? text : text + " (" + row.note + ")";
 }
