@@ -40,6 +40,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
 enable_testing()
+add_subdirectory(common)
 add_subdirectory(src)
 add_subdirectory(win32)
 add_subdirectory(tests/win32)

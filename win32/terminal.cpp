@@ -7,6 +7,7 @@
 
 #include "sim/clock_config.h"
 #include "sim/gps_config.h"
+#include "sim/security_config.h"
 #include "sim/shell_config.h"
 #include "tools/gps_images/gps_images.h"
 #include "win32/shell_messages.h"
@@ -64,6 +65,7 @@ Win32Terminal::Win32Terminal(fs::path dir, sim::TerminalConfig config, std::wstr
         };
         return std::move(gui);
       }()),
+      m_crypto(m_config.Get<sim::SecurityConfig>().trustedKeys),
       m_disk(
           m_config.Get<sim::FlashConfig>(), m_registry,
           [this](const std::vector<std::string>& unmounted) { m_files.SetUnmounted(unmounted); },

@@ -3,8 +3,10 @@
 // (terminal paths, registry.json, the RAM model).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -273,6 +275,38 @@ TEST(Win32CryptoTest, DecryptsAsTheTerminalsProviderDoes) {
   length = sizeof cut;
   EXPECT_FALSE(crypto.DecryptFinal(key, cut, &length));
   crypto.ReleaseKey(key);
+}
+
+// CryptoAPI's SHA-256 names a trusted key in the log; the Ed25519 check is the host side's own.
+TEST(Win32CryptoTest, HashesAndChecksSignatures) {
+  win32::Win32Crypto crypto;
+  const std::unique_ptr<platform::Sha256> hash = crypto.NewSha256();
+  ASSERT_NE(hash, nullptr);
+  hash->Update(reinterpret_cast<const uint8_t*>("a"), 1);
+  hash->Update(reinterpret_cast<const uint8_t*>("bc"), 2);
+  const std::array<uint8_t, 32> abc = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea,
+                                       0x41, 0x41, 0x40, 0xde, 0x5d, 0xae, 0x22, 0x23,
+                                       0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c,
+                                       0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
+  EXPECT_EQ(hash->Finish(), abc);
+
+  // An openssl signature of "V" (tests/common/ed25519_test.cpp has the commands).
+  const auto bytes = [](const std::string& hex) {
+    std::vector<uint8_t> out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+  };
+  const std::vector<uint8_t> key =
+      bytes("7f35b6235e9ff139bbe0ad2b0a132e86961717eef1902786dae54ee493cdc01d");
+  std::vector<uint8_t> signature = bytes(
+      "6fa4dd6579d3c92da9b19b4f90202c7c4bcafff7eeffecd31218c9f135f1877a5a0d7feacf36f076a50ef10e5277"
+      "3f54b73e85231ed7e1022910efcebf845006");
+  const uint8_t message = 'V';
+  EXPECT_TRUE(crypto.VerifyEd25519(key.data(), &message, 1, signature.data()));
+  signature[40] ^= 4;
+  EXPECT_FALSE(crypto.VerifyEd25519(key.data(), &message, 1, signature.data()));
 }
 
 }  // namespace

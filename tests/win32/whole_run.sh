@@ -5,13 +5,15 @@
 #   whole_run.sh VOSTREL PROGRAMS MODE
 #
 # VOSTREL is the native vostrel command, PROGRAMS the folder of VostrelHHT.exe and the stand-ins,
-# MODE "terminal" (the package beside the program) or "desktop" (ACTIVESYNC, the package served
-# by "vostrel desktop serve" on the terminal's root folder). The GPS chip runs on a
-# pseudo-terminal behind the Wine prefix's COM6 ("vostrel sim gps serve"), the screen is a window
-# under Xvfb. The update (PLAY PLAY) must end on screen 8, what it left must be what "vostrel
-# demo" checks, and a second run must end on screen 5; every screen of the update is compared with
-# the simulator's picture of it. As root, Wine and everything that touches the terminal run as
-# the unprivileged user of tests/win32/wine.sh.
+# MODE "terminal" (the package beside the program), "desktop" (ACTIVESYNC, the package served
+# by "vostrel desktop serve" on the terminal's root folder) or "signed" (beside the program, on a
+# terminal that trusts a fresh key: first the unsigned package must end on screen 2 and change
+# nothing, then the package signed with the key is the update, with no second run). The GPS chip
+# runs on a pseudo-terminal behind the Wine prefix's COM6 ("vostrel sim gps serve"), the screen
+# is a window under Xvfb. The update (PLAY PLAY) must end on screen 8, what it left must be what
+# "vostrel demo" checks, and a second run must end on screen 5; every screen of the update is
+# compared with the simulator's picture of it. As root, Wine and everything that touches the
+# terminal run as the unprivileged user of tests/win32/wine.sh.
 set -euo pipefail
 vostrel=$1
 programs=$2
@@ -52,7 +54,14 @@ trap cleanup EXIT
 # The package, and the simulator's update of it with a picture of every screen.
 "$vostrel" demo "$work/demo" > "$work/demo.txt"
 terminal=$work/terminal
-"$vostrel" sim demo-init "$terminal" > /dev/null
+trust=()
+if [ "$mode" = signed ]; then
+  "$vostrel" pack keygen "$work/signer.pem" "$work/signer.pub" > /dev/null
+  cp "$work/demo/install.bin" "$work/signed.bin"
+  "$vostrel" pack sign "$work/signed.bin" --key "$work/signer.pem" > /dev/null
+  trust=(--trust "$work/signer.pub")
+fi
+"$vostrel" sim demo-init "$terminal" "${trust[@]}" > /dev/null
 # A service engineer's debug marker, as the demo leaves one.
 : > "$terminal/fs/Flash Disk2/progress.dbg"
 chmod a-w "$terminal/fs/Flash Disk2/progress.dbg"
@@ -61,7 +70,7 @@ cp "$programs"/VostrelHHT.exe "$programs"/tavimon.exe "$programs"/rerunner.exe "
 # The user may not reach the build where it lies; vostrel finds its renderer beside itself.
 cp "$vostrel" "$(dirname "$vostrel")"/libvostrel_display.so "$work/programs/"
 served=$work/programs/vostrel
-[ "$mode" = terminal ] && cp "$work/demo/install.bin" "$terminal/fs/Storage Card/install.bin"
+[ "$mode" != desktop ] && cp "$work/demo/install.bin" "$terminal/fs/Storage Card/install.bin"
 [ "$(id -u)" -eq 0 ] && chown -R "$user" "$work"
 
 # Wine makes its serial ports from the prefix's dosdevices links when its server starts: the link
@@ -88,7 +97,32 @@ run() {  # run NAME KEYS: one run of the updater in a window under Xvfb
 
 final_screen() { sed -n 's/^  "final_screen": \([0-9]*\),*$/\1/p' "$1"; }
 
+# What a refused package must leave as it was: the files, the flash and the GPS chip, but the
+# logs that say why.
+contents() {
+  (cd "$terminal" && find fs flash gps -type f ! -name '*.log' ! -name '*.dbg' -print0 |
+    sort -z | xargs -0 sha256sum)
+}
+
 failed=0
+if [ "$mode" = signed ]; then
+  before=$(contents)
+  run refused PLAY
+  if [ "$(final_screen "$work/refused.json")" != 2 ]; then
+    echo "FAILED: the unsigned package on a terminal that trusts a key did not end on screen 2"
+    failed=1
+  fi
+  if ! grep -q "Package is not signed" "$terminal/fs/Flash Disk2/Vostrel.log"; then
+    echo "FAILED: the log does not say that the package is not signed"
+    failed=1
+  fi
+  if [ "$(contents)" != "$before" ]; then
+    echo "FAILED: the refused package changed the terminal"
+    diff <(echo "$before") <(contents) || true
+    failed=1
+  fi
+  as_user cp "$work/signed.bin" "$terminal/fs/Storage Card/install.bin"
+fi
 [ "$mode" = desktop ] && desktop update
 run update "PLAY PLAY"
 cat "$work/update.json"
@@ -97,11 +131,13 @@ if [ "$(final_screen "$work/update.json")" != 8 ]; then
   tail -20 "$terminal/fs/Flash Disk2/Vostrel.log" 2>/dev/null || true
   failed=1
 fi
-[ "$mode" = desktop ] && desktop again
-run again "PLAY PLAY"
-if [ "$(final_screen "$work/again.json")" != 5 ]; then
-  echo "FAILED: the second run did not end on screen 5"
-  failed=1
+if [ "$mode" != signed ]; then
+  [ "$mode" = desktop ] && desktop again
+  run again "PLAY PLAY"
+  if [ "$(final_screen "$work/again.json")" != 5 ]; then
+    echo "FAILED: the second run did not end on screen 5"
+    failed=1
+  fi
 fi
 kill "${pids[0]}"
 wait "${pids[0]}" || true
