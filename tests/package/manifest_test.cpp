@@ -2,6 +2,7 @@
 #include "package/manifest.h"
 
 #include <gtest/gtest.h>
+#include <nettle/eddsa.h>
 
 #include <string>
 #include <vector>
@@ -122,6 +123,50 @@ TEST(ManifestTest, KeysAreTheFixedEd25519DerInPem) {
   for (const auto& c : refused) {
     SCOPED_TRACE(c.why);
     EXPECT_FALSE(manifest::ParsePublicKeyPem(c.pem, &back, &error));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+manifest::PublicKey KeyFromHex(const std::string& hex) {
+  manifest::PublicKey key{};
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+  }
+  return key;
+}
+
+// The points of small order, each as its canonical encoding.
+const char* const kSmallOrderPoints[] = {
+    "0100000000000000000000000000000000000000000000000000000000000000",
+    "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+    "0000000000000000000000000000000000000000000000000000000000000000",
+    "0000000000000000000000000000000000000000000000000000000000000080",
+    "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05",
+    "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc85",
+    "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",
+    "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac03fa",
+};
+
+// A key for which the neutral point R and S = 0 sign something means anybody can sign for it:
+// the reader must refuse exactly such keys. Nettle's verification shows each point is one.
+TEST(ManifestTest, KeysThatAnybodyCanSignForAreRefused) {
+  manifest::Signature forged{};
+  forged[0] = 0x01;  // R: the neutral point; S: 0
+  for (const char* hex : kSmallOrderPoints) {
+    SCOPED_TRACE(hex);
+    const manifest::PublicKey key = KeyFromHex(hex);
+    int forgeries = 0;
+    for (uint8_t message = 0; message < 64; ++message) {
+      forgeries += ed25519_sha512_verify(key.data(), 1, &message, forged.data());
+    }
+    EXPECT_GT(forgeries, 0);
+    manifest::PublicKey read;
+    std::string error;
+    EXPECT_FALSE(manifest::ParsePublicKeyPem(manifest::PublicKeyPem(key), &read, &error));
+    EXPECT_NE(error.find("small order"), std::string::npos) << error;
   }
 }
 
