@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "text/text.h"
@@ -36,29 +39,42 @@ class DescriptorSource final : public container::ByteSource {
 // copies them out. A window at a time keeps the mapping small.
 constexpr uint64_t kSumWindow = 32 << 20;
 
-// A file that shrinks while it is mapped raises SIGBUS where its bytes went; the sum of that
-// window is abandoned then, and the file reported as changed.
-sigjmp_buf* g_busJump = nullptr;
+// A file that shrinks while it is mapped raises SIGBUS where its bytes went; the read of those
+// bytes is abandoned then, and the file reported as changed. Each thread guards its own reads; a
+// bus error elsewhere ends the process as it would without the handler.
+thread_local sigjmp_buf* t_busJump = nullptr;
 
-void OnBusError(int) { siglongjmp(*g_busJump, 1); }
+void OnBusError(int signal) {
+  if (t_busJump != nullptr) siglongjmp(*t_busJump, 1);
+  std::signal(signal, SIG_DFL);
+}
+
+// Runs read(); false when it met a bus error.
+template <typename Read>
+bool GuardedRead(Read&& read) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction action {};
+    action.sa_handler = OnBusError;
+    // Not blocked in the handler, so that the jump out of it needs no signal mask restored.
+    action.sa_flags = SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, nullptr);
+  });
+  sigjmp_buf jump;
+  t_busJump = &jump;
+  volatile bool done = false;
+  if (sigsetjmp(jump, 0) == 0) {
+    read();
+    done = true;
+  }
+  t_busJump = nullptr;
+  return done;
+}
 
 // Adds the window's bytes to the checksum; false when they vanished while they were read.
 bool SumMapped(const uint8_t* bytes, std::size_t count, container::ChecksumReader* checksum) {
-  struct sigaction action {};
-  struct sigaction previous {};
-  action.sa_handler = OnBusError;
-  sigemptyset(&action.sa_mask);
-  sigjmp_buf jump;
-  g_busJump = &jump;
-  ::sigaction(SIGBUS, &action, &previous);
-  volatile bool summed = false;
-  if (sigsetjmp(jump, 1) == 0) {
-    checksum->AddStored({bytes, count});
-    summed = true;
-  }
-  ::sigaction(SIGBUS, &previous, nullptr);
-  g_busJump = nullptr;
-  return summed;
+  return GuardedRead([&] { checksum->AddStored({bytes, count}); });
 }
 
 }  // namespace
@@ -101,6 +117,22 @@ sim::Status PackageFile::ReadMember(const container::Entry& entry, std::string* 
   }
   container::Complement({data, read});
   return {};
+}
+
+PackageFile::Mapping::~Mapping() { ::munmap(const_cast<uint8_t*>(m_bytes), m_length); }
+
+bool PackageFile::Mapping::Copy(uint64_t offset, uint8_t* out, std::size_t count) const {
+  if (offset > m_length || count > m_length - offset) return false;
+  return GuardedRead([&] { std::memcpy(out, m_bytes + offset, count); });
+}
+
+std::unique_ptr<const PackageFile::Mapping> PackageFile::Map() const {
+  if (m_length == 0 || m_length > SIZE_MAX) return nullptr;
+  void* bytes =
+      ::mmap(nullptr, static_cast<std::size_t>(m_length), PROT_READ, MAP_PRIVATE, m_fd.Get(), 0);
+  if (bytes == MAP_FAILED) return nullptr;
+  return std::unique_ptr<const Mapping>(
+      new Mapping(static_cast<const uint8_t*>(bytes), static_cast<std::size_t>(m_length)));
 }
 
 sim::Status PackageFile::Sum(container::ChecksumReader* checksum,

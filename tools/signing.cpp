@@ -72,17 +72,21 @@ sim::Result<HashedPieces> HashPieces(const PackageFile& package,
   std::atomic<bool> failed = false;
   std::mutex mutex;
   std::string error;
+  const std::unique_ptr<const PackageFile::Mapping> mapping = package.Map();
+  const auto read = [&](uint64_t offset, uint8_t* out, uint32_t length) {
+    if (mapping != nullptr) return mapping->Copy(offset, out, length);
+    std::size_t done = 0;
+    return package.ReadStored(offset, out, length, &done) && done == length;
+  };
   auto work = [&] {
     const host::IoBuffer buffer = host::MakeIoBuffer(manifest::kPieceSize);
     for (std::size_t taken = next++; taken < pieces.size() && !failed; taken = next++) {
       const auto [i, index] = pieces[taken];
       const container::Entry& entry = *entries[i];
       const uint32_t length = manifest::PieceLength(entry.fileLen, index);
-      std::size_t read = 0;
-      if (!package.ReadStored(static_cast<uint64_t>(entry.offset) +
-                                  static_cast<uint64_t>(index) * manifest::kPieceSize,
-                              buffer.get(), length, &read) ||
-          read != length) {
+      if (!read(static_cast<uint64_t>(entry.offset) +
+                    static_cast<uint64_t>(index) * manifest::kPieceSize,
+                buffer.get(), length)) {
         const std::lock_guard lock(mutex);
         error = text::Sprintf("%s: the member \"%s\" cannot be read", package.Path(), entry.name);
         failed = true;
