@@ -11,12 +11,7 @@
 # (1.5 x the image + 32 MiB), and the load average before and after.
 set -euo pipefail
 
-VOSTREL=$(realpath "${1:-build/vostrel}")
-ROUNDS=${2:-5}
-TIMER=$(realpath "$(dirname "$0")/side_by_side.py")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vostrel-bench-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
+. "$(dirname "$0")/bench_setup.sh" "$@"
 
 IMAGE_BYTES=$((32 * 1024 * 1024))
 KEY=$(printf 'Mesa cap' | sha1sum | cut -c1-16)  # the DES key of the pass phrase
@@ -43,7 +38,7 @@ while at < len(data):
 PY
 
 calc() { python3 -c "print($1)"; }
-echo "load average before:   $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+echo "load average before:   $(load) on $(nproc) cores"
 
 update="\"$VOSTREL\" sim run terminal --package install.bin --keys 'PLAY PLAY' > run.out"
 standard="openssl enc -d -des-ecb -nopad -K $KEY -provider legacy -provider default -in cipher.bin |
@@ -76,4 +71,4 @@ printf 'openssl+base64+cp:     %.2f s wall (best of %d), %.2f s CPU (of the shel
 printf 'time ratio:            %.2f (goal: at most 1.25)\n' "$(calc "$run / $tools")"
 printf 'memory:                %d KiB of at most %d KiB (1.5 x image + 32 MiB): %.2f of the bound\n' \
   "$peak_kb" "$bound_kb" "$(calc "$peak_kb / $bound_kb")"
-echo "load average after:    $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "load average after:    $(load)"

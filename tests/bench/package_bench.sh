@@ -13,15 +13,9 @@
 # load average before and after tells how busy the machine was.
 set -euo pipefail
 
-VOSTREL=$(realpath "${1:-build/vostrel}")
-ROUNDS=${2:-5}
-TIMER=$(realpath "$(dirname "$0")/side_by_side.py")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vostrel-bench-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
+. "$(dirname "$0")/bench_setup.sh" "$@"
 
 calc() { python3 -c "print(f'{$1:.2f}')"; }
-load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "load average before: $(load) on $(nproc) cores"
 
 # 1. pack verify.

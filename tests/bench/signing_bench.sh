@@ -13,15 +13,10 @@
 # The commands take turns for ROUNDS rounds (default 5); the best wall time of each counts.
 set -euo pipefail
 
-VOSTREL=$(realpath "${1:-build/vostrel}")
-ROUNDS=${2:-5}
-TIMER=$(realpath "$(dirname "$0")/side_by_side.py")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vostrel-bench-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
+. "$(dirname "$0")/bench_setup.sh" "$@"
 
 calc() { python3 -c "print(f'{$1:.2f}')"; }
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+echo "load average before: $(load) on $(nproc) cores"
 "$VOSTREL" pack keygen key.pem key.pub > /dev/null
 
 # 1. A 512 MiB package.
@@ -66,4 +61,4 @@ mapfile -t times < <("$TIMER" "$ROUNDS" \
 echo "kernel update, unsigned:      ${times[0]} s"
 echo "kernel update, signed:        ${times[1]} s"
 echo "ratio:                        $(calc "${times[1]} / ${times[0]}") (goal: at most 1.3)"
-echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "load average after:  $(load)"
